@@ -1,0 +1,23 @@
+// Noncopyable: an empty base that makes its derived classes neither copyable nor
+// assignable. Used by classes that own an operating-system object or a process-wide
+// role (the logger, locks, threads).
+#ifndef QEL_NONCOPYABLE_H_
+#define QEL_NONCOPYABLE_H_
+
+namespace vo {
+namespace qel {
+
+class Noncopyable {
+ protected:
+  Noncopyable() = default;
+  ~Noncopyable() = default;
+
+ public:
+  Noncopyable(const Noncopyable&) = delete;
+  Noncopyable& operator=(const Noncopyable&) = delete;
+};
+
+}  // namespace qel
+}  // namespace vo
+
+#endif  // QEL_NONCOPYABLE_H_

@@ -1,0 +1,23 @@
+// The path of the running executable (the module named in alerts, the test
+// program's name).
+//
+// Thread-safe.
+#ifndef QEL_OSDEP_EXEPATH_H_
+#define QEL_OSDEP_EXEPATH_H_
+
+#include <cstddef>
+
+namespace vo {
+namespace qel {
+namespace osdep {
+
+// Writes the executable's path, zero-terminated, into `buffer` without allocating.
+// Returns its length; `size` or more when the buffer was too small (the contents are
+// then cut); 0 when the path cannot be had. A trailing " (deleted)" is cut off.
+size_t ReadExePath(char* buffer, size_t size) noexcept;
+
+}  // namespace osdep
+}  // namespace qel
+}  // namespace vo
+
+#endif  // QEL_OSDEP_EXEPATH_H_

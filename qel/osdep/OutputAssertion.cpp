@@ -1,0 +1,63 @@
+#include "qel/osdep/OutputAssertion.h"
+
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "qel/osdep/Alert.h"
+#include "qel/osdep/ExePath.h"
+#include "qel/osdep/Process.h"
+
+namespace vo {
+namespace qel {
+namespace osdep {
+namespace {
+
+// Cleared for good when the user answers "Ignore All".
+std::atomic<bool> gOfferDebug{true};
+
+const char* ModulePath(char* buffer, size_t size) {
+  const size_t length = ReadExePath(buffer, size);
+  return (length == 0 || length >= size) ? "{unknown}" : buffer;
+}
+
+}  // namespace
+
+void OutputAssertion(const char* expression, const char* message, const char* file,
+                     uint32_t line) noexcept {
+  if (expression == nullptr) expression = "";
+  if (message == nullptr) message = "";
+  if (file == nullptr) file = "";
+
+  std::fprintf(stderr, "%s(%d): Assertion failed: %s\a\n", file, static_cast<int>(line),
+               message[0] != '\0' ? message : expression);
+  std::fflush(stderr);
+
+  if (BeingDebugged()) {
+    ::raise(SIGTRAP);
+    return;
+  }
+  if (!gOfferDebug.load()) return;
+
+  // Stack buffers only: the report may run with allocation switched off.
+  char module[PATH_MAX];
+  char text[4096];
+  std::snprintf(text, sizeof(text),
+                "Assertion failed:\n    Module: %s\n    Process ID: %u\n    Expression: %s\n"
+                "    File: %s\n    Line: %d\n    Message: %s\n"
+                "You can attach a debugger to the process now.\n"
+                "(Hit Ignore All to disable this dialog box.)",
+                ModulePath(module, sizeof(module)), static_cast<unsigned>(::getpid()),
+                expression, file, static_cast<int>(line), message);
+  if (DisplayAlert("ASSERTION FAILURE!", text, "Acknowledge", "Ignore All") ==
+      k_ALTERNATE_BUTTON) {
+    gOfferDebug.store(false);
+  }
+}
+
+}  // namespace osdep
+}  // namespace qel
+}  // namespace vo

@@ -1,0 +1,35 @@
+// The failed-check report, for internal consistency checks. A failed check writes
+// one line to standard error, may show an alert, and returns: the caller always
+// carries on with whatever its own code does next.
+//
+// Thread-safe. The report never throws and never allocates through the library's
+// allocation wrappers, so it may run while allocation is switched off.
+#ifndef QEL_OSDEP_OUTPUTASSERTION_H_
+#define QEL_OSDEP_OUTPUTASSERTION_H_
+
+#include <cstdint>
+
+namespace vo {
+namespace qel {
+namespace osdep {
+
+// Reports the failed check `expression` with `message` (empty for none) at
+// `file`:`line`. Writes "file(line): Assertion failed: <message or expression>"
+// followed by a bell and a line feed to standard error; stops in an attached
+// debugger; otherwise offers the "ASSERTION FAILURE!" alert until "Ignore All" is
+// answered once in the process.
+void OutputAssertion(const char* expression, const char* message, const char* file,
+                     uint32_t line) noexcept;
+
+}  // namespace osdep
+}  // namespace qel
+}  // namespace vo
+
+// Checks `condition` and reports it, as written, when it is false.
+#define QEL_CHECK(condition, message, file)                                        \
+  do {                                                                             \
+    if (!(condition)) ::vo::qel::osdep::OutputAssertion(#condition, message, file, \
+                                                        __LINE__);                 \
+  } while (0)
+
+#endif  // QEL_OSDEP_OUTPUTASSERTION_H_

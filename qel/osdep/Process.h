@@ -1,0 +1,24 @@
+// Process queries used by the failed-check report and the test harness.
+//
+// Thread-safe.
+#ifndef QEL_OSDEP_PROCESS_H_
+#define QEL_OSDEP_PROCESS_H_
+
+namespace vo {
+namespace qel {
+namespace osdep {
+
+// True when a debugger (any tracer) is attached to this process.
+bool BeingDebugged() noexcept;
+
+// Ends the process at once with SIGKILL: no handlers, destructors or buffers run.
+[[noreturn]] void Abort() noexcept;
+
+// Whether the system is a deterministic (real-time) one. Never on Linux.
+constexpr bool IsOSDeterministic() noexcept { return false; }
+
+}  // namespace osdep
+}  // namespace qel
+}  // namespace vo
+
+#endif  // QEL_OSDEP_PROCESS_H_
