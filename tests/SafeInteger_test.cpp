@@ -1,0 +1,138 @@
+#include "qel/SafeInteger.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "qel/NumericCast.h"
+
+namespace vo {
+namespace qel {
+namespace {
+
+using exception::OutOfRange;
+using U32 = SafeInteger<unsigned int>;
+using U64 = SafeInteger<unsigned long>;
+
+enum Op { kAdd, kMultiply, kDouble };
+
+template <class T>
+struct Case {
+  const char* name;
+  Op op;
+  T a, b;
+  bool overflow;
+  T result;  // the value after the operation; `a` itself when it overflowed
+};
+
+template <class T>
+void RunCases(const std::vector<Case<T>>& cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SafeInteger<T> value(c.a);
+    bool overflow = !c.overflow;
+    switch (c.op) {
+      case kAdd: value.addNoThrow(c.b, overflow); break;
+      case kMultiply: value.multiplyNoThrow(c.b, overflow); break;
+      case kDouble: value.multiplyByTwoNoThrow(overflow); break;
+    }
+    EXPECT_EQ(c.overflow, overflow);
+    EXPECT_EQ(c.result, value.rawValue());
+
+    // The throwing form throws exactly when the non-throwing one overflows, and
+    // leaves the value alone when it does.
+    SafeInteger<T> thrown(c.a);
+    auto run = [&] {
+      switch (c.op) {
+        case kAdd: thrown.add(c.b); break;
+        case kMultiply: thrown.multiply(c.b); break;
+        case kDouble: thrown.multiplyByTwo(); break;
+      }
+    };
+    if (c.overflow) {
+      EXPECT_THROW(run(), OutOfRange);
+    } else {
+      EXPECT_NO_THROW(run());
+    }
+    EXPECT_EQ(c.result, thrown.rawValue());
+  }
+}
+
+TEST(SafeIntegerTest, ThirtyTwoBitEdges) {
+  RunCases<unsigned int>({
+      {"max_plus_zero", kAdd, 0xFFFFFFFFu, 0, false, 0xFFFFFFFFu},
+      {"max_plus_one", kAdd, 0xFFFFFFFFu, 1, true, 0xFFFFFFFFu},
+      {"one_plus_max", kAdd, 1, 0xFFFFFFFFu, true, 1},
+      {"halves", kAdd, 0x80000000u, 0x7FFFFFFFu, false, 0xFFFFFFFFu},
+      {"square_of_2_16", kMultiply, 0x10000u, 0x10000u, true, 0x10000u},
+      {"fits_exactly", kMultiply, 0xFFFFu, 0x10001u, false, 0xFFFFFFFFu},
+      {"times_zero", kMultiply, 0xFFFFFFFFu, 0, false, 0},
+      {"max_times_two", kMultiply, 0xFFFFFFFFu, 2, true, 0xFFFFFFFFu},
+      {"double_below_high_bit", kDouble, 0x7FFFFFFFu, 0, false, 0xFFFFFFFEu},
+      {"double_high_bit", kDouble, 0x80000000u, 0, true, 0x80000000u},
+      {"double_zero", kDouble, 0, 0, false, 0},
+  });
+}
+
+TEST(SafeIntegerTest, SixtyFourBitEdges) {
+  RunCases<unsigned long>({
+      {"max_plus_one", kAdd, ~0ul, 1, true, ~0ul},
+      {"past_32_bits", kAdd, 0xFFFFFFFFul, 1, false, 0x100000000ul},
+      {"zero_times_max", kMultiply, 0, ~0ul, false, 0},
+      {"max_times_zero", kMultiply, ~0ul, 0, false, 0},
+      {"both_32_bit", kMultiply, 0xFFFFFFFFul, 0xFFFFFFFFul, false, 0xFFFFFFFE00000001ul},
+      {"2_32_squared", kMultiply, 0x100000000ul, 0x100000000ul, true, 0x100000000ul},
+      {"2_32_times_32_bit", kMultiply, 0x100000000ul, 0xFFFFFFFFul, false, 0xFFFFFFFF00000000ul},
+      {"max_times_one", kMultiply, ~0ul, 1, false, ~0ul},
+      {"double_below_high_bit", kDouble, 0x7FFFFFFFFFFFFFFFul, 0, false, 0xFFFFFFFFFFFFFFFEul},
+      {"double_high_bit", kDouble, 0x8000000000000000ul, 0, true, 0x8000000000000000ul},
+      {"double_32_bit_high_bit", kDouble, 0x80000000ul, 0, false, 0x100000000ul},
+  });
+}
+
+TEST(SafeIntegerTest, StaticFormsLeaveOperandsAlone) {
+  U32 a(0xFFFFFFFFu), b(1);
+  bool overflow = false;
+  EXPECT_EQ(0xFFFFFFFFu, U32::AddNoThrow(a, b, overflow).rawValue());
+  EXPECT_TRUE(overflow);
+  EXPECT_EQ(5u, U32::AddNoThrow(2, 3, overflow).rawValue());
+  EXPECT_FALSE(overflow);
+  EXPECT_THROW(U32::Add(a, b), OutOfRange);
+  EXPECT_THROW(U32::Multiply(0x10000u, 0x10000u), OutOfRange);
+  EXPECT_THROW(U32::MultiplyByTwo(0x80000000u), OutOfRange);
+  EXPECT_EQ(12u, U32::Multiply(3, 4).rawValue());
+  EXPECT_EQ(0xFFFFFFFFu, a.rawValue());
+  EXPECT_TRUE(U64::MultiplyByTwo(0x80000000ul) == U64(0x100000000ul));
+  EXPECT_TRUE(U32(2) > U32(1));
+}
+
+TEST(SafeIntegerTest, ThrownExceptionNamesItsSource) {
+  try {
+    U32::Add(0xFFFFFFFFu, 1);
+    FAIL() << "no exception";
+  } catch (const OutOfRange& e) {
+    EXPECT_STREQ("SafeInteger", e.getFileName());
+    EXPECT_NE(0u, e.getLineNumber());
+    EXPECT_EQ(0x8ABC7007u, e.getErrorCode());
+  }
+}
+
+TEST(NumericCastTest, AcceptsExactlyTheTargetRange) {
+  EXPECT_EQ(0xFFFFFFFFu, (NumericCast<unsigned int, unsigned long>(0xFFFFFFFFul)));
+  EXPECT_THROW((NumericCast<unsigned int, unsigned long>(0x100000000ul)), OutOfRange);
+  EXPECT_EQ(0x7FFFFFFF, (NumericCast<int, unsigned long>(0x7FFFFFFFul)));
+  EXPECT_THROW((NumericCast<int, unsigned long>(0x80000000ul)), OutOfRange);
+  EXPECT_EQ(INT32_MIN, (NumericCast<int, long>(-2147483648L)));
+  EXPECT_EQ(INT32_MAX, (NumericCast<int, long>(2147483647L)));
+  EXPECT_THROW((NumericCast<int, long>(-2147483649L)), OutOfRange);
+  EXPECT_THROW((NumericCast<int, long>(2147483648L)), OutOfRange);
+  try {
+    NumericCast<int, long>(1L << 40);
+  } catch (const OutOfRange& e) {
+    EXPECT_STREQ("NumericCast", e.getFileName());
+  }
+}
+
+}  // namespace
+}  // namespace qel
+}  // namespace vo

@@ -1,0 +1,117 @@
+#include "qel/osdep/OutputAssertion.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "tests/support/AlertRecorder.h"
+
+namespace vo {
+namespace qel {
+namespace osdep {
+namespace {
+
+using testing::AlertRecorder;
+
+std::string Report(const char* expression, const char* message, const char* file,
+                   uint32_t line) {
+  ::testing::internal::CaptureStderr();
+  OutputAssertion(expression, message, file, line);
+  return ::testing::internal::GetCapturedStderr();
+}
+
+TEST(OutputAssertionTest, StandardErrorLine) {
+  struct {
+    const char* name;
+    const char* expression;
+    const char* message;
+    const char* file;
+    uint32_t line;
+    const char* expected;
+  } const cases[] = {
+      {"expression_when_no_message", "x > 0", "", "osdep/Thread", 42,
+       "osdep/Thread(42): Assertion failed: x > 0\a\n"},
+      {"message_wins", "x > 0", "too small", "osdep/Thread", 42,
+       "osdep/Thread(42): Assertion failed: too small\a\n"},
+      {"null_texts", nullptr, nullptr, nullptr, 0, "(0): Assertion failed: \a\n"},
+      {"printf_characters_are_data", "a %s b", "", "StringBase", 7,
+       "StringBase(7): Assertion failed: a %s b\a\n"},
+  };
+  AlertRecorder alerts;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.expected, Report(c.expression, c.message, c.file, c.line));
+  }
+}
+
+TEST(OutputAssertionTest, AlertNamesModuleProcessAndCheck) {
+  AlertRecorder alerts;
+  Report("begin <= end", "", "StringBase", 123);
+  const auto recorded = alerts.alerts();
+  ASSERT_EQ(1u, recorded.size());
+  const auto& alert = recorded[0];
+  EXPECT_EQ("ASSERTION FAILURE!", alert.title);
+  EXPECT_EQ("Acknowledge", alert.defaultButton);
+  EXPECT_EQ("Ignore All", alert.alternateButton);
+
+  char exe[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+  ASSERT_GT(n, 0);
+  exe[n] = '\0';
+  const std::string expected = std::string("Assertion failed:\n    Module: ") + exe +
+                               "\n    Process ID: " + std::to_string(::getpid()) +
+                               "\n    Expression: begin <= end\n    File: StringBase\n"
+                               "    Line: 123\n    Message: \n"
+                               "You can attach a debugger to the process now.\n"
+                               "(Hit Ignore All to disable this dialog box.)";
+  EXPECT_EQ(expected, alert.text);
+}
+
+TEST(OutputAssertionTest, IgnoreAllSilencesLaterAlertsButNotTheLine) {
+  {
+    AlertRecorder acknowledging(k_DEFAULT_BUTTON);
+    Report("a", "", "f", 1);
+    Report("b", "", "f", 2);
+    EXPECT_EQ(2u, acknowledging.alerts().size());
+  }
+  {
+    AlertRecorder ignoring(k_ALTERNATE_BUTTON);
+    Report("c", "", "f", 3);
+    EXPECT_EQ(1u, ignoring.alerts().size());
+  }
+  AlertRecorder after;
+  EXPECT_EQ("f(4): Assertion failed: d\a\n", Report("d", "", "f", 4));
+  EXPECT_TRUE(after.alerts().empty());
+}
+
+class ThrowingPresenter : public AlertPresenter {
+ public:
+  AlertButton present(const char*, const char*, const char*, const char*) override {
+    throw std::runtime_error("presenter failed");
+  }
+};
+
+TEST(OutputAssertionTest, SurvivesAThrowingPresenter) {
+  ThrowingPresenter presenter;
+  AlertPresenter* previous = SetAlertPresenter(&presenter);
+  EXPECT_EQ("f(9): Assertion failed: x\a\n", Report("x", "", "f", 9));
+  SetAlertPresenter(previous);
+}
+
+TEST(OutputAssertionTest, CheckMacroReportsTheConditionAsWritten) {
+  AlertRecorder alerts;
+  int count = 0;
+  ::testing::internal::CaptureStderr();
+  QEL_CHECK(count > 0, "", "StringBase");
+  QEL_CHECK(count == 0, "", "StringBase");
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, err.find("Assertion failed: count > 0\a\n"));
+  EXPECT_EQ(1u, alerts.alerts().size());
+}
+
+}  // namespace
+}  // namespace osdep
+}  // namespace qel
+}  // namespace vo
