@@ -1,0 +1,111 @@
+// Test support: liblorvath.so as the host sees it. LorvathLibrary loads the shared library
+// with dlopen and resolves the four logging functions by name; HostString builds the
+// host's counted string handles the way the host does (a malloc'd master pointer to a
+// malloc'd record holding exactly the count and the bytes, so that a sanitizer sees any
+// read past them).
+//
+// A loaded library may be called from any thread; a HostString belongs to one thread.
+#ifndef TESTS_SUPPORT_LORVATHLIBRARY_H_
+#define TESTS_SUPPORT_LORVATHLIBRARY_H_
+
+#include <dlfcn.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "lorvath.h"
+
+namespace vo {
+namespace lorvath {
+namespace testing {
+
+class LorvathLibrary {
+ public:
+  using FlagFunction = int32_t (*)(unsigned char*);
+  using WriteFunction = int32_t (*)(LStrHandle, LStrHandle, LStrHandle, Lorvath_Severity);
+
+  explicit LorvathLibrary(const char* path) {
+    handle_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) {
+      error_ = dlerror();
+      return;
+    }
+    reserve = Resolve<FlagFunction>("Lorvath_Reserve");
+    unreserve = Resolve<FlagFunction>("Lorvath_Unreserve");
+    writeMessage = Resolve<WriteFunction>("Lorvath_WriteMessage");
+    writeMessageUTF8 = Resolve<WriteFunction>("Lorvath_WriteMessageUTF8");
+  }
+  // Never unloaded: the library keeps its reservation counter for the process's life.
+  ~LorvathLibrary() = default;
+  LorvathLibrary(const LorvathLibrary&) = delete;
+  LorvathLibrary& operator=(const LorvathLibrary&) = delete;
+
+  // "" when the library and all four functions were found.
+  const std::string& error() const { return error_; }
+
+  FlagFunction reserve = nullptr;
+  FlagFunction unreserve = nullptr;
+  WriteFunction writeMessage = nullptr;
+  WriteFunction writeMessageUTF8 = nullptr;
+
+ private:
+  template <class F>
+  F Resolve(const char* name) {
+    void* symbol = dlsym(handle_, name);
+    if (symbol == nullptr && error_.empty()) error_ = std::string("missing ") + name;
+    return reinterpret_cast<F>(symbol);
+  }
+
+  void* handle_ = nullptr;
+  std::string error_;
+};
+
+class HostString {
+ public:
+  // A handle to a record holding `bytes`.
+  explicit HostString(const std::string& bytes) : HostString(static_cast<int32_t>(bytes.size())) {
+    std::memcpy((*handle_)->str, bytes.data(), bytes.size());
+  }
+  // A handle to a record of only a count field holding `count` (for counts the host
+  // never sends, such as negative ones).
+  static HostString WithCountOnly(int32_t count) {
+    HostString s(0);
+    (*s.handle_)->cnt = count;
+    return s;
+  }
+  // A handle whose record pointer is null.
+  static HostString WithNullRecord() {
+    HostString s(0);
+    std::free(*s.handle_);
+    *s.handle_ = nullptr;
+    return s;
+  }
+
+  HostString(HostString&& that) noexcept : handle_(that.handle_) { that.handle_ = nullptr; }
+  HostString& operator=(HostString&&) = delete;
+  ~HostString() {
+    if (handle_ != nullptr) {
+      std::free(*handle_);
+      std::free(handle_);
+    }
+  }
+
+  LStrHandle handle() const { return handle_; }
+
+ private:
+  explicit HostString(int32_t count) {
+    handle_ = static_cast<LStrHandle>(std::malloc(sizeof(LStrPtr)));
+    *handle_ = static_cast<LStrPtr>(std::malloc(sizeof(int32_t) + static_cast<size_t>(count)));
+    (*handle_)->cnt = count;
+  }
+
+  LStrHandle handle_;
+};
+
+}  // namespace testing
+}  // namespace lorvath
+}  // namespace vo
+
+#endif  // TESTS_SUPPORT_LORVATHLIBRARY_H_

@@ -1,0 +1,202 @@
+// Test support: a private system log. EnterPrivateDev() moves the calling process into
+// a mount namespace of its own with a fresh /dev, so that the process (and the children
+// it starts afterwards) own /dev/log there; LogReceiver binds a datagram socket at
+// /dev/log and hands back the records that syslog(3) sends to it.
+//
+// EnterPrivateDev must run while the process still has one thread (a mount namespace is
+// a property of the thread that enters it; threads started later inherit it). A
+// LogReceiver may be read from one thread at a time.
+#ifndef TESTS_SUPPORT_PRIVATELOG_H_
+#define TESTS_SUPPORT_PRIVATELOG_H_
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+
+namespace vo {
+namespace lorvath {
+namespace testing {
+
+namespace detail {
+
+inline std::string Errno(const std::string& what) {
+  return what + ": " + std::strerror(errno);
+}
+
+inline bool WriteFile(const char* path, const std::string& text) {
+  const int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  return ok;
+}
+
+}  // namespace detail
+
+// Enters a private mount namespace whose /dev is a tmpfs holding the real null, zero,
+// urandom, random, tty, pts and shm, and nothing else: /dev/log is free for the caller.
+// Returns "" on success, otherwise why it could not be done (the caller skips then).
+inline std::string EnterPrivateDev() {
+  if (geteuid() == 0) {
+    if (unshare(CLONE_NEWNS) != 0) return detail::Errno("unshare(CLONE_NEWNS)");
+  } else {
+    // Without root a user namespace grants the mount rights; it needs a single thread.
+    const uid_t uid = geteuid();
+    const gid_t gid = getegid();
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+      return detail::Errno("unshare(CLONE_NEWUSER | CLONE_NEWNS)");
+    }
+    if (!detail::WriteFile("/proc/self/setgroups", "deny") ||
+        !detail::WriteFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+        !detail::WriteFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+      return detail::Errno("writing the user namespace's id maps");
+    }
+  }
+  // Nothing done below may reach the machine's own mount table.
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    return detail::Errno("making mounts private");
+  }
+  char aside[] = "/tmp/lorvath-dev.XXXXXX";
+  if (mkdtemp(aside) == nullptr) return detail::Errno("mkdtemp");
+  const std::string real = aside;
+  if (mount("/dev", aside, nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+    const std::string reason = detail::Errno("binding /dev aside");
+    rmdir(aside);
+    return reason;
+  }
+  if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) {
+    const std::string reason = detail::Errno("mounting a tmpfs on /dev");
+    umount2(aside, MNT_DETACH);
+    rmdir(aside);
+    return reason;
+  }
+  for (const char* name : {"null", "zero", "urandom", "random", "tty"}) {
+    const std::string from = real + "/" + name;
+    const std::string to = std::string("/dev/") + name;
+    if (access(from.c_str(), F_OK) != 0) continue;
+    const int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd >= 0) close(fd);
+    if (mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      return detail::Errno("binding " + to);
+    }
+  }
+  for (const char* name : {"pts", "shm"}) {
+    const std::string from = real + "/" + name;
+    const std::string to = std::string("/dev/") + name;
+    if (access(from.c_str(), F_OK) != 0) continue;
+    mkdir(to.c_str(), 0755);
+    if (mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+      return detail::Errno("binding " + to);
+    }
+  }
+  symlink("/proc/self/fd", "/dev/fd");
+  symlink("/proc/self/fd/0", "/dev/stdin");
+  symlink("/proc/self/fd/1", "/dev/stdout");
+  symlink("/proc/self/fd/2", "/dev/stderr");
+  umount2(aside, MNT_DETACH);
+  rmdir(aside);
+  // A connection that syslog(3) made before now leads to the old /dev/log.
+  closelog();
+  return "";
+}
+
+// One record as syslog(3) sent it: "<PRI>Mmm dd hh:mm:ss TAG: MESSAGE".
+struct LogRecord {
+  int priority = -1;    // facility * 8 + severity
+  std::string message;  // the bytes after the tag
+  std::string raw;      // the whole datagram
+};
+
+// Splits a datagram; a record without the "<PRI>" header keeps priority -1.
+inline LogRecord ParseLogRecord(const std::string& raw) {
+  LogRecord record;
+  record.raw = raw;
+  if (raw.empty() || raw[0] != '<') return record;
+  const size_t close = raw.find('>');
+  if (close == std::string::npos) return record;
+  record.priority = std::atoi(raw.substr(1, close - 1).c_str());
+  // The timestamp ("%h %e %T ") has a fixed width of 16 bytes; the tag that follows
+  // ends at the first ": ".
+  const size_t tagEnd = raw.find(": ", close + 1 + 16);
+  record.message = tagEnd == std::string::npos ? std::string() : raw.substr(tagEnd + 2);
+  return record;
+}
+
+// A datagram socket bound at /dev/log. Only meaningful inside EnterPrivateDev().
+class LogReceiver {
+ public:
+  LogReceiver() {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+      error_ = detail::Errno("socket");
+      return;
+    }
+    const int bufferSize = 1 << 22;
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, "/dev/log", sizeof address.sun_path - 1);
+    unlink(address.sun_path);
+    if (bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      error_ = detail::Errno("bind /dev/log");
+      return;
+    }
+    chmod(address.sun_path, 0666);
+    closelog();  // the next syslog(3) connects to this socket
+  }
+  ~LogReceiver() {
+    if (fd_ >= 0) {
+      close(fd_);
+      unlink("/dev/log");
+    }
+    closelog();
+  }
+  LogReceiver(const LogReceiver&) = delete;
+  LogReceiver& operator=(const LogReceiver&) = delete;
+
+  // "" when the socket is listening, otherwise what went wrong.
+  const std::string& error() const { return error_; }
+
+  // The next record, or nothing when none arrives within `timeoutMs`.
+  std::optional<LogRecord> receive(int timeoutMs = 5000) {
+    pollfd p{fd_, POLLIN, 0};
+    int ready;
+    do {
+      ready = poll(&p, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0) return std::nullopt;
+    buffer_.resize(1 << 17);
+    ssize_t n;
+    do {
+      n = recv(fd_, &buffer_[0], buffer_.size(), 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return std::nullopt;
+    return ParseLogRecord(buffer_.substr(0, static_cast<size_t>(n)));
+  }
+
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  std::string error_;
+  std::string buffer_;
+};
+
+}  // namespace testing
+}  // namespace lorvath
+}  // namespace vo
+
+#endif  // TESTS_SUPPORT_PRIVATELOG_H_
