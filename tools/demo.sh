@@ -94,9 +94,15 @@ install_packages() {
 
 install_packages cmake make g++
 echo "demo: building liblorvath.so and the host stand-in (release) in $build"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLORVATH_BUILD_TESTS=OFF \
-  -DLORVATH_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build "$build" --target lorvath_host -j "$(nproc)" -- --no-print-directory -s >/dev/null
+mkdir -p "$build"
+if ! { cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLORVATH_BUILD_TESTS=OFF \
+         -DLORVATH_BUILD_BENCHMARKS=OFF &&
+       cmake --build "$build" --target lorvath_host -j "$(nproc)"; } >"$build/demo-build.log" 2>&1
+then
+  cat "$build/demo-build.log" >&2
+  echo "demo: the build failed" >&2
+  exit 1
+fi
 
 (($#)) || set -- --severity warning 'Hello from lorvath' 'two\nlines' 'CR LF\r\nends here'
 
@@ -105,7 +111,7 @@ if "$host" --check-log >/dev/null; then
   echo
   "$host" --escapes "$@"
   echo
-  if command -v journalctl >/dev/null && journalctl -n 0 >/dev/null 2>&1; then
+  if command -v journalctl >/dev/null && [[ -S /run/systemd/journal/socket ]]; then
     echo "Latest records of lorvath_host in the journal:"
     journalctl -t lorvath_host -n 10 --no-pager -o short-precise || true
   else
