@@ -493,6 +493,12 @@ void QEL_STRINGBASE::reserve(size_type n) {
 
 QEL_STRINGBASE_TEMPLATE
 void QEL_STRINGBASE::checkInvariants() const noexcept {
+  // Runs on every access, so the common case is one short test.
+  if (__builtin_expect(begin_ != nullptr && begin_ <= end_ && end_ <= endStore_ &&
+                           *end_ == 0 && size_t(end_ - begin_) < UINT_MAX,
+                       1)) {
+    return;
+  }
   Check(end_ >= begin_, "end_ >= begin_", "", __LINE__);
   Check(endStore_ >= end_, "endStore_ >= end_", "", __LINE__);
   Check(begin_ != nullptr, "begin_ != 0", "", __LINE__);
