@@ -31,6 +31,7 @@ inline void Check(bool ok, const char* expression, const char* message, uint32_t
   if (!ok) osdep::OutputAssertion(expression, message, kFileName, line);
 }
 
+// What every operation taking a start position throws when it lies past the end.
 [[noreturn]] void ThrowOffsetOutOfRange(uint32_t line) {
   throw AddFileAndLineInfo(exception::OutOfRange2(ANSIString("String offset out of range")),
                            kFileName, line);
@@ -52,6 +53,9 @@ SizeType Distance(const CharT* first, const CharT* last) noexcept {
 // Storage routines shared by every member of the family. They work on the three
 // storage pointers of one string, passed by reference, and keep them consistent
 // whenever they return or throw: an allocation that fails leaves them untouched.
+// Every member that edits or converts text is defined in this file so that it can
+// build on them (every append goes through Concatenate, every exact resize through
+// ReallocBuffer).
 // ---------------------------------------------------------------------------
 
 template <typename CharT>
