@@ -2,17 +2,21 @@
 // the path of a message from a host string handle to one syslog record.
 //
 // Every exported function may run on any thread. The logger exists while at least one
-// reservation is held; one reader/writer lock ties its life to the reservation count:
+// reservation is held, and its life is tied to the reservation count:
 // 1. Reserve and Unreserve change the count, and create or destroy the logger when the
-//    count passes between 0 and 1, holding the lock exclusively, so the count and the
-//    logger never disagree for another thread.
-// 2. A write holds the lock shared from its look at the logger until the record has been
-//    sent, so the logger cannot be destroyed under it; writes never wait for each other.
-// A write made by a caller that holds a reservation therefore always finds a complete
-// logger. The flag byte itself belongs to its caller and is touched without the lock.
+//    count passes between 0 and 1, under one lock, so that the count and the logger never
+//    disagree: a caller that holds a reservation always finds a complete logger.
+// 2. A write takes no lock. It announces itself before it reads the logger pointer and
+//    withdraws when its record has been sent; the last release clears the pointer and
+//    waits until no announced write is left before it destroys the logger. Writes never
+//    wait, for each other or for reservations.
+// The flag byte belongs to its caller and is read and written without the lock.
 #include <pthread.h>
+#include <sched.h>
 #include <syslog.h>
+#include <time.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -38,11 +42,8 @@
 #define LORVATH_SCOPED_CAPABILITY LORVATH_THREAD_ANNOTATION(scoped_lockable)
 #define LORVATH_GUARDED_BY(x) LORVATH_THREAD_ANNOTATION(guarded_by(x))
 #define LORVATH_ACQUIRE(...) LORVATH_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
-#define LORVATH_ACQUIRE_SHARED(...) \
-  LORVATH_THREAD_ANNOTATION(acquire_shared_capability(__VA_ARGS__))
 #define LORVATH_RELEASE(...) LORVATH_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
-#define LORVATH_RELEASE_GENERIC(...) \
-  LORVATH_THREAD_ANNOTATION(release_generic_capability(__VA_ARGS__))
+#define LORVATH_REQUIRES(...) LORVATH_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
 
 namespace vo::lorvath {
 
@@ -77,18 +78,15 @@ constexpr uint32_t kUnreserveNullFlagLine = 82;
 // What a call with a null flag pointer returns after its report.
 constexpr int32_t kNullFlagResult = LORVATH_ERR_ARGUMENT;
 
-class LORVATH_CAPABILITY("mutex") LifeLock {
+class LORVATH_CAPABILITY("mutex") Mutex {
  public:
-  void lock() LORVATH_ACQUIRE() { Check(pthread_rwlock_wrlock(&lock_), "pthread_rwlock_wrlock"); }
-  void lockShared() LORVATH_ACQUIRE_SHARED() {
-    Check(pthread_rwlock_rdlock(&lock_), "pthread_rwlock_rdlock");
-  }
-  void unlock() LORVATH_RELEASE_GENERIC() {
-    Check(pthread_rwlock_unlock(&lock_), "pthread_rwlock_unlock");
+  void lock() LORVATH_ACQUIRE() { Check(pthread_mutex_lock(&mutex_), "pthread_mutex_lock"); }
+  void unlock() LORVATH_RELEASE() {
+    Check(pthread_mutex_unlock(&mutex_), "pthread_mutex_unlock");
   }
 
  private:
-  // These calls fail only on a lock that is not initialised or not held, which this
+  // These calls fail only on a mutex that is not initialised or not held, which this
   // file never lets happen; a failure is reported and the caller goes on.
   static void Check(int result, const char* call) noexcept {
     if (result != 0) {
@@ -96,45 +94,70 @@ class LORVATH_CAPABILITY("mutex") LifeLock {
     }
   }
 
-  // Writer preference: a steady stream of writes cannot keep a reservation or a release
-  // waiting for ever. No thread ever takes the lock twice, which that kind requires.
-  // Statically initialised, so it works before any constructor has run and has no
-  // destructor to run at unload.
-  pthread_rwlock_t lock_ = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
+  // Statically initialised: usable before any constructor has run, nothing to destroy
+  // at unload.
+  pthread_mutex_t mutex_ = PTHREAD_MUTEX_INITIALIZER;
 };
 
-class LORVATH_SCOPED_CAPABILITY ExclusiveGuard {
+class LORVATH_SCOPED_CAPABILITY MutexGuard {
  public:
-  explicit ExclusiveGuard(LifeLock& lock) LORVATH_ACQUIRE(lock) : lock_(lock) { lock_.lock(); }
-  ~ExclusiveGuard() noexcept LORVATH_RELEASE() { lock_.unlock(); }
-  ExclusiveGuard(const ExclusiveGuard&) = delete;
-  ExclusiveGuard& operator=(const ExclusiveGuard&) = delete;
+  explicit MutexGuard(Mutex& mutex) LORVATH_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+  ~MutexGuard() noexcept LORVATH_RELEASE() { mutex_.unlock(); }
+  MutexGuard(const MutexGuard&) = delete;
+  MutexGuard& operator=(const MutexGuard&) = delete;
 
  private:
-  LifeLock& lock_;
+  Mutex& mutex_;
 };
 
-class LORVATH_SCOPED_CAPABILITY SharedGuard {
- public:
-  explicit SharedGuard(LifeLock& lock) LORVATH_ACQUIRE_SHARED(lock) : lock_(lock) {
-    lock_.lockShared();
-  }
-  ~SharedGuard() noexcept LORVATH_RELEASE() { lock_.unlock(); }
-  SharedGuard(const SharedGuard&) = delete;
-  SharedGuard& operator=(const SharedGuard&) = delete;
-
- private:
-  LifeLock& lock_;
-};
-
-LifeLock g_lifeLock;
+// Held while the reservation count changes and while the logger is created or destroyed.
+Mutex g_reservationLock;
 
 // Created at load and never destroyed: a host may unload the library with reservations
 // still held, and nothing of the logging path may run at that point.
 qel::osdep::AtomicInt* const g_reservedRefCount = new qel::osdep::AtomicInt(0);
 
-// Null from load until the first reservation and again after the last release.
-Logger* g_logger LORVATH_GUARDED_BY(g_lifeLock) = nullptr;
+// Null from load until the first reservation and again after the last release. Changed
+// only through PublishLogger and RetireLogger, under g_reservationLock.
+std::atomic<Logger*> g_logger{nullptr};
+
+// Writes that have announced themselves and may be using the logger they read.
+std::atomic<int32_t> g_writesInProgress{0};
+
+void PublishLogger(Logger* logger) LORVATH_REQUIRES(g_reservationLock) {
+  g_logger.store(logger, std::memory_order_seq_cst);
+}
+
+// Clears the pointer, then waits until every write that may have read the old value has
+// finished, and hands the logger back for destruction. Writes that start meanwhile find
+// the pointer null and leave at once.
+Logger* RetireLogger() LORVATH_REQUIRES(g_reservationLock) {
+  Logger* const logger = g_logger.exchange(nullptr, std::memory_order_seq_cst);
+  for (int round = 0; g_writesInProgress.load(std::memory_order_seq_cst) != 0; ++round) {
+    // A write lasts as long as one syslog(3) call; one stuck on a full log socket must not
+    // keep this thread spinning.
+    if (round < 100) {
+      sched_yield();
+    } else {
+      const timespec pause{0, 100000};
+      nanosleep(&pause, nullptr);
+    }
+  }
+  return logger;
+}
+
+// A write's announcement, from before it reads the logger pointer until it returns.
+// The announcement comes first, so that a release that has not seen it yet cannot have
+// cleared the pointer either (both are sequentially consistent).
+class WriteInProgress {
+ public:
+  WriteInProgress() noexcept { g_writesInProgress.fetch_add(1, std::memory_order_seq_cst); }
+  ~WriteInProgress() noexcept { g_writesInProgress.fetch_sub(1, std::memory_order_release); }
+  WriteInProgress(const WriteInProgress&) = delete;
+  WriteInProgress& operator=(const WriteInProgress&) = delete;
+
+  Logger* logger() const noexcept { return g_logger.load(std::memory_order_seq_cst); }
+};
 
 int32_t TranslateSeverity(Lorvath_Severity severity) {
   switch (severity) {
@@ -169,12 +192,8 @@ int32_t TranslateCaughtException() {
 
 // Every line feed becomes a tab, so that one message stays one line of the log.
 void ReplaceLineFeeds(qel::ANSIString& text) {
-  const auto length = text.length();
-  if (length == 0) {
-    return;
-  }
-  char* p = &text[0];
-  char* const end = p + length;
+  char* p = text.begin();
+  char* const end = text.end();
   while ((p = static_cast<char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) !=
          nullptr) {
     *p++ = '\t';
@@ -186,14 +205,15 @@ using LogMember = int32_t (Logger::*)(LStrHandle, LStrHandle, LStrHandle, Lorvat
 int32_t Write(LogMember member, LStrHandle first, LStrHandle second, LStrHandle message,
               Lorvath_Severity severity) {
   try {
-    SharedGuard guard(g_lifeLock);
-    if (g_logger == nullptr) {
+    const WriteInProgress inProgress;
+    Logger* const logger = inProgress.logger();
+    if (logger == nullptr) {
       return LORVATH_ERR_NO_LOGGER;
     }
     if (severity < Lorvath_SeverityError || severity > Lorvath_SeverityInformation) {
       return LORVATH_ERR_ARGUMENT;
     }
-    return (g_logger->*member)(first, second, message, severity);
+    return (logger->*member)(first, second, message, severity);
   } catch (...) {
     return TranslateCaughtException();
   }
@@ -219,8 +239,7 @@ int32_t Logger::LogMessageUTF8(LStrHandle first, LStrHandle second, LStrHandle m
 
 }  // namespace vo::lorvath
 
-using vo::lorvath::g_lifeLock;
-using vo::lorvath::g_logger;
+using vo::lorvath::g_reservationLock;
 using vo::lorvath::g_reservedRefCount;
 using vo::lorvath::Logger;
 
@@ -236,12 +255,12 @@ LORVATH_EXPORT int32_t Lorvath_Reserve(unsigned char* reserved) {
     if ((*reserved & 1) != 0) {
       return LORVATH_ERR_NONE;
     }
-    vo::lorvath::ExclusiveGuard guard(g_lifeLock);
+    vo::lorvath::MutexGuard guard(g_reservationLock);
     *reserved = 1;
     if (g_reservedRefCount->increment() == 1) {
       // Out of memory here leaves the flag set and the count raised with no logger;
       // writes report 2 until the count has fallen back to 0.
-      g_logger = new Logger;
+      vo::lorvath::PublishLogger(new Logger);
     }
     return LORVATH_ERR_NONE;
   } catch (...) {
@@ -259,13 +278,12 @@ LORVATH_EXPORT int32_t Lorvath_Unreserve(unsigned char* reserved) {
     if ((*reserved & 1) == 0) {
       return LORVATH_ERR_NONE;
     }
-    vo::lorvath::ExclusiveGuard guard(g_lifeLock);
+    vo::lorvath::MutexGuard guard(g_reservationLock);
     *reserved = 0;
     if (g_reservedRefCount->decrement() > 0) {
       return LORVATH_ERR_NONE;
     }
-    delete g_logger;
-    g_logger = nullptr;
+    delete vo::lorvath::RetireLogger();
     return LORVATH_ERR_NONE;
   } catch (...) {
     return vo::lorvath::TranslateCaughtException();

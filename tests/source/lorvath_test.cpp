@@ -4,10 +4,14 @@
 // program so that its file-local functions can be called.
 #include "source/lorvath.cpp"
 
+#include <atomic>
+#include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -100,6 +104,90 @@ TEST(OutOfMemoryTest, WriteThatCannotCopyItsMessageReturns2) {
   EXPECT_EQ(Lorvath_WriteMessageUTF8(nullptr, nullptr, &pointer, 0), 2);
   MakeDLLMallocThrow(false);
   EXPECT_EQ(Lorvath_Unreserve(&flag), 0);
+}
+
+// An allocator that makes one request of a chosen size slow, so that a test can act
+// while another thread is inside the library at a chosen point.
+std::atomic<size_t> g_slowSize{0};
+std::atomic<bool> g_slowStarted{false};
+std::atomic<bool> g_slowFails{false};
+
+void* SlowMalloc(size_t size) {
+  size_t expected = size;
+  if (size != 0 && g_slowSize.compare_exchange_strong(expected, 0)) {
+    g_slowStarted = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (g_slowFails) return nullptr;
+  }
+  return std::malloc(size);
+}
+
+class SlowAllocation {
+ public:
+  SlowAllocation(size_t size, bool fails) {
+    g_slowStarted = false;
+    g_slowFails = fails;
+    g_slowSize = size;
+    previous_ = vo::qel::detail::ReplaceAllocFunctions({&SlowMalloc, nullptr});
+  }
+  ~SlowAllocation() {
+    vo::qel::detail::ReplaceAllocFunctions(previous_);
+    g_slowSize = 0;
+  }
+  // Whether the slow request has begun within a few seconds.
+  static bool Started() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!g_slowStarted && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    return g_slowStarted;
+  }
+
+ private:
+  vo::qel::detail::AllocFunctions previous_{};
+};
+
+TEST(ConcurrencyTest, ReservationWhileTheLoggerIsCreatedReturnsOnlyOnceItExists) {
+  unsigned char first = 0;
+  unsigned char second = 0;
+  {
+    SlowAllocation slow(sizeof(Logger), false);
+    std::thread creator([&] { EXPECT_EQ(Lorvath_Reserve(&first), 0); });
+    // The count is 1 now, the logger not yet made.
+    EXPECT_TRUE(SlowAllocation::Started()) << "the logger was not allocated";
+    EXPECT_EQ(Lorvath_Reserve(&second), 0);
+    EXPECT_EQ(Probe(), 1) << "a reservation returned before the logger existed";
+    creator.join();
+  }
+  EXPECT_EQ(Lorvath_Unreserve(&first), 0);
+  EXPECT_EQ(Lorvath_Unreserve(&second), 0);
+  EXPECT_EQ(Probe(), 2);
+}
+
+TEST(ConcurrencyTest, LastReleaseWaitsForWritesInProgress) {
+  unsigned char flag = 0;
+  ASSERT_EQ(Lorvath_Reserve(&flag), 0);
+  // The write stalls while copying its message, then fails for want of memory, so that
+  // nothing reaches the log.
+  const std::string text(77, 'x');
+  LStrPtr record = static_cast<LStrPtr>(std::malloc(sizeof(int32_t) + text.size()));
+  record->cnt = static_cast<int32_t>(text.size());
+  std::memcpy(record->str, text.data(), text.size());
+  std::atomic<bool> writeReturned{false};
+  {
+    SlowAllocation slow(text.size() + 1, true);
+    std::thread writer([&] {
+      EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, &record, 0), 2);
+      writeReturned = true;
+    });
+    // The writer is using the logger now.
+    EXPECT_TRUE(SlowAllocation::Started()) << "the message was not copied";
+    EXPECT_EQ(Lorvath_Unreserve(&flag), 0);
+    EXPECT_TRUE(writeReturned) << "the logger was destroyed while a write was using it";
+    writer.join();
+  }
+  std::free(record);
+  EXPECT_EQ(Probe(), 2);
 }
 
 }  // namespace
