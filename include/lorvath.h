@@ -64,8 +64,10 @@ enum {
 LORVATH_EXPORT int32_t Lorvath_Reserve(unsigned char* reserved);
 
 /* Gives back the reservation of the flag `reserved` points to and clears the flag.
- * Returns 0, also when bit 0 of the flag is clear (nothing changes then). A null
- * pointer is reported as for Lorvath_Reserve and returns LORVATH_ERR_ARGUMENT. */
+ * The last reservation's release waits until writes running on other threads at that
+ * moment have finished. Returns 0, also when bit 0 of the flag is clear (nothing
+ * changes then). A null pointer is reported as for Lorvath_Reserve and returns
+ * LORVATH_ERR_ARGUMENT. */
 LORVATH_EXPORT int32_t Lorvath_Unreserve(unsigned char* reserved);
 
 /* Writes the bytes of `message` (may be null: an empty record) to the system log as
