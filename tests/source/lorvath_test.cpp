@@ -110,6 +110,7 @@ TEST(OutOfMemoryTest, WriteThatCannotCopyItsMessageReturns2) {
 // while another thread is inside the library at a chosen point.
 std::atomic<size_t> g_slowSize{0};
 std::atomic<bool> g_slowStarted{false};
+std::atomic<bool> g_slowFinished{false};
 std::atomic<bool> g_slowFails{false};
 
 void* SlowMalloc(size_t size) {
@@ -117,6 +118,7 @@ void* SlowMalloc(size_t size) {
   if (size != 0 && g_slowSize.compare_exchange_strong(expected, 0)) {
     g_slowStarted = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    g_slowFinished = true;
     if (g_slowFails) return nullptr;
   }
   return std::malloc(size);
@@ -126,6 +128,7 @@ class SlowAllocation {
  public:
   SlowAllocation(size_t size, bool fails) {
     g_slowStarted = false;
+    g_slowFinished = false;
     g_slowFails = fails;
     g_slowSize = size;
     previous_ = vo::qel::detail::ReplaceAllocFunctions({&SlowMalloc, nullptr});
@@ -173,17 +176,13 @@ TEST(ConcurrencyTest, LastReleaseWaitsForWritesInProgress) {
   LStrPtr record = static_cast<LStrPtr>(std::malloc(sizeof(int32_t) + text.size()));
   record->cnt = static_cast<int32_t>(text.size());
   std::memcpy(record->str, text.data(), text.size());
-  std::atomic<bool> writeReturned{false};
   {
     SlowAllocation slow(text.size() + 1, true);
-    std::thread writer([&] {
-      EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, &record, 0), 2);
-      writeReturned = true;
-    });
+    std::thread writer([&] { EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, &record, 0), 2); });
     // The writer is using the logger now.
     EXPECT_TRUE(SlowAllocation::Started()) << "the message was not copied";
     EXPECT_EQ(Lorvath_Unreserve(&flag), 0);
-    EXPECT_TRUE(writeReturned) << "the logger was destroyed while a write was using it";
+    EXPECT_TRUE(g_slowFinished) << "the logger was destroyed while a write was using it";
     writer.join();
   }
   std::free(record);
