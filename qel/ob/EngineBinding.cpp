@@ -190,13 +190,19 @@ bool IsInThisModule(const void* address) {
   return owner == self;
 }
 
-// The function to call for one of the library's own records: the stored one, or the
-// one resolved now; null when none can be had.
+// First call of a forwarded function: resolve it, then call it, or answer `failure`
+// when it cannot be had. Kept out of line so that the resolved path of each entry is
+// a load and a jump.
+template <typename Function, size_t N, typename Result, typename... Args>
+__attribute__((noinline)) Result ResolveAndCall(ForwardingRecord<N>& record, Result failure,
+                                                Args... args) {
+  const auto function = reinterpret_cast<Function>(CallOBRT(record.get()));
+  return function != nullptr ? function(args...) : failure;
+}
+
 template <typename Function, size_t N>
-inline Function Bound(ForwardingRecord<N>& record) {
-  Lorvath_OBFunction function = LoadSlot(record.get(), __ATOMIC_ACQUIRE);
-  if (__builtin_expect(function == nullptr, 0)) function = CallOBRT(record.get());
-  return reinterpret_cast<Function>(function);
+inline Function Resolved(ForwardingRecord<N>& record) {
+  return reinterpret_cast<Function>(LoadSlot(record.get(), __ATOMIC_ACQUIRE));
 }
 
 }  // namespace
@@ -204,7 +210,8 @@ inline Function Bound(ForwardingRecord<N>& record) {
 }  // namespace qel
 }  // namespace vo
 
-using vo::qel::ob::Bound;
+using vo::qel::ob::ResolveAndCall;
+using vo::qel::ob::Resolved;
 
 extern "C" {
 
@@ -276,23 +283,27 @@ Lorvath_OBFunction CallOBRT(Lorvath_OBFunctionRecord* record) {
 
 int32_t NumericArrayResize(int32_t typeCode, int32_t numDims, void* handleVariable,
                            size_t newSize) {
-  const auto function =
-      Bound<vo::qel::ob::NumericArrayResizeFunction>(vo::qel::ob::gNumericArrayResize);
-  if (function == nullptr) return LORVATH_ERR_ENGINE_UNAVAILABLE;
-  return function(typeCode, numDims, handleVariable, newSize);
+  using Function = vo::qel::ob::NumericArrayResizeFunction;
+  auto& record = vo::qel::ob::gNumericArrayResize;
+  if (const auto function = Resolved<Function>(record)) {
+    return function(typeCode, numDims, handleVariable, newSize);
+  }
+  return ResolveAndCall<Function>(record, LORVATH_ERR_ENGINE_UNAVAILABLE, typeCode, numDims,
+                                  handleVariable, newSize);
 }
 
 int32_t DSDisposeHandle(void* handle) {
-  const auto function = Bound<vo::qel::ob::DSDisposeHandleFunction>(vo::qel::ob::gDSDisposeHandle);
-  if (function == nullptr) return LORVATH_ERR_ENGINE_UNAVAILABLE;
-  return function(handle);
+  using Function = vo::qel::ob::DSDisposeHandleFunction;
+  auto& record = vo::qel::ob::gDSDisposeHandle;
+  if (const auto function = Resolved<Function>(record)) return function(handle);
+  return ResolveAndCall<Function>(record, LORVATH_ERR_ENGINE_UNAVAILABLE, handle);
 }
 
 uint8_t GGetOneErrorCode(int32_t errorCode, LStrHandle* text) {
-  const auto function =
-      Bound<vo::qel::ob::GGetOneErrorCodeFunction>(vo::qel::ob::gGGetOneErrorCode);
-  if (function == nullptr) return 0;
-  return function(errorCode, text);
+  using Function = vo::qel::ob::GGetOneErrorCodeFunction;
+  auto& record = vo::qel::ob::gGGetOneErrorCode;
+  if (const auto function = Resolved<Function>(record)) return function(errorCode, text);
+  return ResolveAndCall<Function>(record, uint8_t{0}, errorCode, text);
 }
 
 Lorvath_StringRef CFStringFromCString(const char* text) {
