@@ -25,6 +25,10 @@
 #include <cstdlib>
 #include <cstring>
 
+// The engine shares the host's declarations of the counted string and of its services
+// with the library, so the compiler holds the two sides to one signature.
+#include "lorvath.h"
+
 #define OMBRIX_EXPORT __attribute__((visibility("default")))
 
 namespace {
@@ -35,12 +39,6 @@ std::atomic<int32_t> gLiveHandles{0};
 constexpr int32_t kNoError = 0;
 constexpr int32_t kArgumentError = 1;
 constexpr int32_t kMemoryFull = 2;
-
-struct LStr {
-  int32_t cnt;
-  unsigned char str[1];
-};
-using LStrHandle = LStr**;
 
 size_t ElementSize(int32_t typeCode) {
   switch (typeCode) {
