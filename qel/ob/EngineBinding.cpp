@@ -153,22 +153,22 @@ BundleRef LookupOmbrixRunTimeBundle(const char* name) {
     const BundleRef bundle = bundles[static_cast<size_t>(i)];
     const char* const identifier = osdep::GetBundleIdentifier(bundle);
     if (identifier == nullptr) continue;
+    const char* kind = nullptr;
     if (std::strcmp(identifier, kDevelopmentHostIdentifier) == 0) {
       developmentHost = bundle;
-      StderrLock lock;
-      LogFPrintf(
-          "LookupOmbrixRunTimeBundle: Fallback found a HSX bundle 0x%08x for function "
-          "\"%s\"\n  bundle = ",
-          LowBits(bundle), name);
-      osdep::ShowBundle(bundle);
+      kind = "HSX";
     } else if (runTime == nullptr && std::strcmp(identifier, kRunTimeEngineIdentifier) == 0) {
       runTime = bundle;
+      kind = "runtime";
+    }
+    if (kind != nullptr) {
+      char description[osdep::kBundleDescriptionSize];
+      osdep::DescribeBundle(bundle, description, sizeof(description));
       StderrLock lock;
-      LogFPrintf(
-          "LookupOmbrixRunTimeBundle: Fallback found a runtime bundle 0x%08x for function "
-          "\"%s\"\n  bundle = ",
-          LowBits(bundle), name);
-      osdep::ShowBundle(bundle);
+      LogFPrintf("LookupOmbrixRunTimeBundle: Fallback found a %s bundle 0x%08x for function "
+                 "\"%s\"\n  bundle = ",
+                 kind, LowBits(bundle), name);
+      std::fputs(description, stderr);
     }
   }
   return developmentHost != nullptr ? developmentHost : runTime;
@@ -218,20 +218,22 @@ extern "C" {
 void SetOmbrixRunTimeBundle(Lorvath_BundleRef newBundle) {
   using namespace vo::qel::ob;
   const BundleRef bundle = vo::qel::osdep::BundleFromHandle(newBundle);
-  {
-    StderrLock lock;
-    const BundleRef old = gOBRTBundle.exchange(bundle);
-    if (old != bundle) {
-      if (old != nullptr && bundle != nullptr) {
-        LogFPrintf(
-            "SetOmbrixRunTimeBundle: LookupOmbrixRunTimeBundle did not get correct bundle. "
-            "Old then New:\n");
-        vo::qel::osdep::ShowBundle(old);
-        vo::qel::osdep::ShowBundle(bundle);
-      }
-      // Functions of the old engine must not be called once it may be unloaded.
-      ForgetResolvedFunctions();
+  const BundleRef old = gOBRTBundle.exchange(bundle);
+  if (old != bundle) {
+    if (old != nullptr && bundle != nullptr) {
+      char oldDescription[vo::qel::osdep::kBundleDescriptionSize];
+      char newDescription[vo::qel::osdep::kBundleDescriptionSize];
+      vo::qel::osdep::DescribeBundle(old, oldDescription, sizeof(oldDescription));
+      vo::qel::osdep::DescribeBundle(bundle, newDescription, sizeof(newDescription));
+      StderrLock lock;
+      LogFPrintf(
+          "SetOmbrixRunTimeBundle: LookupOmbrixRunTimeBundle did not get correct bundle. "
+          "Old then New:\n");
+      std::fputs(oldDescription, stderr);
+      std::fputs(newDescription, stderr);
     }
+    // Functions of the old engine must not be called once it may be unloaded.
+    ForgetResolvedFunctions();
   }
   if (bundle != nullptr) gHasBeenInited.store(1);
 }

@@ -116,20 +116,28 @@ void* GetFunctionPointerForName(BundleRef bundle, const char* name) noexcept {
   return OwnSymbol(bundle, name);
 }
 
-void ShowBundle(BundleRef bundle) noexcept {
-  const char* path = "";
+void DescribeBundle(BundleRef bundle, char* line, size_t size) noexcept {
+  if (line == nullptr || size == 0) return;
+  const char* path = "null";
   const char* identifier = nullptr;
   char exe[4096];
   if (bundle != nullptr) {
-    if (link_map* map = MapOf(bundle)) path = map->l_name != nullptr ? map->l_name : "";
+    link_map* const map = MapOf(bundle);
+    path = map != nullptr && map->l_name != nullptr ? map->l_name : "";
     if (path[0] == '\0') {
       const size_t length = ReadExePath(exe, sizeof(exe));
       path = (length == 0 || length >= sizeof(exe)) ? "{unknown}" : exe;
     }
     identifier = GetBundleIdentifier(bundle);
   }
-  std::fprintf(stderr, "Bundle <%s> (%s)\n", bundle != nullptr ? path : "null",
-               identifier != nullptr ? identifier : "no identifier");
+  std::snprintf(line, size, "Bundle <%s> (%s)\n", path,
+                identifier != nullptr ? identifier : "no identifier");
+}
+
+void ShowBundle(BundleRef bundle) noexcept {
+  char line[kBundleDescriptionSize];
+  DescribeBundle(bundle, line, sizeof(line));
+  std::fputs(line, stderr);
 }
 
 }  // namespace osdep

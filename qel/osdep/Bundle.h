@@ -19,6 +19,7 @@
 #ifndef QEL_OSDEP_BUNDLE_H_
 #define QEL_OSDEP_BUNDLE_H_
 
+#include <cstddef>
 #include <vector>
 
 namespace vo {
@@ -51,7 +52,16 @@ const char* GetBundleIdentifier(BundleRef bundle) noexcept;
 // REQUIRES: `bundle` is not null.
 void* GetFunctionPointerForName(BundleRef bundle, const char* name) noexcept;
 
-// Writes one line describing the bundle to standard error: its path and identifier.
+// Room for a description line: a path of PATH_MAX bytes and an identifier.
+constexpr size_t kBundleDescriptionSize = 4096 + 256;
+
+// The line that describes the bundle, "Bundle <path> (identifier)" and a line feed,
+// written into `line` (cut to fit `size`, always terminated). Looking a bundle up
+// takes the dynamic loader's lock; callers that print under a lock of their own
+// describe first and print afterwards.
+void DescribeBundle(BundleRef bundle, char* line, size_t size) noexcept;
+
+// Writes the bundle's description line to standard error.
 void ShowBundle(BundleRef bundle) noexcept;
 
 }  // namespace osdep
