@@ -8,16 +8,15 @@
 // the time weighs on both alike, and reports the ratio of their times per call (wall
 // clock and the calling thread's CPU time). Run for example with
 //   --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
+#include <benchmark/benchmark.h>
 #include <sched.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <syslog.h>
+#include <time.h>
 
 #include <memory>
 #include <string>
 #include <thread>
-
-#include <benchmark/benchmark.h>
 
 #include "lorvath.h"
 #include "tests/support/LorvathLibrary.h"

@@ -11,6 +11,8 @@
 //    waits until no announced write is left before it destroys the logger. Writes never
 //    wait, for each other or for reservations.
 // The flag byte belongs to its caller and is read and written without the lock.
+#include "lorvath.h"
+
 #include <pthread.h>
 #include <sched.h>
 #include <syslog.h>
@@ -22,7 +24,6 @@
 #include <exception>
 #include <new>
 
-#include "lorvath.h"
 #include "qel/DLLAlloc.h"
 #include "qel/Noncopyable.h"
 #include "qel/StringBase.h"
@@ -81,9 +82,7 @@ constexpr int32_t kNullFlagResult = LORVATH_ERR_ARGUMENT;
 class LORVATH_CAPABILITY("mutex") Mutex {
  public:
   void lock() LORVATH_ACQUIRE() { Check(pthread_mutex_lock(&mutex_), "pthread_mutex_lock"); }
-  void unlock() LORVATH_RELEASE() {
-    Check(pthread_mutex_unlock(&mutex_), "pthread_mutex_unlock");
-  }
+  void unlock() LORVATH_RELEASE() { Check(pthread_mutex_unlock(&mutex_), "pthread_mutex_unlock"); }
 
  private:
   // These calls fail only on a mutex that is not initialised or not held, which this
@@ -290,8 +289,8 @@ LORVATH_EXPORT int32_t Lorvath_Unreserve(unsigned char* reserved) {
   }
 }
 
-LORVATH_EXPORT int32_t Lorvath_WriteMessage(LStrHandle first, LStrHandle second,
-                                            LStrHandle message, Lorvath_Severity severity) {
+LORVATH_EXPORT int32_t Lorvath_WriteMessage(LStrHandle first, LStrHandle second, LStrHandle message,
+                                            Lorvath_Severity severity) {
   return vo::lorvath::Write(&Logger::LogMessage, first, second, message, severity);
 }
 

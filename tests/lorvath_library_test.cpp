@@ -1,6 +1,7 @@
 // The logging interface as the host meets it: liblorvath.so loaded with dlopen, real
 // host string handles, and the records that arrive at /dev/log. The program runs in a
 // private mount namespace where it owns /dev/log (a socket of its own, or a real rsyslogd).
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,8 +19,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "lorvath.h"
 #include "tests/support/LorvathLibrary.h"
@@ -89,9 +88,9 @@ class LibraryTest : public ::testing::Test {
     }
   }
 
-  int32_t Write(Lorvath_Severity severity, LStrHandle message,
-                LorvathLibrary::WriteFunction LorvathLibrary::*function =
-                    &LorvathLibrary::writeMessage) {
+  int32_t Write(
+      Lorvath_Severity severity, LStrHandle message,
+      LorvathLibrary::WriteFunction LorvathLibrary::*function = &LorvathLibrary::writeMessage) {
     return (lib_->*function)(nullptr, nullptr, message, severity);
   }
 
@@ -476,10 +475,18 @@ TEST(RsyslogTest, DaemonStoresThePriorityAndTheTabbedMessage) {
 
 TEST(LibraryExportsTest, OnlyTheExternalInterfaceLeavesTheLibrary) {
   const std::set<std::string> externalInterface = {
-      "Lorvath_Reserve",       "Lorvath_Unreserve",     "Lorvath_WriteMessage",
-      "Lorvath_WriteMessageUTF8", "SetOmbrixRunTimeBundle", "ExtCodeLoadOBFunction",
-      "CallOBRT",              "GGetOneErrorCode",      "DSDisposeHandle",
-      "NumericArrayResize",    "CFStringFromCString",   "Lorvath_ReleaseString",
+      "Lorvath_Reserve",
+      "Lorvath_Unreserve",
+      "Lorvath_WriteMessage",
+      "Lorvath_WriteMessageUTF8",
+      "SetOmbrixRunTimeBundle",
+      "ExtCodeLoadOBFunction",
+      "CallOBRT",
+      "GGetOneErrorCode",
+      "DSDisposeHandle",
+      "NumericArrayResize",
+      "CFStringFromCString",
+      "Lorvath_ReleaseString",
   };
   FILE* pipe = popen("nm -D --defined-only '" LORVATH_LIBRARY_PATH "'", "r");
   ASSERT_NE(pipe, nullptr);

@@ -13,9 +13,7 @@ constexpr char kFile[] = "ob/string";
 
 }  // namespace
 
-ANSIString LStrHandleToQelANSIString(LStr** handle) {
-  return ConstLStrHToQelANSIString(handle);
-}
+ANSIString LStrHandleToQelANSIString(LStr** handle) { return ConstLStrHToQelANSIString(handle); }
 
 ANSIString ConstLStrHToQelANSIString(const LStr* const* handle) {
   const LStr* record = handle != nullptr ? *handle : nullptr;

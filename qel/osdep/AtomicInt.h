@@ -27,9 +27,7 @@ class AtomicInt {
   int32_t decrement() noexcept { return __atomic_sub_fetch(&value_, 1, __ATOMIC_SEQ_CST); }
 
   // A read that is ordered like a change: an atomic add of 0.
-  int32_t getCount() const noexcept {
-    return __atomic_fetch_add(&value_, 0, __ATOMIC_SEQ_CST);
-  }
+  int32_t getCount() const noexcept { return __atomic_fetch_add(&value_, 0, __ATOMIC_SEQ_CST); }
 
  private:
   // mutable: getCount() reads with a read-modify-write so that it is ordered like one.

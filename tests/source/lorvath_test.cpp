@@ -1,8 +1,12 @@
 // The parts of the logging interface that the host cannot provoke from outside: how
-// caught exceptions become host error codes, and the out-of-memory paths, reached by
-// switching the allocation wrappers off. The file under test is compiled into this
-// program so that its file-local functions can be called.
+// caught exceptions become host error codes, the out-of-memory paths (the allocation
+// wrappers switched off), and the moments when a reservation meets the logger's
+// creation or a release meets a write (a thread held there by a slow allocation). The
+// file under test is compiled into this program so that its file-local functions can be
+// called.
 #include "source/lorvath.cpp"
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,8 +16,6 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "qel/DLLAlloc.h"
 #include "tests/support/AlertRecorder.h"

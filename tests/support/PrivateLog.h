@@ -32,9 +32,7 @@ namespace testing {
 
 namespace detail {
 
-inline std::string Errno(const std::string& what) {
-  return what + ": " + std::strerror(errno);
-}
+inline std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 inline bool WriteFile(const char* path, const std::string& text) {
   const int fd = open(path, O_WRONLY | O_CLOEXEC);

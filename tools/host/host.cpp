@@ -66,11 +66,21 @@ std::string Unescape(const std::string& text) {
     }
     const char c = text[++i];
     switch (c) {
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
-      case '0': out += '\0'; break;
-      case '\\': out += '\\'; break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case '0':
+        out += '\0';
+        break;
+      case '\\':
+        out += '\\';
+        break;
       case 'x': {
         const int high = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
         const int low = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
@@ -79,7 +89,10 @@ std::string Unescape(const std::string& text) {
         i += 2;
         break;
       }
-      default: out += '\\'; out += c; break;
+      default:
+        out += '\\';
+        out += c;
+        break;
     }
   }
   return out;
@@ -90,11 +103,21 @@ std::string Quote(const std::string& bytes) {
   std::string out = "\"";
   for (unsigned char c : bytes) {
     switch (c) {
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
       default:
         if (c < 0x20 || c == 0x7F) {
           char hex[8];
