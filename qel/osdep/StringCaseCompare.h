@@ -8,9 +8,8 @@
 //
 // 1. Narrow bytes are upper-cased and subtracted as signed values: bytes 0x80-0xFF
 //    count as negative numbers, are never case-mapped (in any locale) and sort
-//    below every byte 0x01-0x7F. The narrow
-//    result is the difference of the first differing upper-cased pair, so "ab"
-//    against "abc" is 0 - 'C' = -67.
+//    below every byte 0x01-0x7F. The narrow result is the difference of the first
+//    differing upper-cased pair, so "ab" against "abc" is 0 - 'C' = -67.
 // 2. Wide elements are ordered like wcsncmp of one element (-1, 0 or 1).
 // 3. The two-pointer forms take zero-terminated text; a null pointer is the empty
 //    text. The four-pointer forms take half-open ranges, do not stop at a zero
