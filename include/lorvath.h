@@ -57,6 +57,118 @@ LORVATH_EXPORT int32_t Lorvath_WriteMessageUTF8(LStrHandle first, LStrHandle sec
 
 /* ---- Run-time engine glue ----------------------------------------------- */
 
+/* The library is not linked against the host's run-time engine. It exports the
+ * engine's three services under the engine's own names (NumericArrayResize,
+ * DSDisposeHandle, GGetOneErrorCode). On its first call each one finds the engine,
+ * resolves the engine's function of that name and remembers it; every later call
+ * goes straight to it with arguments and result unchanged. Calls that the library
+ * makes itself always reach these entries, never a same-named function of a module
+ * loaded with RTLD_GLOBAL before the library.
+ *
+ * 1. Bundles. A bundle is a loaded module; a Lorvath_BundleRef is the handle that
+ *    dlopen() returned for it (cast it), or dlopen(NULL) for the main program. The
+ *    library neither keeps a bundle loaded nor closes it. A module names itself by
+ *    exporting the zero-terminated character array OmbrixBundleIdentifier:
+ *    "com.ombrix.runtime" (the run-time engine), "com.ombrix.hsx" (the development
+ *    host), "com.ombrix.bundlebroker" (the bundle broker, which also exports
+ *    `Lorvath_BundleRef GetOmbrixBundle(void)` answering the engine or NULL). A name
+ *    is found in a bundle only where that module defines it itself: never in one of
+ *    its dependencies, and never this library's own entries.
+ * 2. Finding the engine, in order: the bundle announced with SetOmbrixRunTimeBundle;
+ *    else the broker's answer; else, among the loaded modules in load order (main
+ *    program first), the first development host, or failing that the first run-time
+ *    engine. The fallback search prints one timestamped line on standard error for
+ *    each bundle it takes.
+ * 3. An engine function that cannot be had is never called through a null address.
+ *    With no engine found, or an engine without the function, the library shows the
+ *    alert "Library Calling a Ombrix Function" and the call fails: NumericArrayResize
+ *    and DSDisposeHandle return LORVATH_ERR_ENGINE_UNAVAILABLE, GGetOneErrorCode
+ *    returns 0 (no text). The next call tries again.
+ * 4. Withdrawing the engine (SetOmbrixRunTimeBundle(NULL)) or announcing a different
+ *    one forgets every resolved function, so no later call jumps into an engine that
+ *    may have been unloaded; the next call resolves afresh. When an engine had been
+ *    announced and then withdrawn, and none can be found any more, a function's first
+ *    call prints "already unloaded" on standard error and that call and every later
+ *    one return 0 at once, until an engine is announced again. (NumericArrayResize
+ *    then returns 0 without touching the handle; a host must not withdraw its engine
+ *    while it still expects handles to be resized.)
+ * 5. Threads: any function may be called from any thread, also while the engine is
+ *    being resolved or announced. Unloading an engine while a forwarded call is
+ *    running in it is the host's affair.
+ */
+
+/* Host error code of a forwarded call whose engine function cannot be had: the
+ * library's "object does not exist" code. */
+#define LORVATH_ERR_ENGINE_UNAVAILABLE ((int32_t)0x8ABC700A)
+
+typedef struct Lorvath_Bundle* Lorvath_BundleRef;
+
+/* Any function address, as stored in a forwarding record. Convert it to the
+ * function's real type before calling it. */
+typedef void (*Lorvath_OBFunction)(void);
+
+/* A forwarding record: the resolved function (NULL until resolved; read and
+ * written atomically, so it may be shared between threads), immediately followed by
+ * the function's name as zero-terminated ASCII text. The library holds one for each
+ * forwarded function; a caller may define its own, for example
+ *   static struct { Lorvath_OBFunction function; char name[16]; } rec =
+ *       { NULL, "MyEngineCall" };
+ * and pass (Lorvath_OBFunctionRecord*)&rec. */
+typedef struct Lorvath_OBFunctionRecord {
+  Lorvath_OBFunction function;
+  char name[];
+} Lorvath_OBFunctionRecord;
+
+/* Announces the engine's bundle, or withdraws it with NULL. Announcing a bundle other
+ * than the one already known prints "Old then New" with both bundles on standard
+ * error (the engine search had picked the wrong one). See 4 above. */
+LORVATH_EXPORT void SetOmbrixRunTimeBundle(Lorvath_BundleRef bundle);
+
+/* Resolves one record: finds the engine if none is known yet, looks the record's
+ * name up in it, stores the address in the record and returns it. NULL (after the
+ * alert of 3 above) when no engine or no such function can be had; the record then
+ * stays unresolved. With a withdrawn engine (4 above) the record receives, and the
+ * call returns, a function that returns 0. REQUIRES: record is not NULL. */
+LORVATH_EXPORT Lorvath_OBFunction ExtCodeLoadOBFunction(Lorvath_OBFunctionRecord* record);
+
+/* The binding half of a forwarded call: the function to continue into for the
+ * record, that is the record's stored function when it has one, otherwise the result
+ * of ExtCodeLoadOBFunction. The caller then calls it with its own arguments, which
+ * thus pass untouched, and must not call NULL. REQUIRES: record is not NULL. */
+LORVATH_EXPORT Lorvath_OBFunction CallOBRT(Lorvath_OBFunctionRecord* record);
+
+/* Forwarded to the engine. Resizes the numeric array handle held in the variable
+ * at handleVariable (for example an LStrHandle*; the variable may hold NULL, and
+ * then receives a new handle) to newSize elements of type typeCode (5 is unsigned
+ * byte) in numDims dimensions. The library passes type 5, one dimension and the
+ * byte count, and writes the count into the record itself. Returns the engine's host
+ * error code; on 0 the variable holds a handle (possibly moved) with room for the
+ * count and newSize bytes. */
+LORVATH_EXPORT int32_t NumericArrayResize(int32_t typeCode, int32_t numDims, void* handleVariable,
+                                          size_t newSize);
+
+/* Forwarded to the engine. Frees a handle that the engine made (for example the
+ * text from GGetOneErrorCode). Returns the engine's host error code. */
+LORVATH_EXPORT int32_t DSDisposeHandle(void* handle);
+
+/* Forwarded to the engine. Puts the engine's text for errorCode into the variable
+ * at text, which must hold NULL. Returns non-zero when the variable now holds the
+ * text. Whatever the answer, a handle left in the variable belongs to the caller,
+ * who frees it with DSDisposeHandle. */
+LORVATH_EXPORT uint8_t GGetOneErrorCode(int32_t errorCode, LStrHandle* text);
+
+/* An immutable string made by CFStringFromCString. */
+typedef const struct Lorvath_String* Lorvath_StringRef;
+
+/* A new string holding the zero-terminated ASCII text, owned by the caller, who
+ * releases it with Lorvath_ReleaseString (not with a CoreFoundation call: it is the
+ * library's own string type). NULL when text is NULL, holds a byte above 0x7F, or
+ * memory runs out. */
+LORVATH_EXPORT Lorvath_StringRef CFStringFromCString(const char* text);
+
+/* Releases a string from CFStringFromCString. NULL is ignored. */
+LORVATH_EXPORT void Lorvath_ReleaseString(Lorvath_StringRef string);
+
 #ifdef __cplusplus
 }
 #endif

@@ -44,7 +44,7 @@ void OutputAssertion(const char* expression, const char* message, const char* fi
 
   // Stack buffers only: the report may run with allocation switched off.
   char module[PATH_MAX];
-  char text[4096];
+  char text[PATH_MAX + 4096];
   std::snprintf(text, sizeof(text),
                 "Assertion failed:\n    Module: %s\n    Process ID: %u\n    Expression: %s\n"
                 "    File: %s\n    Line: %d\n    Message: %s\n"

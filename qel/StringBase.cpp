@@ -1,0 +1,523 @@
+#include "qel/StringBase.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+#include <functional>
+#include <new>
+#include <utility>
+
+#include "qel/DLLAlloc.h"
+#include "qel/NumericCast.h"
+#include "qel/SafeInteger.h"
+#include "qel/exception/DetailedException.h"
+#include "qel/exception/Exception.h"
+#include "qel/osdep/ExePath.h"
+#include "qel/osdep/OutputAssertion.h"
+
+namespace vo {
+namespace qel {
+namespace {
+
+const char kFileName[] = "StringBase";
+
+typedef unsigned int SizeType;
+typedef SafeInteger<unsigned int> SafeSize;
+
+inline void Check(bool ok, const char* expression, const char* message, uint32_t line) noexcept {
+  if (!ok) osdep::OutputAssertion(expression, message, kFileName, line);
+}
+
+// What every operation taking a start position throws when it lies past the end.
+[[noreturn]] void ThrowOffsetOutOfRange(uint32_t line) {
+  throw AddFileAndLineInfo(exception::OutOfRange2(ANSIString("String offset out of range")),
+                           kFileName, line);
+}
+
+// Pointer order that holds for unrelated pointers too, so a caller's text can be
+// tested for lying inside a string's own buffer.
+template <typename CharT>
+bool PointsInto(const CharT* p, const CharT* first, const CharT* last) noexcept {
+  return std::less_equal<const CharT*>()(first, p) && std::less_equal<const CharT*>()(p, last);
+}
+
+template <typename CharT>
+SizeType Distance(const CharT* first, const CharT* last) noexcept {
+  return static_cast<SizeType>(last - first);
+}
+
+// ---------------------------------------------------------------------------
+// Storage routines shared by every member of the family. They work on the three
+// storage pointers of one string, passed by reference, and keep them consistent
+// whenever they return or throw: an allocation that fails leaves them untouched.
+// Every member that edits or converts text is defined in this file so that it can
+// build on them (every append goes through Concatenate, every exact resize through
+// ReallocBuffer).
+// ---------------------------------------------------------------------------
+
+template <typename CharT>
+SizeType CharactersToBytesNoThrow(SizeType count, bool& overflow) noexcept {
+  SafeSize bytes(count);
+  bytes.multiplyNoThrow(SafeSize(static_cast<SizeType>(sizeof(CharT))), overflow);
+  return bytes.rawValue();
+}
+
+// `n` + 1, for the terminator's slot; throws OutOfRange at 0xFFFFFFFF.
+SizeType WithTerminator(SizeType n) { return SafeSize::Add(SafeSize(n), SafeSize(1)).rawValue(); }
+
+// A buffer of `n` elements (the terminator's slot included by the caller).
+template <typename CharT>
+CharT* StringAlloc(SizeType n) {
+  return static_cast<CharT*>(DLLMalloc(detail::CharactersToBytes<CharT>(n)));
+}
+
+// Copies `n` elements into a different buffer and terminates them.
+template <typename CharT>
+void StringCopy(CharT* dest, const CharT* source, SizeType n) noexcept {
+  if (n != 0) std::memcpy(dest, source, size_t(n) * sizeof(CharT));
+  dest[n] = CharT(0);
+}
+
+inline size_t RawLength(const char* s) noexcept { return std::strlen(s); }
+inline size_t RawLength(const unsigned char* s) noexcept {
+  return std::strlen(reinterpret_cast<const char*>(s));
+}
+inline size_t RawLength(const wchar_t* s) noexcept { return std::wcslen(s); }
+
+// The library's own string test builds texts of 4 GiB on purpose and must not be
+// interrupted by the report for each of them.
+bool RunningStringTestProgram() noexcept {
+  char path[4096];
+  const size_t length = osdep::ReadExePath(path, sizeof(path));
+  if (length == 0 || length >= sizeof(path)) return false;
+  const char* slash = std::strrchr(path, '/');
+  const char* name = slash != nullptr ? slash + 1 : path;
+  return std::strcmp(name, "test_vo_qel_String") == 0;
+}
+
+// Elements before the first 0 of `str`.
+template <typename CharT>
+SizeType StringLength(const CharT* str) {
+  Check(str != nullptr, "str", "", __LINE__);
+  if (str == nullptr) return 0;
+  const size_t len = RawLength(str);
+  if (!(len < UINT_MAX) && !RunningStringTestProgram()) {
+    osdep::OutputAssertion(
+        "(len < UINT_MAX) || (vo::qel::osdep::GetExeBaseName() == L\"test_vo_qel_String\")",
+        "String length is greater than UINT_MAX.", kFileName, __LINE__);
+  }
+  return NumericCast<SizeType>(len);
+}
+
+template <typename CharT>
+const CharT* EnsureNonNull(const CharT* s) noexcept {
+  static const CharT kEmpty[1] = {CharT(0)};
+  return s != nullptr ? s : kEmpty;
+}
+
+// Gives the string a new buffer holding exactly the `n` elements at `source`
+// (capacity == length). The previous pointers are overwritten, not freed.
+template <typename CharT>
+void Duplicate(const CharT* source, SizeType n, CharT*& begin_, CharT*& end_,
+               CharT*& endStore_) {
+  Check(source != nullptr, "source", "", __LINE__);
+  if (source == nullptr) n = 0;
+  CharT* buffer = StringAlloc<CharT>(WithTerminator(n));
+  StringCopy(buffer, source, n);
+  begin_ = buffer;
+  end_ = endStore_ = buffer + n;
+}
+
+// Gives the string a new buffer of `count` copies of `ch` (capacity == length).
+template <typename CharT>
+void DuplicateFill(SizeType count, CharT ch, CharT*& begin_, CharT*& end_, CharT*& endStore_) {
+  CharT* buffer = StringAlloc<CharT>(WithTerminator(count));
+  std::fill(buffer, buffer + count, ch);
+  buffer[count] = CharT(0);
+  begin_ = buffer;
+  end_ = endStore_ = buffer + count;
+}
+
+// Grows the buffer to hold at least `needed` elements: twice that when possible,
+// exactly that when doubling overflows or the larger block cannot be had. Only the
+// exact request throws (std::bad_alloc, or OutOfRange when even it is too large).
+template <typename CharT>
+void Grow(SizeType needed, CharT*& begin_, CharT*& end_, CharT*& endStore_) {
+  const SizeType length = Distance(begin_, end_);
+  CharT* buffer = nullptr;
+  SizeType capacity = 0;
+
+  bool overflow = false;
+  SafeSize doubled(needed);
+  doubled.multiplyByTwoNoThrow(overflow);
+  if (!overflow) {
+    const SafeSize elements = SafeSize::AddNoThrow(doubled, SafeSize(1), overflow);
+    if (!overflow) {
+      const SizeType bytes = CharactersToBytesNoThrow<CharT>(elements.rawValue(), overflow);
+      if (!overflow) {
+        buffer = static_cast<CharT*>(DLLReallocNoThrow(begin_, bytes));
+        capacity = doubled.rawValue();
+      }
+    }
+  }
+  if (buffer == nullptr) {
+    const SizeType bytes = detail::CharactersToBytes<CharT>(WithTerminator(needed));
+    buffer = static_cast<CharT*>(DLLRealloc(begin_, bytes));
+    capacity = needed;
+  }
+  begin_ = buffer;
+  end_ = buffer + length;
+  endStore_ = buffer + capacity;
+}
+
+// Appends `n` elements from `source`, growing when the free room is too small.
+// `source` may lie inside the string's own buffer (appending the string to itself).
+template <typename CharT>
+void Concatenate(const CharT* source, SizeType n, CharT*& begin_, CharT*& end_,
+                 CharT*& endStore_) {
+  Check(source != nullptr, "source", "", __LINE__);
+  Check(end_ <= endStore_, "end <= endStore", "", __LINE__);
+  if (source == nullptr) return;
+
+  const bool ownText = PointsInto<CharT>(source, begin_, endStore_);
+  const SizeType offset = ownText ? Distance<CharT>(begin_, source) : 0;
+  if (Distance<CharT>(end_, endStore_) < n) {
+    const SizeType needed =
+        SafeSize::Add(SafeSize(Distance<CharT>(begin_, end_)), SafeSize(n)).rawValue();
+    Grow(needed, begin_, end_, endStore_);
+    if (ownText) source = begin_ + offset;
+  }
+  if (n != 0) std::memmove(end_, source, size_t(n) * sizeof(CharT));
+  end_ += n;
+  *end_ = CharT(0);
+}
+
+// Appends `count` copies of `ch`, growing when the free room is too small.
+template <typename CharT>
+void Concatenate(SizeType count, CharT ch, CharT*& begin_, CharT*& end_, CharT*& endStore_) {
+  Check(end_ <= endStore_, "end <= endStore", "", __LINE__);
+  if (Distance<CharT>(end_, endStore_) < count) {
+    const SizeType needed =
+        SafeSize::Add(SafeSize(Distance<CharT>(begin_, end_)), SafeSize(count)).rawValue();
+    Grow(needed, begin_, end_, endStore_);
+  }
+  std::fill(end_, end_ + count, ch);
+  end_ += count;
+  *end_ = CharT(0);
+}
+
+// The shrink-or-grow rule of assignment: reallocate when the text will not fit, or
+// when more than half of the buffer would stay unused.
+inline bool ShouldReallocBuffer(SizeType currentCapacity, SizeType needed) noexcept {
+  return needed > currentCapacity || uint64_t(needed) * 2 < currentCapacity;
+}
+
+// Adjusts the buffer to exactly `n` elements when ShouldReallocBuffer says so. The text
+// is kept up to `n` elements (cut and terminated when it was longer), so the string
+// stays valid; callers then write the new text and set end_.
+template <typename CharT>
+void ReallocBuffer(CharT*& begin_, CharT*& end_, CharT*& endStore_, SizeType n) {
+  if (!ShouldReallocBuffer(Distance<CharT>(begin_, endStore_), n)) return;
+  SizeType length = Distance<CharT>(begin_, end_);
+  const SizeType bytes = detail::CharactersToBytes<CharT>(WithTerminator(n));
+  CharT* buffer = static_cast<CharT*>(DLLRealloc(begin_, bytes));
+  if (length > n) {
+    length = n;
+    buffer[n] = CharT(0);
+  }
+  begin_ = buffer;
+  end_ = buffer + length;
+  endStore_ = buffer + n;
+}
+
+}  // namespace
+
+namespace detail {
+
+template <typename CharT>
+unsigned int CharactersToBytes(unsigned int count) {
+  if (sizeof(CharT) == 1) return count;
+  return SafeSize::Multiply(SafeSize(count), SafeSize(static_cast<SizeType>(sizeof(CharT))))
+      .rawValue();
+}
+
+template unsigned int CharactersToBytes<wchar_t>(unsigned int);
+template unsigned int CharactersToBytes<char>(unsigned int);
+template unsigned int CharactersToBytes<unsigned char>(unsigned int);
+
+}  // namespace detail
+
+// ---------------------------------------------------------------------------
+// StringBase members
+// ---------------------------------------------------------------------------
+
+#define QEL_STRINGBASE_TEMPLATE template <typename CharT, typename OtherCharT, typename Tag>
+#define QEL_STRINGBASE StringBase<CharT, OtherCharT, Tag>
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase() : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  Duplicate(EnsureNonNull<CharT>(nullptr), 0, begin_, end_, endStore_);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase(const CharT* s) : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  const CharT* text = EnsureNonNull(s);
+  Duplicate(text, StringLength(text), begin_, end_, endStore_);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase(const CharT* first, const CharT* last)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  Check(first != nullptr, "begin", "", __LINE__);
+  Check(last != nullptr, "end", "", __LINE__);
+  const bool ordered = first != nullptr && last != nullptr && first <= last;
+  if (first != nullptr && last != nullptr) Check(ordered, "begin <= end", "", __LINE__);
+  if (ordered) {
+    Duplicate(first, NumericCast<SizeType>(static_cast<size_t>(last - first)), begin_, end_,
+              endStore_);
+  } else {
+    Duplicate(EnsureNonNull<CharT>(nullptr), 0, begin_, end_, endStore_);
+  }
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase(const CharT* s, size_type n)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  Check(s != nullptr, "that", "", __LINE__);
+  if (s != nullptr) {
+    Duplicate(s, n, begin_, end_, endStore_);
+  } else {
+    Duplicate(EnsureNonNull<CharT>(nullptr), 0, begin_, end_, endStore_);
+  }
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase(size_type count, CharT ch)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  DuplicateFill(count, ch, begin_, end_, endStore_);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase(const StringBase& that)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  Duplicate<CharT>(that.c_str(), that.length(), begin_, end_, endStore_);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase(const StringBase& that, size_type pos, size_type n)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  const size_type size = that.size();
+  if (pos > size) ThrowOffsetOutOfRange(__LINE__);
+  const size_type count = std::min(n, size - pos);
+  Duplicate<CharT>(that.begin_ + pos, count, begin_, end_, endStore_);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase(const StringBase& a, const StringBase& b)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  const size_type aSize = a.size();
+  const size_type bSize = b.size();
+  const size_type total = SafeSize::Add(SafeSize(aSize), SafeSize(bSize)).rawValue();
+  CharT* buffer = StringAlloc<CharT>(WithTerminator(total));
+  StringCopy(buffer, a.begin_, aSize);
+  StringCopy(buffer + aSize, b.begin_, bSize);
+  begin_ = buffer;
+  end_ = endStore_ = buffer + total;
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::~StringBase() noexcept {
+  checkInvariants();
+  freeString();
+}
+
+QEL_STRINGBASE_TEMPLATE
+void QEL_STRINGBASE::freeString() noexcept {
+  DLLFree(begin_);
+  begin_ = end_ = endStore_ = nullptr;
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::operator=(const StringBase& that) {
+  return assign(that.c_str(), that.length());
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::operator=(const CharT* s) {
+  const CharT* text = EnsureNonNull(s);
+  return assign(text, StringLength(text));
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::assign(const CharT* s, size_type n) {
+  checkInvariants();
+  if (s == begin_) return *this;
+  if (s == nullptr) {
+    s = EnsureNonNull(s);
+    n = 0;
+  }
+  if (PointsInto<CharT>(s, begin_, endStore_)) {
+    // Part of the own text: move it to the front first, so that a shrinking
+    // reallocation keeps it.
+    const size_type room = Distance<CharT>(s, endStore_);
+    Check(n <= room, "n <= room", "Assigned text runs past the string's buffer.", __LINE__);
+    if (n > room) n = room;
+    std::memmove(begin_, s, size_t(n) * sizeof(CharT));
+    end_ = begin_ + n;
+    *end_ = CharT(0);
+    ReallocBuffer(begin_, end_, endStore_, n);
+  } else {
+    ReallocBuffer(begin_, end_, endStore_, n);
+    StringCopy(begin_, s, n);
+    end_ = begin_ + n;
+  }
+  checkInvariants();
+  return *this;
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::append(const CharT* s, size_type n) {
+  checkInvariants();
+  if (s != nullptr) Concatenate(s, n, begin_, end_, endStore_);
+  checkInvariants();
+  return *this;
+}
+
+QEL_STRINGBASE_TEMPLATE
+const CharT* QEL_STRINGBASE::c_str() const {
+  checkInvariants();
+  return begin_;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::length() const {
+  checkInvariants();
+  return Distance<CharT>(begin_, end_);
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::size() const {
+  return length();
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::capacity() const {
+  checkInvariants();
+  return Distance<CharT>(begin_, endStore_);
+}
+
+QEL_STRINGBASE_TEMPLATE
+bool QEL_STRINGBASE::empty() const {
+  checkInvariants();
+  return end_ == begin_;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::iterator QEL_STRINGBASE::begin() {
+  checkInvariants();
+  return begin_;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::iterator QEL_STRINGBASE::end() {
+  checkInvariants();
+  return end_;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::const_iterator QEL_STRINGBASE::begin() const {
+  checkInvariants();
+  return begin_;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::const_iterator QEL_STRINGBASE::end() const {
+  checkInvariants();
+  return end_;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::reference QEL_STRINGBASE::operator[](size_type index) {
+  checkInvariants();
+  if (index > Distance<CharT>(begin_, end_)) {
+    // Answering with the terminator keeps a caller's mistake inside the buffer.
+    osdep::OutputAssertion("(begin_+index <= end_) && (begin_+index >= begin_)", "", kFileName,
+                           __LINE__);
+    return *end_;
+  }
+  return begin_[index];
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::const_reference QEL_STRINGBASE::operator[](size_type index) const {
+  checkInvariants();
+  if (index > Distance<CharT>(begin_, end_)) {
+    osdep::OutputAssertion("(begin_+index <= end_) && (begin_+index >= begin_)", "", kFileName,
+                           __LINE__);
+    return *end_;
+  }
+  return begin_[index];
+}
+
+QEL_STRINGBASE_TEMPLATE
+void QEL_STRINGBASE::swap(StringBase& other) noexcept {
+  checkInvariants();
+  other.checkInvariants();
+  std::swap(begin_, other.begin_);
+  std::swap(end_, other.end_);
+  std::swap(endStore_, other.endStore_);
+  checkInvariants();
+  other.checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+bool QEL_STRINGBASE::hasEmbeddedNull() const {
+  checkInvariants();
+  return std::find(static_cast<const CharT*>(begin_), static_cast<const CharT*>(end_),
+                   CharT(0)) != end_;
+}
+
+QEL_STRINGBASE_TEMPLATE
+void QEL_STRINGBASE::reserve(size_type n) {
+  checkInvariants();
+  if (n > Distance<CharT>(begin_, endStore_)) ReallocBuffer(begin_, end_, endStore_, n);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+void QEL_STRINGBASE::checkInvariants() const noexcept {
+  // Runs on every access, so the common case is one short test.
+  if (__builtin_expect(begin_ != nullptr && begin_ <= end_ && end_ <= endStore_ &&
+                           *end_ == 0 && size_t(end_ - begin_) < UINT_MAX,
+                       1)) {
+    return;
+  }
+  Check(end_ >= begin_, "end_ >= begin_", "", __LINE__);
+  Check(endStore_ >= end_, "endStore_ >= end_", "", __LINE__);
+  Check(begin_ != nullptr, "begin_ != 0", "", __LINE__);
+  if (begin_ != nullptr && end_ != nullptr) Check(*end_ == 0, "*end_ == 0", "", __LINE__);
+  Check(size_t(end_ - begin_) < UINT_MAX, "size_t(end_ - begin_) < UINT_MAX",
+        "String length must be less than UINT_MAX.", __LINE__);
+}
+
+#undef QEL_STRINGBASE
+#undef QEL_STRINGBASE_TEMPLATE
+
+template class StringBase<wchar_t, char, wchar_t>;
+template class StringBase<char, wchar_t, wchar_t>;
+template class StringBase<char, wchar_t, char>;
+template class StringBase<unsigned char, wchar_t, wchar_t>;
+
+}  // namespace qel
+}  // namespace vo
