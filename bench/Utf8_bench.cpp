@@ -95,6 +95,14 @@ void DecodeQelAlloc(benchmark::State& state, const Text& t) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(t.utf8.size()));
 }
 
+// Counting alone, the first pass of the allocating form.
+void DecodeQelCount(benchmark::State& state, const Text& t) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(vo::qel::GetUtf8StringLength(Bytes(t), Bytes(t) + t.utf8.size()));
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(t.utf8.size()));
+}
+
 size_t IconvDecode(iconv_t cd, const Text& t, wchar_t* out, size_t capacity) {
   char* in = const_cast<char*>(t.utf8.data());
   size_t inLeft = t.utf8.size();
@@ -184,6 +192,14 @@ void EncodeQelAlloc(benchmark::State& state, const Text& t) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(t.utf8.size()));
 }
 
+// Measuring alone, the first pass of the allocating form.
+void EncodeQelMeasure(benchmark::State& state, const Text& t) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(vo::qel::GetUtf8EncodingBytes(WideBegin(t), WideEnd(t)));
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(t.utf8.size()));
+}
+
 size_t IconvEncode(iconv_t cd, const Text& t, unsigned char* out, size_t capacity) {
   char* in = reinterpret_cast<char*>(const_cast<wchar_t*>(t.wide.data()));
   size_t inLeft = t.wide.size() * sizeof(wchar_t);
@@ -265,6 +281,7 @@ int RegisterAll() {
       {"IcuFill", DecodeIcuFill},   {"IcuAlloc", DecodeIcuAlloc},
 #endif
       {"QelAlloc", DecodeQelAlloc}, {"IconvAlloc", DecodeIconvAlloc},
+      {"QelCount", DecodeQelCount},
   };
   const Implementation encoders[] = {
       {"QelFill", EncodeQelFill},   {"IconvFill", EncodeIconvFill},
@@ -272,6 +289,7 @@ int RegisterAll() {
       {"IcuFill", EncodeIcuFill},   {"IcuAlloc", EncodeIcuAlloc},
 #endif
       {"QelAlloc", EncodeQelAlloc}, {"IconvAlloc", EncodeIconvAlloc},
+      {"QelMeasure", EncodeQelMeasure},
   };
   for (const Text& t : texts) {
     // Sizes are named by the bytes asked for; the text is cut to whole characters.

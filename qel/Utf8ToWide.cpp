@@ -24,6 +24,9 @@ namespace {
 
 const char kFile[] = "Utf8ToWide";
 
+// Texts up to this many bytes are decoded without the counting pass.
+constexpr size_t kShortText = 128;
+
 // Length of the sequence a lead byte announces; 0 for bytes that never start one
 // (continuation bytes, the overlong leads 0xC0 and 0xC1, 0xFE and 0xFF).
 constexpr std::array<uint8_t, 256> MakeSequenceLengths() {
@@ -334,6 +337,70 @@ bool CountCodePoints(const uint8_t* p, const uint8_t* end, size_t& count) {
   return true;
 }
 
+#if defined(QEL_UTF8_BLOCKS)
+// Decodes the characters that start before `stop`, from text in which a word of
+// eight bytes may be read at any position before `stop`; `end` bounds the five- and
+// six-byte forms. The destination needs room for one element more than the bytes
+// before `stop`, as a pair may finish past it. Returns the position reached, which
+// is where an invalid sequence starts when `failed` is set.
+template <bool kValidated>
+inline const uint8_t* DecodeRun(const uint8_t* p, const uint8_t* stop, const uint8_t* end,
+                                wchar_t*& dOut, bool& failed) {
+  wchar_t* d = dOut;
+  do {
+    const uint32_t c = *p;
+    if (c < 0x80) {
+      *d++ = wchar_t(c);
+      ++p;
+      continue;
+    }
+    const uint64_t w = Load64(p);
+    if (c < 0xE0) {
+      if (DecodeTwoBytePair<kValidated>(w, d)) {
+        d += 2;
+        p += 4;
+        continue;
+      }
+    } else if (c < 0xF0) {
+      if (DecodeThreeBytePair<kValidated>(w, d)) {
+        d += 2;
+        p += 6;
+        continue;
+      }
+    }
+    uint32_t value;
+    const size_t length = DecodeWord<kValidated>(uint32_t(w), p, end, value);
+    if (length == 0) {
+      failed = true;
+      break;
+    }
+    *d++ = wchar_t(value);
+    p += length;
+  } while (p < stop);
+  dOut = d;
+  return p;
+}
+
+// Copies the n bytes (fewer than 32) at `src` to `dst`, reading nothing outside
+// them: two overlapping moves of the largest size that fits.
+inline void CopyShort(uint8_t* dst, const uint8_t* src, size_t n) {
+  if (n >= 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), Load128(src));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 16), Load128(src + n - 16));
+  } else if (n >= 8) {
+    std::memcpy(dst, src, 8);
+    std::memcpy(dst + n - 8, src + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(dst, src, 4);
+    std::memcpy(dst + n - 4, src + n - 4, 4);
+  } else if (n > 0) {
+    dst[0] = src[0];
+    dst[n / 2] = src[n / 2];
+    dst[n - 1] = src[n - 1];
+  }
+}
+#endif
+
 // Decodes from `p` while it is before `end` and the destination has room for one
 // element. Returns the number of elements written, with `p` left at the first byte
 // not converted and `invalid` set when conversion stopped at an invalid sequence.
@@ -342,63 +409,44 @@ size_t DecodeInto(const uint8_t*& pInOut, const uint8_t* end, wchar_t* d, const 
                   bool& invalid) {
   const uint8_t* p = pInOut;
   wchar_t* const first = d;
-  uint32_t value;
-  size_t length;
   invalid = false;
 #if defined(QEL_UTF8_BLOCKS)
   // Blocks of 16 bytes: the run of ASCII at the front widened at once, the rest
-  // one character (or a pair of like characters) at a time. A block yields at most
-  // 16 elements, 17 when a pair runs over its end.
+  // one character (or a pair of like characters) at a time.
   while (end - p >= kBlock && destEnd - d >= kBlock) {
     const size_t ascii = WidenAsciiPrefix16(p, d);
     const uint8_t* const blockEnd = p + kBlock;
     p += ascii;
     d += ascii;
     if (p == blockEnd) continue;
-    // Words of eight bytes are read from anywhere in the block.
     if (end - blockEnd < 7 || destEnd - d < blockEnd - p + 1) break;
-    do {
-      const uint32_t c = *p;
-      if (c < 0x80) {
-        *d++ = wchar_t(c);
-        ++p;
-        continue;
-      }
-      const uint64_t w = Load64(p);
-      if (c < 0xE0) {
-        if (DecodeTwoBytePair<kValidated>(w, d)) {
-          d += 2;
-          p += 4;
-          continue;
-        }
-      } else if (c < 0xF0) {
-        if (DecodeThreeBytePair<kValidated>(w, d)) {
-          d += 2;
-          p += 6;
-          continue;
-        }
-      }
-      length = DecodeWord<kValidated>(uint32_t(w), p, end, value);
-      if (length == 0) goto failed;
-      *d++ = wchar_t(value);
-      p += length;
-    } while (p < blockEnd);
+    p = DecodeRun<kValidated>(p, blockEnd, end, d, invalid);
+    if (invalid) break;
+  }
+  // The last bytes are copied behind zeros, which no sequence accepts as its
+  // continuation, so that they go through the same word reads.
+  const std::ptrdiff_t left = end - p;
+  if (!invalid && left > 0 && left < 32 && destEnd - d >= left) {
+    alignas(16) uint8_t pad[48] = {};
+    CopyShort(pad, p, size_t(left));
+    p += DecodeRun<kValidated>(pad, pad + left, pad + left, d, invalid) - pad;
   }
 #endif
-  while (p < end && d < destEnd) {
+  // Whatever is left where the room is short: one character at a time.
+  while (!invalid && p < end && d < destEnd) {
     if (*p < 0x80) {
       *d++ = wchar_t(*p++);
       continue;
     }
-    length = DecodeMultibyte<kValidated>(p, end, value);
-    if (length == 0) goto failed;
+    uint32_t value;
+    const size_t length = DecodeMultibyte<kValidated>(p, end, value);
+    if (length == 0) {
+      invalid = true;
+      break;
+    }
     *d++ = wchar_t(value);
     p += length;
   }
-  pInOut = p;
-  return size_t(d - first);
-failed:
-  invalid = true;
   pInOut = p;
   return size_t(d - first);
 }
@@ -433,6 +481,20 @@ size_t utf8_mbctowc(wchar_t* out, const unsigned char* source, const unsigned ch
 wchar_t* Utf8ToWide(const unsigned char* source, size_t length) {
   if (source == nullptr) return new wchar_t[1]();
   const uint8_t* const end = source + length;
+
+  // A short text is decoded once into the stack and copied: as many elements as
+  // bytes always suffice, and nothing is allocated before the text proved valid.
+  if (length <= kShortText) {
+    wchar_t local[kShortText];
+    const uint8_t* p = source;
+    bool invalid;
+    const size_t count = DecodeInto<false>(p, end, local, local + length, invalid);
+    if (invalid) ThrowInvalidSequence(__LINE__);
+    wchar_t* result = new wchar_t[count + 1];
+    std::memcpy(result, local, count * sizeof(wchar_t));
+    result[count] = 0;
+    return result;
+  }
   size_t count = 0;
   if (!CountCodePoints(source, end, count)) ThrowInvalidSequence(__LINE__);
 

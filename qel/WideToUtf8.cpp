@@ -33,6 +33,11 @@ constexpr uint8_t kLeadMarker[7] = {0, 0, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
 
 constexpr size_t kLongestSequence = 6;
 
+// Texts of up to kShortText elements are encoded without measuring first, into a
+// stack buffer that holds most of them (four bytes an element).
+constexpr size_t kShortText = 128;
+constexpr size_t kShortTextBytes = 4 * kShortText;
+
 inline size_t EncodedLength(uint32_t v) { return kLengthByBits[32 - __builtin_clz(v | 1)]; }
 
 // Writes the `length`-byte form of `v`: continuation bytes from the last one back,
@@ -192,8 +197,14 @@ size_t SizeOfUtf8(const wchar_t* begin, const wchar_t* end, size_t limit) {
   return total;
 }
 
+// How out-of-range values are met while converting: replaced by '?' with their
+// reports, or (for a first attempt that may be given up) a reason to stop, silently.
+enum OutOfRangeRule { k_REPLACE, k_STOP };
+
 // Writes the encoding of `v` (at least 0x80) at `d`, which has room for six bytes,
-// and returns the position after it. A value above 0x7FFFFFFF becomes '?'.
+// and returns the position after it. A value above 0x7FFFFFFF becomes '?', or
+// gives null under k_STOP.
+template <OutOfRangeRule kRule>
 inline uint8_t* EncodeMultibyte(uint8_t* d, uint32_t v) {
   if (v < 0x800) {
     d[0] = uint8_t(0xC0 | (v >> 6));
@@ -211,43 +222,65 @@ inline uint8_t* EncodeMultibyte(uint8_t* d, uint32_t v) {
     WriteSequence(d, v, length);
     return d + length;
   }
+  if (kRule == k_STOP) return nullptr;
   WriteReplacement(d, v);
   return d + 1;
 }
 
 // Encodes from `s` while it is before `end` and at least one byte is free; stops
-// before an element whose encoding does not fit whole. Returns the bytes written,
-// with `s` left at the first element not converted.
+// before an element whose encoding does not fit whole (and under k_STOP before a
+// value out of range). Returns the bytes written, with `s` left at the first element
+// not converted.
+template <OutOfRangeRule kRule>
 size_t EncodeInto(const wchar_t*& sInOut, const wchar_t* end, uint8_t* d, const uint8_t* destEnd) {
   const wchar_t* s = sInOut;
   uint8_t* const first = d;
+  uint8_t* next;
 #if defined(QEL_UTF8_SSE2)
-  // Blocks of 16 elements while the room holds whatever a block can need.
-  while (end - s >= std::ptrdiff_t(kBlock) &&
-         destEnd - d >= std::ptrdiff_t(kBlock * kLongestSequence)) {
+  // Blocks of 16 elements, while the room holds what the block can need: 16 bytes
+  // for ASCII, else as much as the largest form that the OR of its values allows.
+  while (end - s >= std::ptrdiff_t(kBlock) && destEnd - d >= std::ptrdiff_t(kBlock)) {
     uint32_t orOfAll;
     if (NarrowAscii16(s, d, orOfAll)) {
       s += kBlock;
       d += kBlock;
       continue;
     }
+    const size_t longest = orOfAll < 0x800 ? 2 : orOfAll < 0x10000 ? 3 : kLongestSequence;
+    if (destEnd - d < std::ptrdiff_t(kBlock * longest)) break;
     for (const wchar_t* const blockEnd = s + kBlock; s < blockEnd; ++s) {
       const uint32_t v = uint32_t(*s);
       if (v < 0x80) {
         *d++ = uint8_t(v);
       } else {
-        d = EncodeMultibyte(d, v);
+        if ((next = EncodeMultibyte<kRule>(d, v)) == nullptr) goto done;
+        d = next;
       }
     }
   }
 #endif
-  while (s < end && d < destEnd) {
+  // The rest without checks of the room when it holds six bytes an element...
+  if (destEnd - d >= (end - s) * std::ptrdiff_t(kLongestSequence)) {
+    for (; s < end; ++s) {
+      const uint32_t v = uint32_t(*s);
+      if (v < 0x80) {
+        *d++ = uint8_t(v);
+      } else {
+        if ((next = EncodeMultibyte<kRule>(d, v)) == nullptr) goto done;
+        d = next;
+      }
+    }
+  }
+  // ... else one element at a time, as long as each fits whole.
+  for (; s < end && d < destEnd; ++s) {
     const uint32_t v = uint32_t(*s);
     if (v < 0x80) {
       *d++ = uint8_t(v);
     } else if (destEnd - d >= std::ptrdiff_t(kLongestSequence)) {
-      d = EncodeMultibyte(d, v);
+      if ((next = EncodeMultibyte<kRule>(d, v)) == nullptr) goto done;
+      d = next;
     } else {
+      if (kRule == k_STOP && v > 0x7FFFFFFF) break;
       const int length = utf8_wctombc(d, destEnd, wchar_t(v), false);
       if (length == -2) break;
       if (length == -1) {
@@ -257,8 +290,8 @@ size_t EncodeInto(const wchar_t*& sInOut, const wchar_t* end, uint8_t* d, const 
         d += length;
       }
     }
-    ++s;
   }
+done:
   sInOut = s;
   return size_t(d - first);
 }
@@ -269,7 +302,7 @@ size_t FillBuffer(const wchar_t*& begin, const wchar_t* end, unsigned char* dest
   if (destBegin == nullptr || destBegin > destEnd) ThrowInvalidArgument(__LINE__);
   if (destBegin == destEnd) osdep::OutputAssertion("destBegin < destEnd", "", kFile, __LINE__);
   if (begin == nullptr) return 0;
-  return EncodeInto(begin, end, destBegin, destEnd);
+  return EncodeInto<k_REPLACE>(begin, end, destBegin, destEnd);
 }
 
 }  // namespace
@@ -280,11 +313,26 @@ unsigned char* WideToUtf8(const wchar_t* text) {
 
 unsigned char* WideToUtf8(const wchar_t* begin, const wchar_t* end) {
   if (begin == nullptr) return new unsigned char[1]();
+
+  // A short text is encoded once into the stack and copied, when it fits there and
+  // holds no value out of range (whose reports come from measuring, below).
+  if (end - begin <= std::ptrdiff_t(kShortText)) {
+    uint8_t local[kShortTextBytes];
+    const wchar_t* s = begin;
+    const size_t written = EncodeInto<k_STOP>(s, end, local, local + kShortTextBytes);
+    if (s == end) {
+      unsigned char* result = new unsigned char[written + 1];
+      std::memcpy(result, local, written);
+      result[written] = 0;
+      return result;
+    }
+  }
+
   const size_t size = SizeOfUtf8(begin, end, std::numeric_limits<size_t>::max());
   const size_t capacity = SafeInteger<size_t>::Add(size, 1).rawValue();
   std::unique_ptr<unsigned char[]> result(new unsigned char[capacity]);
   const wchar_t* s = begin;
-  const size_t written = EncodeInto(s, end, result.get(), result.get() + capacity);
+  const size_t written = EncodeInto<k_REPLACE>(s, end, result.get(), result.get() + capacity);
   if (written != size) osdep::OutputAssertion("written == size", "", kFile, __LINE__);
   if (s < end) ThrowBufferOverflow(__LINE__);
   result[written] = 0;
