@@ -381,25 +381,73 @@ inline const uint8_t* DecodeRun(const uint8_t* p, const uint8_t* stop, const uin
   return p;
 }
 
-// Copies the n bytes (fewer than 32) at `src` to `dst`, reading nothing outside
-// them: two overlapping moves of the largest size that fits.
-inline void CopyShort(uint8_t* dst, const uint8_t* src, size_t n) {
-  if (n >= 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), Load128(src));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 16), Load128(src + n - 16));
-  } else if (n >= 8) {
-    std::memcpy(dst, src, 8);
-    std::memcpy(dst + n - 8, src + n - 8, 8);
-  } else if (n >= 4) {
-    std::memcpy(dst, src, 4);
-    std::memcpy(dst + n - 4, src + n - 4, 4);
-  } else if (n > 0) {
-    dst[0] = src[0];
-    dst[n / 2] = src[n / 2];
-    dst[n - 1] = src[n - 1];
-  }
-}
 #endif
+
+// Decodes characters one at a time (a pair of like ones, or eight ASCII bytes, at
+// once where they are there) while `p` is before `end` and, with `kCheckRoom`, the
+// destination has room; without it the caller guarantees an element per byte.
+// Words are read only as far as the range goes.
+template <bool kValidated, bool kCheckRoom>
+inline const uint8_t* DecodeTail(const uint8_t* p, const uint8_t* end, wchar_t*& dOut,
+                                 const wchar_t* destEnd, bool& failed) {
+  wchar_t* d = dOut;
+  while (p < end && (!kCheckRoom || d < destEnd)) {
+    const uint32_t c = *p;
+    uint32_t value;
+    size_t length;
+#if defined(QEL_UTF8_WORD_LOADS)
+    if (end - p >= 8) {
+      const uint64_t w = Load64(p);
+      if (c < 0x80) {
+#if defined(QEL_UTF8_BLOCKS)
+        if ((w & 0x8080808080808080u) == 0 && (!kCheckRoom || destEnd - d >= 8)) {
+          const __m128i zero = _mm_setzero_si128();
+          const __m128i wide = _mm_unpacklo_epi8(_mm_cvtsi64_si128(int64_t(w)), zero);
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi16(wide, zero));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4), _mm_unpackhi_epi16(wide, zero));
+          d += 8;
+          p += 8;
+          continue;
+        }
+#endif
+        *d++ = wchar_t(c);
+        ++p;
+        continue;
+      }
+      if (!kCheckRoom || destEnd - d >= 2) {
+        if (c < 0xE0 ? DecodeTwoBytePair<kValidated>(w, d) : DecodeThreeBytePair<kValidated>(w, d)) {
+          d += 2;
+          p += c < 0xE0 ? 4 : 6;
+          continue;
+        }
+      }
+      length = DecodeWord<kValidated>(uint32_t(w), p, end, value);
+    } else {
+      if (c < 0x80) {
+        *d++ = wchar_t(c);
+        ++p;
+        continue;
+      }
+      length = DecodeMultibyte<kValidated>(p, end, value);
+    }
+#else
+    if (c < 0x80) {
+      *d++ = wchar_t(c);
+      ++p;
+      continue;
+    }
+    length = DecodeMultibyte<kValidated>(p, end, value);
+#endif
+    if (length == 0) {
+      failed = true;
+      break;
+    }
+    *d++ = wchar_t(value);
+    p += length;
+  }
+  dOut = d;
+  return p;
+}
 
 // Decodes from `p` while it is before `end` and the destination has room for one
 // element. Returns the number of elements written, with `p` left at the first byte
@@ -423,29 +471,11 @@ size_t DecodeInto(const uint8_t*& pInOut, const uint8_t* end, wchar_t* d, const 
     p = DecodeRun<kValidated>(p, blockEnd, end, d, invalid);
     if (invalid) break;
   }
-  // The last bytes are copied behind zeros, which no sequence accepts as its
-  // continuation, so that they go through the same word reads.
-  const std::ptrdiff_t left = end - p;
-  if (!invalid && left > 0 && left < 32 && destEnd - d >= left) {
-    alignas(16) uint8_t pad[48] = {};
-    CopyShort(pad, p, size_t(left));
-    p += DecodeRun<kValidated>(pad, pad + left, pad + left, d, invalid) - pad;
-  }
 #endif
-  // Whatever is left where the room is short: one character at a time.
-  while (!invalid && p < end && d < destEnd) {
-    if (*p < 0x80) {
-      *d++ = wchar_t(*p++);
-      continue;
-    }
-    uint32_t value;
-    const size_t length = DecodeMultibyte<kValidated>(p, end, value);
-    if (length == 0) {
-      invalid = true;
-      break;
-    }
-    *d++ = wchar_t(value);
-    p += length;
+  // The last bytes, or where the room is short.
+  if (!invalid && p < end) {
+    p = destEnd - d >= end - p ? DecodeTail<kValidated, false>(p, end, d, destEnd, invalid)
+                               : DecodeTail<kValidated, true>(p, end, d, destEnd, invalid);
   }
   pInOut = p;
   return size_t(d - first);

@@ -103,21 +103,29 @@ TEST(WideToUtf8Test, EveryFormAtItsBoundsAndBack) {
 // The fast paths take 16 elements at a time, so each form is also placed at every
 // position of a block and next to the end.
 TEST(WideToUtf8Test, EveryFormAtEveryBlockPosition) {
+  // Runs of two-byte and of three-byte characters after it fill whole blocks of one
+  // form, which are encoded together.
+  const struct {
+    uint32_t value;
+    const char* bytes;
+  } fillers[] = {{0x4E2D, "\xE4\xB8\xAD"}, {0x3B1, "\xCE\xB1"}};
   for (const auto& c : kForms) {
-    for (size_t before = 0; before <= 34; ++before) {
-      for (size_t after : {size_t(0), size_t(1), size_t(15), size_t(40)}) {
-        SCOPED_TRACE(std::string(c.name) + " after " + std::to_string(before) + " before " +
-                     std::to_string(after));
-        std::vector<uint32_t> values(before, 'x');
-        values.push_back(c.value);
-        values.insert(values.end(), after, 0x4E2D);
-        std::string want = std::string(before, 'x') + c.bytes;
-        for (size_t i = 0; i < after; ++i) want += "\xE4\xB8\xAD";
-        const Wide wide(values);
-        ASSERT_EQ(want.size(), GetUtf8EncodingBytes(wide.begin(), wide.end()));
-        ASSERT_EQ(want, Allocating(wide));
-        ASSERT_EQ(want, Filling(wide, want.size()));
-        ASSERT_EQ(want, Filling(wide, want.size() + 100));
+    for (const auto& filler : fillers) {
+      for (size_t before = 0; before <= 34; ++before) {
+        for (size_t after : {size_t(0), size_t(1), size_t(15), size_t(40)}) {
+          SCOPED_TRACE(std::string(c.name) + " after " + std::to_string(before) + " before " +
+                       std::to_string(after) + " of " + std::to_string(filler.value));
+          std::vector<uint32_t> values(before, 'x');
+          values.push_back(c.value);
+          values.insert(values.end(), after, filler.value);
+          std::string want = std::string(before, 'x') + c.bytes;
+          for (size_t i = 0; i < after; ++i) want += filler.bytes;
+          const Wide wide(values);
+          ASSERT_EQ(want.size(), GetUtf8EncodingBytes(wide.begin(), wide.end()));
+          ASSERT_EQ(want, Allocating(wide));
+          ASSERT_EQ(want, Filling(wide, want.size()));
+          ASSERT_EQ(want, Filling(wide, want.size() + 100));
+        }
       }
     }
   }
