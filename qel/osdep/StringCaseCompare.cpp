@@ -29,8 +29,7 @@ inline int Difference(int a, int b) noexcept { return a - b; }
 inline int Difference(wchar_t a, wchar_t b) noexcept { return CompareWChars(a, b); }
 
 template <class CharT>
-int CompareRanges(const CharT* lhs, const CharT* lhsEnd, const CharT* rhs,
-                  const CharT* rhsEnd) {
+int CompareRanges(const CharT* lhs, const CharT* lhsEnd, const CharT* rhs, const CharT* rhsEnd) {
   detail::CheckCompareRanges(lhs, lhsEnd, rhs, rhsEnd, kFile, __LINE__);
   for (; lhs < lhsEnd && rhs < rhsEnd; ++lhs, ++rhs) {
     const auto l = Upper(*lhs);
@@ -66,8 +65,7 @@ int StringCaseCompare(const wchar_t* lhs, const wchar_t* rhs) noexcept {
   return CompareWChars(*lhs, *rhs);
 }
 
-int StringCaseCompare(const char* lhs, const char* lhsEnd, const char* rhs,
-                      const char* rhsEnd) {
+int StringCaseCompare(const char* lhs, const char* lhsEnd, const char* rhs, const char* rhsEnd) {
   return CompareRanges(lhs, lhsEnd, rhs, rhsEnd);
 }
 

@@ -20,8 +20,7 @@ inline int CompareElements(char a, char b) noexcept {
 inline int CompareElements(wchar_t a, wchar_t b) noexcept { return CompareWChars(a, b); }
 
 template <class CharT>
-int CompareRanges(const CharT* lhs, const CharT* lhsEnd, const CharT* rhs,
-                  const CharT* rhsEnd) {
+int CompareRanges(const CharT* lhs, const CharT* lhsEnd, const CharT* rhs, const CharT* rhsEnd) {
   detail::CheckCompareRanges(lhs, lhsEnd, rhs, rhsEnd, kFile, __LINE__);
   for (; lhs < lhsEnd && rhs < rhsEnd; ++lhs, ++rhs) {
     if (*lhs != *rhs) return CompareElements(*lhs, *rhs);
@@ -39,8 +38,7 @@ int StringExactCompare(const wchar_t* lhs, const wchar_t* rhs) noexcept {
   return std::wcscmp(lhs != nullptr ? lhs : L"", rhs != nullptr ? rhs : L"");
 }
 
-int StringExactCompare(const char* lhs, const char* lhsEnd, const char* rhs,
-                       const char* rhsEnd) {
+int StringExactCompare(const char* lhs, const char* lhsEnd, const char* rhs, const char* rhsEnd) {
   return CompareRanges(lhs, lhsEnd, rhs, rhsEnd);
 }
 

@@ -24,8 +24,7 @@ int StringExactCompare(const wchar_t* lhs, const wchar_t* rhs) noexcept;
 
 // REQUIRES: lhs, rhs not null; lhs <= lhsEnd; rhs <= rhsEnd.
 // REQUIRES: the remaining-length difference fits an int.
-int StringExactCompare(const char* lhs, const char* lhsEnd, const char* rhs,
-                       const char* rhsEnd);
+int StringExactCompare(const char* lhs, const char* lhsEnd, const char* rhs, const char* rhsEnd);
 int StringExactCompare(const wchar_t* lhs, const wchar_t* lhsEnd, const wchar_t* rhs,
                        const wchar_t* rhsEnd);
 

@@ -57,8 +57,8 @@ inline bool EnsureLocale(const std::string& name, const std::string& source,
     // Built under a private name and renamed, so that test processes running side
     // by side never see a half-written locale.
     const std::string temp = dir + "/." + name + "." + std::to_string(::getpid());
-    command = "localedef -c -i '" + source + "' -f '" + charmap + "' '" + temp +
-              "' >/dev/null 2>&1";
+    command =
+        "localedef -c -i '" + source + "' -f '" + charmap + "' '" + temp + "' >/dev/null 2>&1";
     status = std::system(command.c_str());
     if (std::rename(temp.c_str(), built.c_str()) != 0) {
       // Another process may have won the race; its copy is as good as ours.
