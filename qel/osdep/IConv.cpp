@@ -4,6 +4,7 @@
 
 #include "qel/exception/Exception.h"
 #include "qel/osdep/OutputAssertion.h"
+#include "qel/osdep/ScopedHandle.h"
 
 namespace vo {
 namespace qel {
@@ -12,36 +13,31 @@ namespace {
 
 const char* const kFile = "osdep/IConv";
 
-const iconv_t kInvalidDescriptor = reinterpret_cast<iconv_t>(-1);
-
-// Owns one conversion descriptor for the length of a conversion, so that no path
-// out of it, exceptional or not, leaves the descriptor open.
-class Descriptor {
- public:
-  Descriptor(const char* toCharset, const char* fromCharset)
-      : cd_(::iconv_open(toCharset, fromCharset)) {
-    if (cd_ == kInvalidDescriptor) {
-      throw AddFileAndLineInfo(exception::InvalidLocale(), kFile, __LINE__);
-    }
-  }
-  ~Descriptor() noexcept { ::iconv_close(cd_); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-
-  iconv_t get() const noexcept { return cd_; }
-
- private:
-  const iconv_t cd_;
+// Descriptors are held by a scoped handle, so that no way out of a conversion,
+// exceptional or not, leaves one open. iconv_open reports failure with -1.
+struct InvalidDescriptorPolicy {
+  static iconv_t InvalidHandle() noexcept { return reinterpret_cast<iconv_t>(-1); }
 };
+struct CloseDescriptorPolicy {
+  static void Release(iconv_t cd) noexcept {
+    if (cd != InvalidDescriptorPolicy::InvalidHandle()) ::iconv_close(cd);
+  }
+};
+// A descriptor has one owner: the policy offers no copy.
+struct NoCopyPolicy {};
+
+using Descriptor = ScopedHandle<iconv_t, HandleStoragePolicy<iconv_t, InvalidDescriptorPolicy>,
+                                NoCopyPolicy, CloseDescriptorPolicy>;
 
 }  // namespace
 
 const char* GetWCharTypeCodeForIConv() noexcept { return "UTF-32LE"; }
 
 template <class SourceT, class TargetT>
-void IConv(const SourceT* begin, const SourceT* end, const char* fromCharset,
-           TargetT* outBegin, TargetT*& outEnd, const char* toCharset) {
-  Descriptor cd(toCharset, fromCharset);
+void IConv(const SourceT* begin, const SourceT* end, const char* fromCharset, TargetT* outBegin,
+           TargetT*& outEnd, const char* toCharset) {
+  const Descriptor cd(::iconv_open(toCharset, fromCharset));
+  if (!cd.isValid()) throw AddFileAndLineInfo(exception::InvalidLocale(), kFile, __LINE__);
 
   // iconv's prototype takes the input as char** although it never writes to it.
   char* in = const_cast<char*>(reinterpret_cast<const char*>(begin));

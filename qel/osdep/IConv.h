@@ -28,13 +28,13 @@ const char* GetWCharTypeCodeForIConv() noexcept;
 // Instantiated for char to wchar_t and wchar_t to char. Throws InvalidLocale when
 // iconv does not know one of the names; nothing is written then.
 template <class SourceT, class TargetT>
-void IConv(const SourceT* begin, const SourceT* end, const char* fromCharset,
-           TargetT* outBegin, TargetT*& outEnd, const char* toCharset);
+void IConv(const SourceT* begin, const SourceT* end, const char* fromCharset, TargetT* outBegin,
+           TargetT*& outEnd, const char* toCharset);
 
 extern template void IConv<char, wchar_t>(const char*, const char*, const char*, wchar_t*,
-                                         wchar_t*&, const char*);
+                                          wchar_t*&, const char*);
 extern template void IConv<wchar_t, char>(const wchar_t*, const wchar_t*, const char*, char*,
-                                         char*&, const char*);
+                                          char*&, const char*);
 
 }  // namespace osdep
 }  // namespace qel
