@@ -22,6 +22,8 @@ namespace {
 using std::string;
 using std::wstring;
 
+const wchar_t kFive[] = L"12345";
+
 wstring ToWide(const string& in, const char* charset) {
   wchar_t* begin = nullptr;
   wchar_t* end = nullptr;
@@ -68,7 +70,7 @@ TEST(CarbonRouteTest, SystemEncodingIsUtf8) {
     EXPECT_EQ(c.wide, ToWide(c.narrow, "carbon"));
     EXPECT_EQ(c.narrow, ToNarrow(c.wide, "carbon"));
   }
-  EXPECT_EQ(20u, GetWideToAnsiRequiredBufferLength(L"12345", L"12345" + 5, "carbon"));
+  EXPECT_EQ(20u, GetWideToAnsiRequiredBufferLength(kFive, kFive + 5, "carbon"));
   EXPECT_EQ(0x1C000100u, GetCFStringWcharEncoding());
   // Empty ranges return at once, on the direct calls too.
   wchar_t room[1];
@@ -105,7 +107,7 @@ TEST(CarbonRouteTest, ForcedEncodingsApplyPerDirection) {
   {
     ForcedEncodings forced(0, kCFStringEncodingISOLatin1);
     EXPECT_EQ("caf\xE9 ?", ToNarrow(L"caf\u00E9 \u65E5", "carbon"));
-    EXPECT_EQ(5u, GetWideToAnsiRequiredBufferLength(L"12345", L"12345" + 5, "carbon"));
+    EXPECT_EQ(5u, GetWideToAnsiRequiredBufferLength(kFive, kFive + 5, "carbon"));
     EXPECT_EQ(L"caf\u00E9", ToWide("caf\xC3\xA9", "carbon"));
   }
   {
