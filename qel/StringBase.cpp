@@ -233,6 +233,52 @@ void ReallocBuffer(CharT*& begin_, CharT*& end_, CharT*& endStore_, SizeType n) 
   endStore_ = buffer + n;
 }
 
+
+// ---------------------------------------------------------------------------
+// Element scans behind the searches: the C library's memchr, memrchr and wmemchr do
+// the plain forward and backward scans, a word at a time.
+// ---------------------------------------------------------------------------
+
+// The first element equal to `ch` in [first, last), or `last`.
+template <typename CharT>
+const CharT* FindElement(const CharT* first, const CharT* last, CharT ch) noexcept {
+  const void* found = std::memchr(first, static_cast<unsigned char>(ch), size_t(last - first));
+  return found != nullptr ? static_cast<const CharT*>(found) : last;
+}
+
+template <>
+const wchar_t* FindElement<wchar_t>(const wchar_t* first, const wchar_t* last,
+                                    wchar_t ch) noexcept {
+  const wchar_t* found = std::wmemchr(first, ch, size_t(last - first));
+  return found != nullptr ? found : last;
+}
+
+// The last element equal to `ch` in [first, last), or null.
+template <typename CharT>
+const CharT* FindLastElement(const CharT* first, const CharT* last, CharT ch) noexcept {
+  return static_cast<const CharT*>(
+      ::memrchr(first, static_cast<unsigned char>(ch), size_t(last - first)));
+}
+
+template <>
+const wchar_t* FindLastElement<wchar_t>(const wchar_t* first, const wchar_t* last,
+                                        wchar_t ch) noexcept {
+  while (last != first) {
+    if (*--last == ch) return last;
+  }
+  return nullptr;
+}
+
+template <typename CharT>
+bool Contains(const CharT* first, const CharT* last, CharT ch) noexcept {
+  return FindElement(first, last, ch) != last;
+}
+
+template <typename CharT>
+bool SameElements(const CharT* a, const CharT* b, SizeType n) noexcept {
+  return n == 0 || std::memcmp(a, b, size_t(n) * sizeof(CharT)) == 0;
+}
+
 }  // namespace
 
 namespace detail {
@@ -387,89 +433,72 @@ QEL_STRINGBASE& QEL_STRINGBASE::assign(const CharT* s, size_type n) {
 }
 
 QEL_STRINGBASE_TEMPLATE
-QEL_STRINGBASE& QEL_STRINGBASE::append(const CharT* s, size_type n) {
-  checkInvariants();
+QEL_STRINGBASE& QEL_STRINGBASE::appendGrowing(const CharT* s, size_type n) {
   if (s != nullptr) Concatenate(s, n, begin_, end_, endStore_);
   checkInvariants();
   return *this;
 }
 
 QEL_STRINGBASE_TEMPLATE
-const CharT* QEL_STRINGBASE::c_str() const {
+QEL_STRINGBASE& QEL_STRINGBASE::appendGrowing(size_type count, CharT ch) {
+  Concatenate(count, ch, begin_, end_, endStore_);
   checkInvariants();
-  return begin_;
+  return *this;
 }
 
 QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::size_type QEL_STRINGBASE::length() const {
-  checkInvariants();
-  return Distance<CharT>(begin_, end_);
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::size_type QEL_STRINGBASE::size() const {
-  return length();
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::size_type QEL_STRINGBASE::capacity() const {
-  checkInvariants();
-  return Distance<CharT>(begin_, endStore_);
-}
-
-QEL_STRINGBASE_TEMPLATE
-bool QEL_STRINGBASE::empty() const {
-  checkInvariants();
-  return end_ == begin_;
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::iterator QEL_STRINGBASE::begin() {
-  checkInvariants();
-  return begin_;
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::iterator QEL_STRINGBASE::end() {
-  checkInvariants();
-  return end_;
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::const_iterator QEL_STRINGBASE::begin() const {
-  checkInvariants();
-  return begin_;
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::const_iterator QEL_STRINGBASE::end() const {
-  checkInvariants();
-  return end_;
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::reference QEL_STRINGBASE::operator[](size_type index) {
-  checkInvariants();
-  if (index > Distance<CharT>(begin_, end_)) {
-    // Answering with the terminator keeps a caller's mistake inside the buffer.
-    osdep::OutputAssertion("(begin_+index <= end_) && (begin_+index >= begin_)", "", kFileName,
-                           __LINE__);
-    return *end_;
+QEL_STRINGBASE& QEL_STRINGBASE::append(const CharT* s) {
+  if (s == nullptr) {
+    checkInvariants();
+    return *this;
   }
-  return begin_[index];
+  return append(s, StringLength(s));
 }
 
 QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::const_reference QEL_STRINGBASE::operator[](size_type index) const {
-  checkInvariants();
-  if (index > Distance<CharT>(begin_, end_)) {
-    osdep::OutputAssertion("(begin_+index <= end_) && (begin_+index >= begin_)", "", kFileName,
-                           __LINE__);
-    return *end_;
-  }
-  return begin_[index];
+QEL_STRINGBASE& QEL_STRINGBASE::append(const StringBase& that) {
+  return append(that, 0, npos);
 }
 
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::append(const StringBase& that, size_type pos, size_type n) {
+  checkInvariants();
+  const size_type size = that.size();
+  if (pos > size) ThrowOffsetOutOfRange(__LINE__);
+  // Concatenate finds `that`'s text in the own buffer when `that` is this string.
+  Concatenate<CharT>(that.begin_ + pos, std::min(n, size - pos), begin_, end_, endStore_);
+  checkInvariants();
+  return *this;
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::operator+=(const CharT* s) {
+  return append(s);
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::operator+=(const StringBase& that) {
+  return append(that, 0, npos);
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE QEL_STRINGBASE::operator+(const StringBase& that) const {
+  return StringBase(*this, that);
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE QEL_STRINGBASE::operator+(const CharT* s) const {
+  StringBase result(*this);
+  result.append(s);
+  return result;
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE QEL_STRINGBASE::operator+(CharT ch) const {
+  StringBase result(*this);
+  result.append(1, ch);
+  return result;
+}
 QEL_STRINGBASE_TEMPLATE
 void QEL_STRINGBASE::swap(StringBase& other) noexcept {
   checkInvariants();
@@ -496,13 +525,7 @@ void QEL_STRINGBASE::reserve(size_type n) {
 }
 
 QEL_STRINGBASE_TEMPLATE
-void QEL_STRINGBASE::checkInvariants() const noexcept {
-  // Runs on every access, so the common case is one short test.
-  if (__builtin_expect(begin_ != nullptr && begin_ <= end_ && end_ <= endStore_ &&
-                           *end_ == 0 && size_t(end_ - begin_) < UINT_MAX,
-                       1)) {
-    return;
-  }
+void QEL_STRINGBASE::reportBrokenInvariants() const noexcept {
   Check(end_ >= begin_, "end_ >= begin_", "", __LINE__);
   Check(endStore_ >= end_, "endStore_ >= end_", "", __LINE__);
   Check(begin_ != nullptr, "begin_ != 0", "", __LINE__);
@@ -511,6 +534,257 @@ void QEL_STRINGBASE::checkInvariants() const noexcept {
         "String length must be less than UINT_MAX.", __LINE__);
 }
 
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::const_reference QEL_STRINGBASE::reportIndexPastEnd() const noexcept {
+  osdep::OutputAssertion("(begin_+index <= end_) && (begin_+index >= begin_)", "", kFileName,
+                         __LINE__);
+  return *end_;
+}
+
+// ---------------------------------------------------------------------------
+// Searching
+// ---------------------------------------------------------------------------
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find(CharT ch, size_type pos) const noexcept {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (pos >= size) return npos;
+  const CharT* found = FindElement<CharT>(begin_ + pos, end_, ch);
+  return found == end_ ? npos : Distance<CharT>(begin_, found);
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find(const StringBase& str,
+                                                        size_type pos) const noexcept {
+  checkInvariants();
+  str.checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  const size_type m = Distance<CharT>(str.begin_, str.end_);
+  if (pos >= size) return npos;
+  if (m == 0) return pos;
+  if (m > size - pos) return npos;
+  // Every start position in turn; the C library's scan for the first element skips
+  // the positions where that one already differs.
+  const CharT* const lastStart = end_ - m;
+  for (const CharT* p = begin_ + pos; p <= lastStart; ++p) {
+    p = FindElement<CharT>(p, lastStart + 1, str.begin_[0]);
+    if (p > lastStart) break;
+    if (SameElements<CharT>(p + 1, str.begin_ + 1, m - 1)) return Distance<CharT>(begin_, p);
+  }
+  return npos;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::rfind(CharT ch, size_type pos) const noexcept {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (size == 0) return npos;
+  const CharT* const last = begin_ + std::min(pos, size - 1) + 1;
+  const CharT* found = FindLastElement<CharT>(begin_, last, ch);
+  return found == nullptr ? npos : Distance<CharT>(begin_, found);
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::rfind(const StringBase& str,
+                                                         size_type pos) const noexcept {
+  checkInvariants();
+  str.checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  const size_type m = Distance<CharT>(str.begin_, str.end_);
+  if (m > size) return npos;
+  for (size_type start = std::min(size - m, pos);; --start) {
+    if (SameElements<CharT>(begin_ + start, str.begin_, m)) return start;
+    if (start == 0) return npos;
+  }
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_first_of(const StringBase& set,
+                                                                 size_type pos) const noexcept {
+  checkInvariants();
+  set.checkInvariants();
+  for (size_type i = pos, size = Distance<CharT>(begin_, end_); i < size; ++i) {
+    if (Contains<CharT>(set.begin_, set.end_, begin_[i])) return i;
+  }
+  return npos;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_first_not_of(
+    const StringBase& set, size_type pos) const noexcept {
+  checkInvariants();
+  set.checkInvariants();
+  for (size_type i = pos, size = Distance<CharT>(begin_, end_); i < size; ++i) {
+    if (!Contains<CharT>(set.begin_, set.end_, begin_[i])) return i;
+  }
+  return npos;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_of(const StringBase& set,
+                                                                size_type pos) const noexcept {
+  checkInvariants();
+  set.checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (size == 0) return npos;
+  for (size_type i = std::min(pos, size - 1);; --i) {
+    if (Contains<CharT>(set.begin_, set.end_, begin_[i])) return i;
+    if (i == 0) return npos;
+  }
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_not_of(
+    const StringBase& set, size_type pos) const noexcept {
+  checkInvariants();
+  set.checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (size == 0) return npos;
+  for (size_type i = std::min(pos, size - 1);; --i) {
+    if (!Contains<CharT>(set.begin_, set.end_, begin_[i])) return i;
+    if (i == 0) return npos;
+  }
+}
+
+// The one-element set is compared in place rather than built as a temporary string:
+// the same answer without an allocation.
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_of(CharT ch,
+                                                                size_type pos) const noexcept {
+  return rfind(ch, pos);
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_not_of(
+    CharT ch, size_type pos) const noexcept {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (size == 0) return npos;
+  for (size_type i = std::min(pos, size - 1);; --i) {
+    if (begin_[i] != ch) return i;
+    if (i == 0) return npos;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Extracting
+// ---------------------------------------------------------------------------
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE QEL_STRINGBASE::substr(size_type pos, size_type n) const {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (pos > size) {
+    osdep::OutputAssertion("index <= length()", "", kFileName, __LINE__);
+    return StringBase();
+  }
+  size_type count = size - pos;
+  if (n != npos && SafeSize::Add(SafeSize(pos), SafeSize(n)).rawValue() <= size) count = n;
+  return StringBase(begin_ + pos, count);
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::copy(CharT* dest, size_type n,
+                                                        size_type pos) const {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (pos > size) ThrowOffsetOutOfRange(__LINE__);
+  const size_type count = std::min(n, size - pos);
+  if (count == 0) return 0;
+  Check(dest != nullptr, "dest", "", __LINE__);
+  if (dest == nullptr) return 0;
+  std::memmove(dest, begin_ + pos, size_t(count) * sizeof(CharT));
+  return count;
+}
+
+// ---------------------------------------------------------------------------
+// Removing, resizing, replacing
+// ---------------------------------------------------------------------------
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::erase(size_type pos, size_type n, BufferStrategy strategy) {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (pos > size) ThrowOffsetOutOfRange(__LINE__);
+  const size_type count = std::min(n, size - pos);
+  const size_type newLength = size - count;
+  // The tail moves down with its terminator, so the string is valid at once, even
+  // if giving memory back below then fails.
+  std::memmove(begin_ + pos, begin_ + pos + count, (size_t(size - pos - count) + 1) * sizeof(CharT));
+  end_ = begin_ + newLength;
+  if (strategy == ReleaseUnused) ReallocBuffer(begin_, end_, endStore_, newLength);
+  checkInvariants();
+  return *this;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::iterator QEL_STRINGBASE::erase(iterator first, iterator last,
+                                                        BufferStrategy strategy) {
+  const size_type pos = static_cast<size_type>(first - begin_);
+  erase(pos, static_cast<size_type>(last - first), strategy);
+  return begin_ + pos;
+}
+
+QEL_STRINGBASE_TEMPLATE
+void QEL_STRINGBASE::clear(BufferStrategy strategy) {
+  erase(0, npos, strategy);
+}
+
+QEL_STRINGBASE_TEMPLATE
+void QEL_STRINGBASE::resize(size_type n, CharT ch, BufferStrategy strategy) {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (n < size) {
+    erase(n, npos, strategy);
+  } else if (n > size) {
+    Concatenate(n - size, ch, begin_, end_, endStore_);
+  }
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::replace(size_type pos, size_type n, const StringBase& str,
+                                        size_type subpos, size_type sublen) {
+  checkInvariants();
+  str.checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  const size_type strSize = Distance<CharT>(str.begin_, str.end_);
+  if (pos > size) ThrowOffsetOutOfRange(__LINE__);
+  if (subpos > strSize) ThrowOffsetOutOfRange(__LINE__);
+  const size_type removed = std::min(n, size - pos);
+  const size_type inserted = std::min(sublen, strSize - subpos);
+  if (uint64_t(size) - removed + inserted >= 0xFFFFFFFFu) {
+    throw AddFileAndLineInfo(exception::BoundExceeded2(ANSIString("Resulting string too large")),
+                             kFileName, __LINE__);
+  }
+  if (&str == this && inserted != 0) {
+    // The moves below would overwrite the text to insert: insert a copy of it.
+    const StringBase part(str.begin_ + subpos, inserted);
+    return replace(pos, n, part, 0, inserted);
+  }
+
+  const size_type newLength = size - removed + inserted;
+  const size_t tail = size_t(size - pos - removed) + 1;  // with the terminator
+  if (inserted > removed) {
+    // Grow first (exactly, no doubling); a failure leaves the string unchanged.
+    ReallocBuffer(begin_, end_, endStore_, newLength);
+    std::memmove(begin_ + pos + inserted, begin_ + pos + removed, tail * sizeof(CharT));
+    if (inserted != 0) std::memcpy(begin_ + pos, str.begin_ + subpos, size_t(inserted) * sizeof(CharT));
+    end_ = begin_ + newLength;
+  } else {
+    // Move down and fill in before giving memory back, so the string already holds
+    // its result should the shrinking reallocation fail.
+    if (inserted != removed) {
+      std::memmove(begin_ + pos + inserted, begin_ + pos + removed, tail * sizeof(CharT));
+    }
+    if (inserted != 0) std::memcpy(begin_ + pos, str.begin_ + subpos, size_t(inserted) * sizeof(CharT));
+    end_ = begin_ + newLength;
+    if (inserted != removed) ReallocBuffer(begin_, end_, endStore_, newLength);
+  }
+  checkInvariants();
+  return *this;
+}
 #undef QEL_STRINGBASE
 #undef QEL_STRINGBASE_TEMPLATE
 

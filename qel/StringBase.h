@@ -19,14 +19,24 @@
 //   4. length() is at most 0xFFFFFFFE (0x3FFFFFFE for String, whose buffer size in bytes
 //      must also fit in 32 bits).
 // Every accessor and every change checks them and reports a violation as a failed check
-// (qel/osdep/OutputAssertion.h), then carries on.
+// (qel/osdep/OutputAssertion.h), then carries on. The check is one inlined test on the
+// common path; only a violation leaves it.
+//
+// Positions passed past the end throw OutOfRange2 "String offset out of range"; every
+// check made before an element moves leaves the string unchanged when it throws.
+// Searches compare elements exactly; compare() and the relational operators ignore
+// letter case, exactCompare() does not.
 //
 // The members are defined in StringBase.cpp and instantiated there for the four kinds,
 // which keeps this header free of the exception headers (whose messages are
-// ANSIStrings) and keeps the storage helpers private to that file.
+// ANSIStrings) and keeps the storage helpers private to that file. Only the accessors
+// and the fast path of appending (room enough in the buffer) are inline, below the class.
 
 #ifndef VO_QEL_STRINGBASE_H
 #define VO_QEL_STRINGBASE_H
+
+#include <cstddef>
+#include <cstring>
 
 namespace vo {
 namespace qel {
@@ -84,6 +94,21 @@ class StringBase {
   // Appends `n` elements from `s` (null: nothing). Growth doubles the needed length,
   // so appending is amortised; appending a string's own text works.
   StringBase& append(const CharT* s, size_type n);
+  // Appends the zero-terminated `s` (null: nothing).
+  StringBase& append(const CharT* s);
+  StringBase& append(const StringBase& that);
+  // At most `n` elements of `that` from `pos` on. REQUIRES: pos <= that.size()
+  // (throws OutOfRange2 otherwise). `that` may be this string.
+  StringBase& append(const StringBase& that, size_type pos, size_type n);
+  // `count` copies of `ch`.
+  StringBase& append(size_type count, CharT ch);
+  StringBase& operator+=(CharT ch);
+  StringBase& operator+=(const CharT* s);
+  StringBase& operator+=(const StringBase& that);
+  // The concatenation, allocated exactly.
+  StringBase operator+(const StringBase& that) const;
+  StringBase operator+(const CharT* s) const;
+  StringBase operator+(CharT ch) const;
 
   const CharT* c_str() const;
   size_type length() const;
@@ -111,16 +136,212 @@ class StringBase {
   // Makes capacity() at least `n`: exactly `n` when it was smaller. Never shrinks.
   void reserve(size_type n);
 
+  // Searches: a position, or npos when there is none. Elements compare exactly.
+  // find: the first occurrence at or after `pos`; a pos at or past the end finds
+  // nothing, not even the empty string, which is otherwise found at `pos`.
+  size_type find(CharT ch, size_type pos = 0) const noexcept;
+  size_type find(const StringBase& str, size_type pos = 0) const noexcept;
+  // rfind: the last occurrence starting at or before `pos`.
+  size_type rfind(CharT ch, size_type pos = npos) const noexcept;
+  size_type rfind(const StringBase& str, size_type pos = npos) const noexcept;
+  // The first element at or after `pos` that occurs (does not occur) in `set`.
+  size_type find_first_of(const StringBase& set, size_type pos = 0) const noexcept;
+  size_type find_first_not_of(const StringBase& set, size_type pos = 0) const noexcept;
+  // The last element at or before `pos` that occurs (does not occur) in `set`, or
+  // that equals (differs from) `ch`.
+  size_type find_last_of(const StringBase& set, size_type pos = npos) const noexcept;
+  size_type find_last_not_of(const StringBase& set, size_type pos = npos) const noexcept;
+  size_type find_last_of(CharT ch, size_type pos = npos) const noexcept;
+  size_type find_last_not_of(CharT ch, size_type pos = npos) const noexcept;
+
+  // At most `n` elements from `pos` on, allocated exactly. Throws OutOfRange when
+  // pos + n overflows (n other than npos). REQUIRES: pos <= length(); a larger pos
+  // is reported as a failed check and gives the empty string.
+  StringBase substr(size_type pos = 0, size_type n = npos) const;
+  // Copies at most `n` elements from `pos` on to `dest`, without a terminator, and
+  // returns how many. REQUIRES: pos <= size() (throws OutOfRange2 otherwise).
+  size_type copy(CharT* dest, size_type n, size_type pos = 0) const;
+
+  // Removes at most `n` elements from `pos` on. With ReleaseUnused the buffer is
+  // then cut to the new length when more than half of it would go unused.
+  // REQUIRES: pos <= size() (throws OutOfRange2 otherwise).
+  StringBase& erase(size_type pos = 0, size_type n = npos,
+                    BufferStrategy strategy = ReleaseUnused);
+  // Removes [first, last) and returns the position of the element after them (in
+  // the buffer as it is after any reallocation).
+  iterator erase(iterator first, iterator last, BufferStrategy strategy = ReleaseUnused);
+  // Empties the string; ReleaseUnused gives the buffer back down to the terminator.
+  void clear(BufferStrategy strategy = ReleaseUnused);
+  // Cuts the text to `n` elements (with `strategy`) or extends it with copies of
+  // `ch` (growing as appending does).
+  void resize(size_type n, CharT ch, BufferStrategy strategy = ReleaseUnused);
+
+  // Replaces at most `n` elements from `pos` on by at most `sublen` elements of
+  // `str` from `subpos` on. The buffer is sized to the exact result when it must grow
+  // or when more than half of it would go unused. Throws OutOfRange2 when pos >
+  // size() or subpos > str.size(), and BoundExceeded2 when the result would be
+  // 0xFFFFFFFF elements or longer; the string is then unchanged. `str` may be this
+  // string.
+  StringBase& replace(size_type pos, size_type n, const StringBase& str, size_type subpos = 0,
+                      size_type sublen = npos);
+
   // Reports every violated invariant as a failed check; never throws.
   void checkInvariants() const noexcept;
 
  private:
   void freeString() noexcept;
 
+  // The parts of the inline members that run only off their common path.
+  static bool InvariantsHold(const CharT* b, const CharT* e, const CharT* es) noexcept;
+  void reportBrokenInvariants() const noexcept;
+  const_reference reportIndexPastEnd() const noexcept;
+  StringBase& appendGrowing(const CharT* s, size_type n);
+  StringBase& appendGrowing(size_type count, CharT ch);
+
   CharT* begin_;
   CharT* end_;
   CharT* endStore_;
 };
+
+// The accessors and the common path of appending are inline: they run for every
+// element a caller touches or adds, and a call into the library for each would cost
+// more than the work itself.
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline bool StringBase<CharT, OtherCharT, Tag>::InvariantsHold(const CharT* b, const CharT* e,
+                                                               const CharT* es) noexcept {
+  // A length that is negative wraps to a huge size_t, so one unsigned comparison
+  // checks both "end_ >= begin_" and the length limit.
+  return __builtin_expect(
+      b != nullptr && size_t(e - b) < 0xFFFFFFFFu && e <= es && *e == CharT(0), 1);
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline void StringBase<CharT, OtherCharT, Tag>::checkInvariants() const noexcept {
+  if (!InvariantsHold(begin_, end_, endStore_)) reportBrokenInvariants();
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline const CharT* StringBase<CharT, OtherCharT, Tag>::c_str() const {
+  checkInvariants();
+  return begin_;
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline typename StringBase<CharT, OtherCharT, Tag>::size_type
+StringBase<CharT, OtherCharT, Tag>::length() const {
+  checkInvariants();
+  return static_cast<size_type>(end_ - begin_);
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline typename StringBase<CharT, OtherCharT, Tag>::size_type
+StringBase<CharT, OtherCharT, Tag>::size() const {
+  return length();
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline typename StringBase<CharT, OtherCharT, Tag>::size_type
+StringBase<CharT, OtherCharT, Tag>::capacity() const {
+  checkInvariants();
+  return static_cast<size_type>(endStore_ - begin_);
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline bool StringBase<CharT, OtherCharT, Tag>::empty() const {
+  checkInvariants();
+  return end_ == begin_;
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline CharT* StringBase<CharT, OtherCharT, Tag>::begin() {
+  checkInvariants();
+  return begin_;
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline CharT* StringBase<CharT, OtherCharT, Tag>::end() {
+  checkInvariants();
+  return end_;
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline const CharT* StringBase<CharT, OtherCharT, Tag>::begin() const {
+  checkInvariants();
+  return begin_;
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline const CharT* StringBase<CharT, OtherCharT, Tag>::end() const {
+  checkInvariants();
+  return end_;
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline CharT& StringBase<CharT, OtherCharT, Tag>::operator[](size_type index) {
+  checkInvariants();
+  if (__builtin_expect(index > size_type(end_ - begin_), 0)) {
+    // Answered with the terminator, so a caller's mistake stays inside the buffer.
+    return const_cast<CharT&>(reportIndexPastEnd());
+  }
+  return begin_[index];
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline const CharT& StringBase<CharT, OtherCharT, Tag>::operator[](size_type index) const {
+  checkInvariants();
+  if (__builtin_expect(index > size_type(end_ - begin_), 0)) return reportIndexPastEnd();
+  return begin_[index];
+}
+
+// The checks on entry and exit work on copies of the three pointers: they test the
+// same values, but the compiler need not read them back after each element stored
+// (a char store might alias them), and can see that most of the exit check follows
+// from the room test.
+template <typename CharT, typename OtherCharT, typename Tag>
+inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::append(
+    const CharT* s, size_type n) {
+  CharT* const b = begin_;
+  CharT* const e = end_;
+  CharT* const es = endStore_;
+  if (!InvariantsHold(b, e, es)) reportBrokenInvariants();
+  // Signed room, so that a broken endStore_ takes the careful path.
+  if (s != nullptr && es - e >= std::ptrdiff_t(n)) {
+    if (n == 1) {
+      *e = *s;
+    } else {
+      std::memmove(e, s, size_t(n) * sizeof(CharT));
+    }
+    e[n] = CharT(0);
+    end_ = e + n;
+    if (!InvariantsHold(b, e + n, es)) reportBrokenInvariants();
+    return *this;
+  }
+  return appendGrowing(s, n);
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::append(
+    size_type count, CharT ch) {
+  CharT* const b = begin_;
+  CharT* const e = end_;
+  CharT* const es = endStore_;
+  if (!InvariantsHold(b, e, es)) reportBrokenInvariants();
+  if (es - e >= std::ptrdiff_t(count)) {
+    for (size_type i = 0; i < count; ++i) e[i] = ch;
+    e[count] = CharT(0);
+    end_ = e + count;
+    if (!InvariantsHold(b, e + count, es)) reportBrokenInvariants();
+    return *this;
+  }
+  return appendGrowing(count, ch);
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::operator+=(
+    CharT ch) {
+  return append(1, ch);
+}
 
 // The four kinds. ANSIString and ASCIIString differ only in their conversions.
 typedef StringBase<wchar_t, char, wchar_t> String;
