@@ -204,7 +204,11 @@ void Concatenate(SizeType count, CharT ch, CharT*& begin_, CharT*& end_, CharT*&
         SafeSize::Add(SafeSize(Distance<CharT>(begin_, end_)), SafeSize(count)).rawValue();
     Grow(needed, begin_, end_, endStore_);
   }
-  std::fill(end_, end_ + count, ch);
+  if (count == 1) {
+    *end_ = ch;  // the common case of growth: one element; no call into memset
+  } else {
+    std::fill(end_, end_ + count, ch);
+  }
   end_ += count;
   *end_ = CharT(0);
 }

@@ -340,7 +340,21 @@ inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::a
 template <typename CharT, typename OtherCharT, typename Tag>
 inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::operator+=(
     CharT ch) {
-  return append(1, ch);
+  CharT* const b = begin_;
+  CharT* const e = end_;
+  CharT* const es = endStore_;
+  if (!InvariantsHold(b, e, es)) reportBrokenInvariants();
+  // The room test is the exit check's own "end <= endStore", so the compiler tests
+  // it once. (e + 1 is at most the terminator's slot while e <= es.)
+  CharT* const next = e + 1;
+  if (next <= es) {
+    *e = ch;
+    *next = CharT(0);
+    end_ = next;
+    if (!InvariantsHold(b, next, es)) reportBrokenInvariants();
+    return *this;
+  }
+  return appendGrowing(1, ch);
 }
 
 // The four kinds. ANSIString and ASCIIString differ only in their conversions.
