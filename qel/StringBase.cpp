@@ -460,11 +460,6 @@ QEL_STRINGBASE& QEL_STRINGBASE::append(const CharT* s) {
 }
 
 QEL_STRINGBASE_TEMPLATE
-QEL_STRINGBASE& QEL_STRINGBASE::append(const StringBase& that) {
-  return append(that, 0, npos);
-}
-
-QEL_STRINGBASE_TEMPLATE
 QEL_STRINGBASE& QEL_STRINGBASE::append(const StringBase& that, size_type pos, size_type n) {
   checkInvariants();
   const size_type size = that.size();
@@ -478,11 +473,6 @@ QEL_STRINGBASE& QEL_STRINGBASE::append(const StringBase& that, size_type pos, si
 QEL_STRINGBASE_TEMPLATE
 QEL_STRINGBASE& QEL_STRINGBASE::operator+=(const CharT* s) {
   return append(s);
-}
-
-QEL_STRINGBASE_TEMPLATE
-QEL_STRINGBASE& QEL_STRINGBASE::operator+=(const StringBase& that) {
-  return append(that, 0, npos);
 }
 
 QEL_STRINGBASE_TEMPLATE

@@ -313,8 +313,8 @@ inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::a
       std::memmove(e, s, size_t(n) * sizeof(CharT));
     }
     e[n] = CharT(0);
-    end_ = e + n;
     if (!InvariantsHold(b, e + n, es)) reportBrokenInvariants();
+    end_ = e + n;
     return *this;
   }
   return appendGrowing(s, n);
@@ -330,11 +330,25 @@ inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::a
   if (es - e >= std::ptrdiff_t(count)) {
     for (size_type i = 0; i < count; ++i) e[i] = ch;
     e[count] = CharT(0);
-    end_ = e + count;
     if (!InvariantsHold(b, e + count, es)) reportBrokenInvariants();
+    end_ = e + count;
     return *this;
   }
   return appendGrowing(count, ch);
+}
+
+// The whole of `that` from position 0: no position to check, so the counted append
+// with its inline path does the same.
+template <typename CharT, typename OtherCharT, typename Tag>
+inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::append(
+    const StringBase& that) {
+  return append(that.c_str(), that.length());
+}
+
+template <typename CharT, typename OtherCharT, typename Tag>
+inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::operator+=(
+    const StringBase& that) {
+  return append(that.c_str(), that.length());
 }
 
 template <typename CharT, typename OtherCharT, typename Tag>
@@ -343,17 +357,22 @@ inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::o
   CharT* const b = begin_;
   CharT* const e = end_;
   CharT* const es = endStore_;
-  if (!InvariantsHold(b, e, es)) reportBrokenInvariants();
-  // The room test is the exit check's own "end <= endStore", so the compiler tests
-  // it once. (e + 1 is at most the terminator's slot while e <= es.)
+  // The room test comes first and is the exit check's own "end <= endStore", so the
+  // compiler can drop what it implies from both checks. (e + 1 is at most the
+  // terminator's slot while the invariants hold.)
   CharT* const next = e + 1;
   if (next <= es) {
+    if (!(e <= es)) __builtin_unreachable();  // implied by the room test
+    if (!InvariantsHold(b, e, es)) reportBrokenInvariants();
     *e = ch;
     *next = CharT(0);
-    end_ = next;
+    // The exit check, on the values end_ takes; stored after it, so that a char
+    // store cannot be taken to have changed *next.
     if (!InvariantsHold(b, next, es)) reportBrokenInvariants();
+    end_ = next;
     return *this;
   }
+  if (!InvariantsHold(b, e, es)) reportBrokenInvariants();
   return appendGrowing(1, ch);
 }
 
