@@ -1,0 +1,690 @@
+#include "qel/WideToUtf8.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+#include <limits>
+#include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define QEL_UTF8_SSE2 1
+#endif
+
+#include "qel/SafeInteger.h"
+#include "qel/exception/Exception.h"
+#include "qel/osdep/OutputAssertion.h"
+
+namespace vo {
+namespace qel {
+namespace {
+
+const char kFile[] = "WideToUtf8";
+
+static_assert(sizeof(wchar_t) == 4, "wide text holds one 32-bit code point per element");
+
+// Indexed by the number of significant bits of a value (1 to 32): the length of its
+// encoding, 0 for values above 0x7FFFFFFF, which have no encoding.
+constexpr uint8_t kLengthByBits[33] = {1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 3,
+                                       4, 4, 4, 4, 4, 5, 5, 5, 5, 5, 6, 6, 6, 6, 6, 0};
+
+// Indexed by encoding length: the marker bits of the lead byte.
+constexpr uint8_t kLeadMarker[7] = {0, 0, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
+
+constexpr size_t kLongestSequence = 6;
+
+// Texts of up to kShortText elements are encoded without measuring first, into a
+// stack buffer that holds most of them (four bytes an element).
+constexpr size_t kShortText = 128;
+constexpr size_t kShortTextBytes = 4 * kShortText;
+
+inline size_t EncodedLength(uint32_t v) { return kLengthByBits[32 - __builtin_clz(v | 1)]; }
+
+// Writes the `length`-byte form of `v`: continuation bytes from the last one back,
+// six low bits each, then the marker and the remaining high bits in the lead byte.
+inline void WriteSequence(uint8_t* d, uint32_t v, size_t length) {
+  if (length == 1) {
+    d[0] = uint8_t(v);
+    return;
+  }
+  for (size_t i = length - 1; i > 0; --i) {
+    d[i] = uint8_t(0x80 | (v & 0x3F));
+    v >>= 6;
+  }
+  d[0] = uint8_t(kLeadMarker[length] | v);
+}
+
+[[noreturn]] __attribute__((noinline, cold)) void ThrowBufferOverflow(uint32_t line) {
+  throw AddFileAndLineInfo(exception::BufferOverflow(), kFile, line);
+}
+
+[[noreturn]] __attribute__((noinline, cold)) void ThrowInvalidArgument(uint32_t line) {
+  throw AddFileAndLineInfo(exception::InvalidArgument(), kFile, line);
+}
+
+__attribute__((noinline, cold)) void ReportOutOfRange() {
+  osdep::OutputAssertion("value <= 0x7FFFFFFF", "Invalid unicode range", kFile, __LINE__);
+}
+
+// Encodes one element. Returns the length of its encoding (1 to 6); with `countOnly`
+// nothing is written and `dest` may be null. Returns -1 for a value above 0x7FFFFFFF
+// (after reporting it) and -2, writing nothing, when the encoding does not fit
+// before `destEnd`.
+int utf8_wctombc(unsigned char* dest, const unsigned char* destEnd, wchar_t value,
+                 bool countOnly) {
+  const uint32_t v = uint32_t(value);
+  const size_t length = EncodedLength(v);
+  if (length == 0) {
+    ReportOutOfRange();
+    return -1;
+  }
+  if (countOnly) return int(length);
+  if (destEnd - dest < std::ptrdiff_t(length)) return -2;
+  WriteSequence(dest, v, length);
+  return int(length);
+}
+
+// A value with no encoding: reported, and replaced by '?' (the caller ensures one
+// free byte).
+__attribute__((noinline, cold)) void WriteReplacement(uint8_t* d, uint32_t v) {
+  utf8_wctombc(nullptr, nullptr, wchar_t(v), true);
+  osdep::OutputAssertion("length != -1", "invalid unicode", kFile, __LINE__);
+  *d = '?';
+}
+
+#if defined(QEL_UTF8_SSE2)
+constexpr size_t kBlock = 16;
+
+// When all 16 elements at `s` are below 0x80, stores them as bytes at `d` and
+// returns true. Otherwise returns false with `orOfAll` holding the bitwise OR of
+// the elements, which bounds the bytes the block can need.
+inline bool NarrowAscii16(const wchar_t* s, uint8_t* d, uint32_t& orOfAll) {
+  const __m128i* in = reinterpret_cast<const __m128i*>(s);
+  const __m128i v0 = _mm_loadu_si128(in);
+  const __m128i v1 = _mm_loadu_si128(in + 1);
+  const __m128i v2 = _mm_loadu_si128(in + 2);
+  const __m128i v3 = _mm_loadu_si128(in + 3);
+  __m128i any = _mm_or_si128(_mm_or_si128(v0, v1), _mm_or_si128(v2, v3));
+  any = _mm_or_si128(any, _mm_shuffle_epi32(any, 0x4E));
+  any = _mm_or_si128(any, _mm_shuffle_epi32(any, 0xB1));
+  orOfAll = uint32_t(_mm_cvtsi128_si32(any));
+  if (orOfAll >= 0x80) return false;
+  // Values below 0x80 pass both saturating packs unchanged.
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
+                   _mm_packus_epi16(_mm_packs_epi32(v0, v1), _mm_packs_epi32(v2, v3)));
+  return true;
+}
+
+// For four elements of one to three bytes, indexed by a bit per element that is set
+// when it takes two bytes or more (low four bits) and one when it takes three (high
+// four bits): where the second, third and fourth elements start and how many bytes
+// all four take, one byte each.
+constexpr std::array<uint32_t, 256> MakeGroupOffsets() {
+  std::array<uint32_t, 256> table{};
+  for (unsigned index = 0; index < 256; ++index) {
+    unsigned offset = 0, packed = 0;
+    for (unsigned lane = 0; lane < 4; ++lane) {
+      offset += 1 + ((index >> lane) & 1) + ((index >> (lane + 4)) & 1);
+      packed |= offset << (8 * lane);
+    }
+    table[index] = packed;
+  }
+  return table;
+}
+constexpr std::array<uint32_t, 256> kGroupOffsets = MakeGroupOffsets();
+
+// Encodes four elements, all below 0x10000, without a branch: each lane is turned
+// into its one, two or three bytes in the low bytes of a word, and the words are
+// stored one after the other, four bytes each, every one starting where the bytes
+// of the one before end. The bytes stored past the group are put back as they
+// were. Returns the bytes the group takes. REQUIRES: room for 16 bytes.
+inline size_t EncodeGroup4(__m128i v, uint8_t* d) {
+  const __m128i multi = _mm_cmpgt_epi32(v, _mm_set1_epi32(0x7F));
+  const __m128i three = _mm_cmpgt_epi32(v, _mm_set1_epi32(0x7FF));
+  const __m128i low6 = _mm_and_si128(v, _mm_set1_epi32(0x3F));
+  const __m128i mid6 = _mm_and_si128(_mm_srli_epi32(v, 6), _mm_set1_epi32(0x3F));
+  const __m128i two = _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0x80C0), _mm_srli_epi32(v, 6)),
+                                   _mm_slli_epi32(low6, 8));
+  const __m128i both = _mm_or_si128(
+      _mm_or_si128(_mm_set1_epi32(0x8080E0), _mm_srli_epi32(v, 12)),
+      _mm_or_si128(_mm_slli_epi32(mid6, 8), _mm_slli_epi32(low6, 16)));
+  __m128i x = _mm_or_si128(_mm_andnot_si128(multi, v), _mm_and_si128(multi, two));
+  x = _mm_or_si128(_mm_andnot_si128(three, x), _mm_and_si128(three, both));
+  const unsigned index = unsigned(_mm_movemask_ps(_mm_castsi128_ps(multi))) |
+                         unsigned(_mm_movemask_ps(_mm_castsi128_ps(three))) << 4;
+  const uint32_t offsets = kGroupOffsets[index];
+  const size_t total = offsets >> 24;
+  uint32_t after;
+  std::memcpy(&after, d + total, 4);
+  const uint32_t w0 = uint32_t(_mm_cvtsi128_si32(x));
+  const uint32_t w1 = uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(x, 1)));
+  const uint32_t w2 = uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(x, 2)));
+  const uint32_t w3 = uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(x, 3)));
+  std::memcpy(d, &w0, 4);
+  std::memcpy(d + (offsets & 0xFF), &w1, 4);
+  std::memcpy(d + ((offsets >> 8) & 0xFF), &w2, 4);
+  std::memcpy(d + ((offsets >> 16) & 0xFF), &w3, 4);
+  std::memcpy(d + total, &after, 4);
+  return total;
+}
+
+// When the 4 elements at `s` are below 0x80, stores them as bytes at `d` and
+// returns true.
+inline bool NarrowAscii4(const wchar_t* s, uint8_t* d) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(~0x7F)),
+                                        _mm_setzero_si128())) != 0xFFFF) {
+    return false;
+  }
+  const __m128i packed = _mm_packs_epi32(v, v);
+  const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(packed, packed)));
+  std::memcpy(d, &bytes, 4);
+  return true;
+}
+
+// Encodes the 16 elements at `s` four at a time when all of them take the same two
+// or three bytes (a run of Greek or of CJK text), knowing from the caller that all
+// are below 0x10000 and that the room holds three bytes each. Returns false,
+// writing nothing, for any other block.
+inline bool EncodeUniformBlock16(const wchar_t* s, uint8_t*& dOut, uint32_t orOfAll) {
+  const __m128i* in = reinterpret_cast<const __m128i*>(s);
+  const __m128i v[4] = {_mm_loadu_si128(in), _mm_loadu_si128(in + 1), _mm_loadu_si128(in + 2),
+                        _mm_loadu_si128(in + 3)};
+  uint8_t* d = dOut;
+  const __m128i t2 = _mm_set1_epi32(0x7FF);
+  const __m128i all3 = _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(v[0], t2), _mm_cmpgt_epi32(v[1], t2)),
+                                     _mm_and_si128(_mm_cmpgt_epi32(v[2], t2), _mm_cmpgt_epi32(v[3], t2)));
+  if (_mm_movemask_epi8(all3) == 0xFFFF) {
+    // Each lane becomes its three bytes in the low three bytes (little-endian), and
+    // is stored as four: the next lane's store covers the extra byte, except after
+    // the last lane, which is stored exactly.
+    for (int i = 0; i < 4; ++i) {
+      __m128i x = _mm_or_si128(
+          _mm_or_si128(_mm_set1_epi32(0x8080E0), _mm_srli_epi32(v[i], 12)),
+          _mm_or_si128(_mm_and_si128(_mm_slli_epi32(v[i], 2), _mm_set1_epi32(0x3F00)),
+                       _mm_and_si128(_mm_slli_epi32(v[i], 16), _mm_set1_epi32(0x3F0000))));
+      for (int lane = 0; lane < 4; ++lane) {
+        const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(x));
+        if (i == 3 && lane == 3) {
+          std::memcpy(d, &bytes, 2);
+          d[2] = uint8_t(bytes >> 16);
+        } else {
+          std::memcpy(d, &bytes, 4);
+        }
+        d += 3;
+        x = _mm_srli_si128(x, 4);
+      }
+    }
+    dOut = d;
+    return true;
+  }
+  if (orOfAll >= 0x800) return false;
+  const __m128i t1 = _mm_set1_epi32(0x7F);
+  const __m128i all2 = _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(v[0], t1), _mm_cmpgt_epi32(v[1], t1)),
+                                     _mm_and_si128(_mm_cmpgt_epi32(v[2], t1), _mm_cmpgt_epi32(v[3], t1)));
+  if (_mm_movemask_epi8(all2) != 0xFFFF) return false;
+  // Each lane becomes its two bytes in the low half; the halves, sign-extended so
+  // that the saturating pack keeps them, pack into 16 bytes for eight elements.
+  __m128i halves[4];
+  for (int i = 0; i < 4; ++i) {
+    const __m128i x = _mm_or_si128(
+        _mm_or_si128(_mm_set1_epi32(0x80C0), _mm_srli_epi32(v[i], 6)),
+        _mm_slli_epi32(_mm_and_si128(v[i], _mm_set1_epi32(0x3F)), 8));
+    halves[i] = _mm_srai_epi32(_mm_slli_epi32(x, 16), 16);
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_packs_epi32(halves[0], halves[1]));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_packs_epi32(halves[2], halves[3]));
+  dOut = d + 32;
+  return true;
+}
+
+// Adds the encoded lengths of the 16 elements at `s` to `total`. Returns false,
+// adding nothing, when one of them is above 0x7FFFFFFF (it needs its report).
+inline bool MeasureBlock16(const wchar_t* s, size_t& total) {
+  const __m128i* in = reinterpret_cast<const __m128i*>(s);
+  const __m128i v0 = _mm_loadu_si128(in);
+  const __m128i v1 = _mm_loadu_si128(in + 1);
+  const __m128i v2 = _mm_loadu_si128(in + 2);
+  const __m128i v3 = _mm_loadu_si128(in + 3);
+  const __m128i any = _mm_or_si128(_mm_or_si128(v0, v1), _mm_or_si128(v2, v3));
+  if (_mm_movemask_ps(_mm_castsi128_ps(any)) != 0) return false;
+  const __m128i zero = _mm_setzero_si128();
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, _mm_set1_epi32(~0x7F)), zero)) ==
+      0xFFFF) {
+    total += 16;
+    return true;
+  }
+  // Every element takes one byte, plus one for each threshold it lies above (the
+  // compares give -1 for true). All values are non-negative, so signed compares do.
+  const __m128i t1 = _mm_set1_epi32(0x7F);
+  const __m128i t2 = _mm_set1_epi32(0x7FF);
+  const __m128i t3 = _mm_set1_epi32(0xFFFF);
+  __m128i extra = zero;
+  const __m128i values[4] = {v0, v1, v2, v3};
+  for (const __m128i& v : values) {
+    extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, t1));
+    extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, t2));
+    extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, t3));
+  }
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, _mm_set1_epi32(~0xFFFF)), zero)) !=
+      0xFFFF) {
+    const __m128i t4 = _mm_set1_epi32(0x1FFFFF);
+    const __m128i t5 = _mm_set1_epi32(0x3FFFFFF);
+    for (const __m128i& v : values) {
+      extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, t4));
+      extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, t5));
+    }
+  }
+  extra = _mm_add_epi32(extra, _mm_shuffle_epi32(extra, 0x4E));
+  extra = _mm_add_epi32(extra, _mm_shuffle_epi32(extra, 0xB1));
+  total += 16 + size_t(uint32_t(_mm_cvtsi128_si32(extra)));
+  return true;
+}
+#endif
+
+#if defined(QEL_UTF8_SSE2)
+// The sum of four unsigned 32-bit lanes.
+inline size_t SumOfLanes(__m128i v) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i sum = _mm_add_epi64(_mm_unpacklo_epi32(v, zero), _mm_unpackhi_epi32(v, zero));
+  return size_t(_mm_cvtsi128_si64(sum)) + size_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sum, sum)));
+}
+
+// Adds to `total` the bytes of the elements from `s` in blocks of 16, as long as
+// blocks remain and hold no value above 0x7FFFFFFF; leaves `s` after the last block
+// measured. An element takes one byte plus one for each of the thresholds 0x7F,
+// 0x7FF, ... that it lies above. Blocks below 0x10000 are compared in 16-bit lanes
+// (values from 0x8000 saturate to 0x7FFF, still above both thresholds that matter).
+inline void MeasureBlocks(const wchar_t*& sInOut, const wchar_t* end, size_t& total) {
+  const wchar_t* s = sInOut;
+  const __m128i zero = _mm_setzero_si128();
+  __m128i narrow = zero;  // extra bytes, 16-bit lanes
+  __m128i wide = zero;    // extra bytes, 32-bit lanes
+  unsigned narrowBlocks = 0;
+  unsigned wideBlocks = 0;
+  size_t elements = 0;
+  while (end - s >= 16) {
+    const __m128i* in = reinterpret_cast<const __m128i*>(s);
+    const __m128i v0 = _mm_loadu_si128(in);
+    const __m128i v1 = _mm_loadu_si128(in + 1);
+    const __m128i v2 = _mm_loadu_si128(in + 2);
+    const __m128i v3 = _mm_loadu_si128(in + 3);
+    const __m128i any = _mm_or_si128(_mm_or_si128(v0, v1), _mm_or_si128(v2, v3));
+    if (_mm_movemask_ps(_mm_castsi128_ps(any)) != 0) break;
+    s += 16;
+    elements += 16;
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, _mm_set1_epi32(~0x7F)), zero)) ==
+        0xFFFF) {
+      continue;
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, _mm_set1_epi32(~0xFFFF)), zero)) ==
+        0xFFFF) {
+      const __m128i t1 = _mm_set1_epi16(0x7F);
+      const __m128i t2 = _mm_set1_epi16(0x7FF);
+      const __m128i a = _mm_packs_epi32(v0, v1);
+      const __m128i b = _mm_packs_epi32(v2, v3);
+      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t1));
+      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t2));
+      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t1));
+      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t2));
+      if (++narrowBlocks == 8192) {  // at most 4 a lane a block: no 16-bit overflow
+        wide = _mm_add_epi32(wide, _mm_madd_epi16(narrow, _mm_set1_epi16(1)));
+        narrow = zero;
+        narrowBlocks = 0;
+        ++wideBlocks;
+      }
+      continue;
+    }
+    if (++wideBlocks >= (1u << 24)) {  // at most 20 a lane a block: no 32-bit overflow
+      total += SumOfLanes(wide);
+      wide = zero;
+      wideBlocks = 0;
+    }
+    const __m128i thresholds[5] = {_mm_set1_epi32(0x7F), _mm_set1_epi32(0x7FF),
+                                   _mm_set1_epi32(0xFFFF), _mm_set1_epi32(0x1FFFFF),
+                                   _mm_set1_epi32(0x3FFFFFF)};
+    for (const __m128i& t : thresholds) {
+      wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(v0, t));
+      wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(v1, t));
+      wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(v2, t));
+      wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(v3, t));
+    }
+  }
+  wide = _mm_add_epi32(wide, _mm_madd_epi16(narrow, _mm_set1_epi16(1)));
+  total += elements + SumOfLanes(wide);
+  sInOut = s;
+}
+#endif
+
+// A value out of range is reported when measured, and counts one byte for the '?'
+// that converting writes in its place.
+__attribute__((noinline, cold)) size_t MeasureOutOfRange(wchar_t value) {
+  utf8_wctombc(nullptr, nullptr, value, true);
+  return 1;
+}
+
+// The bytes that [begin, end) needs, stopping before the first character that
+// would take the total past `limit` (reported).
+size_t SizeOfUtf8(const wchar_t* begin, const wchar_t* end, size_t limit) {
+  if (begin == nullptr) return 0;
+  size_t total = 0;
+  const wchar_t* s = begin;
+  // When even six bytes an element cannot pass the limit, nothing needs checking on
+  // the way: blocks, and one by one what they leave (the last elements, or a block
+  // holding a value out of range, which is reported).
+  if (s <= end && limit / kLongestSequence >= size_t(end - s)) {
+    while (s < end) {
+#if defined(QEL_UTF8_SSE2)
+      MeasureBlocks(s, end, total);
+#endif
+      const wchar_t* const stop = end - s > 16 ? s + 16 : end;
+      for (; s < stop; ++s) {
+        const size_t length = EncodedLength(uint32_t(*s));
+        total += length != 0 ? length : MeasureOutOfRange(*s);
+      }
+    }
+    return total;
+  }
+  while (s < end) {
+#if defined(QEL_UTF8_SSE2)
+    // A block that could not pass the limit even at six bytes an element needs no
+    // check per element.
+    if (end - s >= 16 && limit - total >= 16 * kLongestSequence && MeasureBlock16(s, total)) {
+      s += 16;
+      continue;
+    }
+#endif
+    // Far enough from the limit, the rest is summed without checks.
+    if ((limit - total) / kLongestSequence >= size_t(end - s)) {
+      for (; s < end; ++s) {
+        const size_t length = EncodedLength(uint32_t(*s));
+        total += length != 0 ? length : MeasureOutOfRange(*s);
+      }
+      break;
+    }
+    const uint32_t v = uint32_t(*s);
+    size_t length = EncodedLength(v);
+    if (length == 0) length = MeasureOutOfRange(*s);
+    bool overflow;
+    SafeInteger<size_t> next(total);
+    next.addNoThrow(length, overflow);
+    if (overflow || next.rawValue() > limit) {
+      osdep::OutputAssertion("!overflow && total <= limit",
+                             "UTF-8 string representation overflowed a size_t. The string will "
+                             "be truncated",
+                             kFile, __LINE__);
+      break;
+    }
+    total = next.rawValue();
+    ++s;
+  }
+  return total;
+}
+
+// How out-of-range values are met while converting: replaced by '?' with their
+// reports, or (for a first attempt that may be given up) a reason to stop, silently.
+enum OutOfRangeRule { k_REPLACE, k_STOP };
+
+// Writes the encoding of `v` (at least 0x80) at `d`, which has room for six bytes,
+// and returns the position after it. A value above 0x7FFFFFFF becomes '?', or
+// gives null under k_STOP.
+template <OutOfRangeRule kRule>
+inline uint8_t* EncodeMultibyte(uint8_t* d, uint32_t v) {
+  if (v < 0x800) {
+    d[0] = uint8_t(0xC0 | (v >> 6));
+    d[1] = uint8_t(0x80 | (v & 0x3F));
+    return d + 2;
+  }
+  if (v < 0x10000) {
+    d[0] = uint8_t(0xE0 | (v >> 12));
+    d[1] = uint8_t(0x80 | ((v >> 6) & 0x3F));
+    d[2] = uint8_t(0x80 | (v & 0x3F));
+    return d + 3;
+  }
+  if (v <= 0x7FFFFFFF) {
+    const size_t length = EncodedLength(v);
+    WriteSequence(d, v, length);
+    return d + length;
+  }
+  if (kRule == k_STOP) return nullptr;
+  WriteReplacement(d, v);
+  return d + 1;
+}
+
+#if defined(QEL_UTF8_SSE2)
+// As EncodeMultibyte, but the two- and three-byte forms are each written with one
+// store (little-endian), the three-byte one as four bytes: for use where what
+// follows is written next and covers the extra byte.
+template <OutOfRangeRule kRule>
+inline uint8_t* EncodeMultibyteCovered(uint8_t* d, uint32_t v) {
+  if (v < 0x800) {
+    const uint16_t x = uint16_t(0x80C0 | (v >> 6) | ((v & 0x3F) << 8));
+    std::memcpy(d, &x, 2);
+    return d + 2;
+  }
+  if (v < 0x10000) {
+    const uint32_t x = 0x8080E0 | (v >> 12) | ((v << 2) & 0x3F00) | ((v << 16) & 0x3F0000);
+    std::memcpy(d, &x, 4);
+    return d + 3;
+  }
+  return EncodeMultibyte<kRule>(d, v);
+}
+#endif
+
+#if defined(QEL_UTF8_SSE2)
+// The blocks of 16 elements of EncodeInto, kept out of line so that short texts do
+// not pay for their setup. Sets `stopped` when a value out of range stops it.
+template <OutOfRangeRule kRule>
+__attribute__((noinline)) uint8_t* EncodeBlocks(const wchar_t*& sInOut, const wchar_t* end,
+                                                uint8_t* d, const uint8_t* destEnd,
+                                                bool& stopped) {
+  const wchar_t* s = sInOut;
+  uint8_t* next;
+  // Blocks of 16 elements, while the room holds what the block can need: 16 bytes
+  // for ASCII, else as much as the largest form that the OR of its values allows.
+  while (end - s >= std::ptrdiff_t(kBlock) && destEnd - d >= std::ptrdiff_t(kBlock)) {
+    uint32_t orOfAll;
+    if (NarrowAscii16(s, d, orOfAll)) {
+      s += kBlock;
+      d += kBlock;
+      continue;
+    }
+    const size_t longest = orOfAll < 0x800 ? 2 : orOfAll < 0x10000 ? 3 : kLongestSequence;
+    if (destEnd - d < std::ptrdiff_t(kBlock * longest)) break;
+    // Runs of one form are tried only where the block starts and ends in the same
+    // form, which a mixed text seldom does.
+    const bool sameEnds = EncodedLength(uint32_t(s[0])) == EncodedLength(uint32_t(s[kBlock - 1])) &&
+                          s[0] >= 0x80;
+    if (longest <= 3 && sameEnds && EncodeUniformBlock16(s, d, orOfAll)) {
+      s += kBlock;
+      continue;
+    }
+    if (longest <= 3 && destEnd - d >= std::ptrdiff_t(kBlock * 3 + 4)) {
+      // Mixed text of one to three bytes an element: four at a time, no branches.
+      for (int group = 0; group < 4; ++group) {
+        d += EncodeGroup4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), d);
+        s += 4;
+      }
+      continue;
+    }
+    // All but the last element may write one byte too many, which the next one
+    // covers.
+    for (const wchar_t* const last = s + kBlock - 1; s < last; ++s) {
+      const uint32_t v = uint32_t(*s);
+      if (v < 0x80) {
+        *d++ = uint8_t(v);
+      } else {
+        if ((next = EncodeMultibyteCovered<kRule>(d, v)) == nullptr) goto done;
+        d = next;
+      }
+    }
+    const uint32_t v = uint32_t(*s);
+    if (v < 0x80) {
+      *d++ = uint8_t(v);
+    } else {
+      if ((next = EncodeMultibyte<kRule>(d, v)) == nullptr) goto done;
+      d = next;
+    }
+    ++s;
+  }
+  sInOut = s;
+  return d;
+done:
+  stopped = true;
+  sInOut = s;
+  return d;
+}
+#endif
+
+// Encodes from `s` while it is before `end` and at least one byte is free; stops
+// before an element whose encoding does not fit whole (and under k_STOP before a
+// value out of range). Returns the bytes written, with `s` left at the first element
+// not converted.
+template <OutOfRangeRule kRule>
+inline size_t EncodeInto(const wchar_t*& sInOut, const wchar_t* end, uint8_t* d,
+                         const uint8_t* destEnd) {
+  const wchar_t* s = sInOut;
+  uint8_t* const first = d;
+  uint8_t* next;
+#if defined(QEL_UTF8_SSE2)
+  if (end - s >= std::ptrdiff_t(kBlock)) {
+    bool stopped = false;
+    d = EncodeBlocks<kRule>(s, end, d, destEnd, stopped);
+    if (stopped) goto done;
+  }
+#endif
+  // The rest four elements at a time: ASCII at once, others one by one while the
+  // room holds six bytes for each; then element by element, checking the room.
+  while (s < end) {
+#if defined(QEL_UTF8_SSE2)
+    if (end - s >= 4 && destEnd - d >= 4) {
+      if (NarrowAscii4(s, d)) {
+        s += 4;
+        d += 4;
+        continue;
+      }
+      if (destEnd - d >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(~0xFFFF)),
+                                              _mm_setzero_si128())) == 0xFFFF) {
+          d += EncodeGroup4(v, d);
+          s += 4;
+          continue;
+        }
+      }
+      if (destEnd - d >= std::ptrdiff_t(4 * kLongestSequence)) {
+        for (int i = 0; i < 4; ++i) {
+          const uint32_t v = uint32_t(s[i]);
+          if (v < 0x80) {
+            *d++ = uint8_t(v);
+          } else {
+            if ((next = EncodeMultibyte<kRule>(d, v)) == nullptr) {
+              s += i;
+              goto done;
+            }
+            d = next;
+          }
+        }
+        s += 4;
+        continue;
+      }
+    }
+#endif
+    const uint32_t v = uint32_t(*s);
+    if (v < 0x80) {
+      if (d == destEnd) break;
+      *d++ = uint8_t(v);
+    } else if (destEnd - d >= std::ptrdiff_t(kLongestSequence)) {
+      if ((next = EncodeMultibyte<kRule>(d, v)) == nullptr) goto done;
+      d = next;
+    } else {
+      if (d == destEnd || (kRule == k_STOP && v > 0x7FFFFFFF)) break;
+      const int length = utf8_wctombc(d, destEnd, wchar_t(v), false);
+      if (length == -2) break;
+      if (length == -1) {
+        osdep::OutputAssertion("length != -1", "invalid unicode", kFile, __LINE__);
+        *d++ = '?';
+      } else {
+        d += length;
+      }
+    }
+    ++s;
+  }
+done:
+  sInOut = s;
+  return size_t(d - first);
+}
+
+// The loop shared by the throwing and the stopping buffer-filling forms.
+size_t FillBuffer(const wchar_t*& begin, const wchar_t* end, unsigned char* destBegin,
+                  const unsigned char* destEnd) {
+  if (destBegin == nullptr || destBegin > destEnd) ThrowInvalidArgument(__LINE__);
+  if (destBegin == destEnd) osdep::OutputAssertion("destBegin < destEnd", "", kFile, __LINE__);
+  if (begin == nullptr) return 0;
+  return EncodeInto<k_REPLACE>(begin, end, destBegin, destEnd);
+}
+
+}  // namespace
+
+unsigned char* WideToUtf8(const wchar_t* text) {
+  return WideToUtf8(text, text == nullptr ? nullptr : text + std::wcslen(text));
+}
+
+unsigned char* WideToUtf8(const wchar_t* begin, const wchar_t* end) {
+  if (begin == nullptr) return new unsigned char[1]();
+
+  // A short text is encoded once into the stack and copied, when it fits there and
+  // holds no value out of range (whose reports come from measuring, below).
+  if (end - begin <= std::ptrdiff_t(kShortText)) {
+    uint8_t local[kShortTextBytes];
+    const wchar_t* s = begin;
+    const size_t written = EncodeInto<k_STOP>(s, end, local, local + kShortTextBytes);
+    if (s == end) {
+      unsigned char* result = new unsigned char[written + 1];
+      std::memcpy(result, local, written);
+      result[written] = 0;
+      return result;
+    }
+  }
+
+  const size_t size = SizeOfUtf8(begin, end, std::numeric_limits<size_t>::max());
+  const size_t capacity = SafeInteger<size_t>::Add(size, 1).rawValue();
+  std::unique_ptr<unsigned char[]> result(new unsigned char[capacity]);
+  const wchar_t* s = begin;
+  const size_t written = EncodeInto<k_REPLACE>(s, end, result.get(), result.get() + capacity);
+  if (written != size) osdep::OutputAssertion("written == size", "", kFile, __LINE__);
+  if (s < end) ThrowBufferOverflow(__LINE__);
+  result[written] = 0;
+  return result.release();
+}
+
+size_t WideToUtf8(const wchar_t* begin, const wchar_t* end, unsigned char* destBegin,
+                  const unsigned char* destEnd) {
+  const size_t written = FillBuffer(begin, end, destBegin, destEnd);
+  if (begin != nullptr && begin < end) ThrowBufferOverflow(__LINE__);
+  return written;
+}
+
+size_t WideToUtf8NoOverflow(const wchar_t*& begin, const wchar_t* end, unsigned char* destBegin,
+                            const unsigned char* destEnd) {
+  return FillBuffer(begin, end, destBegin, destEnd);
+}
+
+size_t GetUtf8EncodingBytes(const wchar_t* text) {
+  if (text == nullptr) return 0;
+  return SizeOfUtf8(text, text + std::wcslen(text), std::numeric_limits<size_t>::max());
+}
+
+size_t GetUtf8EncodingBytes(const wchar_t* begin, const wchar_t* end) {
+  return SizeOfUtf8(begin, end, std::numeric_limits<size_t>::max());
+}
+
+size_t GetUtf8EncodingBytesWithBufferLimit(const wchar_t* begin, const wchar_t* end,
+                                           size_t limit) {
+  return SizeOfUtf8(begin, end, limit);
+}
+
+}  // namespace qel
+}  // namespace vo

@@ -1,0 +1,89 @@
+// CarbonText: the few CoreFoundation string services that the "carbon" conversion
+// route and CFStringToString are written against, as a small layer of our own for
+// systems without CoreFoundation. The names and argument orders follow
+// CoreFoundation's so that the conversion code reads as it would there; they live in
+// their own namespace and do not clash with a real CoreFoundation.
+//
+// A string is immutable and owned by whoever created it, who releases it once with
+// CFRelease; a string may be read from several threads at once.
+//
+// 1. A string holds UTF-16 units; lengths and ranges count those units. Creation
+//    refuses text that is not valid in the encoding given (null result): malformed
+//    UTF-8, surrogate code points or values above U+10FFFF in UTF-8 or UTF-32, bytes
+//    0x80-0xFF in ASCII, an unknown encoding.
+// 2. Encodings: ASCII, ISO Latin-1, UTF-8 (the system encoding) and UTF-32LE.
+// 3. UTF-8 goes through the library's UTF-8 codec.
+#ifndef QEL_OSDEP_CARBONTEXT_H_
+#define QEL_OSDEP_CARBONTEXT_H_
+
+#include <cstdint>
+
+namespace vo {
+namespace qel {
+namespace osdep {
+namespace carbon {
+
+typedef long CFIndex;
+typedef uint32_t CFStringEncoding;
+typedef uint8_t UInt8;
+typedef bool Boolean;
+
+struct CFRange {
+  CFIndex location;
+  CFIndex length;
+};
+inline CFRange CFRangeMake(CFIndex location, CFIndex length) { return CFRange{location, length}; }
+
+class CarbonString;
+typedef const CarbonString* CFStringRef;
+
+// Allocators are not modelled; the default one is the only one.
+typedef const void* CFAllocatorRef;
+constexpr CFAllocatorRef kCFAllocatorDefault = nullptr;
+
+constexpr CFIndex kCFNotFound = -1;
+
+enum : CFStringEncoding {
+  kCFStringEncodingISOLatin1 = 0x0201,
+  kCFStringEncodingASCII = 0x0600,
+  kCFStringEncodingUTF8 = 0x08000100,
+  kCFStringEncodingUTF32LE = 0x1C000100,
+};
+
+// The encoding of narrow text on this system: UTF-8.
+CFStringEncoding CFStringGetSystemEncoding() noexcept;
+
+// A new string from `numBytes` bytes in `encoding`, or null when they are not valid
+// text in it (see 1. above). No byte-order mark is read: `isExternalRepresentation`
+// must be false. Throws std::bad_alloc.
+CFStringRef CFStringCreateWithBytes(CFAllocatorRef allocator, const UInt8* bytes, CFIndex numBytes,
+                                    CFStringEncoding encoding, Boolean isExternalRepresentation);
+
+// Length in UTF-16 units; 0 for null.
+CFIndex CFStringGetLength(CFStringRef text) noexcept;
+
+// Converts the characters of `range` (cut to the string) into `encoding`, whole
+// characters only, and returns the number of UTF-16 units converted; `*usedBufLen`
+// (if not null) receives the bytes produced. With a null `buffer` nothing is
+// written and `maxBufLen` does not limit: the bytes required are counted. A
+// character the encoding lacks is written as `lossByte` (in that encoding), or
+// stops the conversion when `lossByte` is 0. Conversion also stops before a
+// character that does not fit in `maxBufLen`.
+CFIndex CFStringGetBytes(CFStringRef text, CFRange range, CFStringEncoding encoding, UInt8 lossByte,
+                         Boolean isExternalRepresentation, UInt8* buffer, CFIndex maxBufLen,
+                         CFIndex* usedBufLen) noexcept;
+
+// An upper bound of the bytes `length` characters take in `encoding`, whether the
+// length counts UTF-16 units or code points; kCFNotFound for an unknown encoding or
+// when the bound does not fit a CFIndex.
+CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding) noexcept;
+
+// Releases a string; null is ignored.
+void CFRelease(CFStringRef text) noexcept;
+
+}  // namespace carbon
+}  // namespace osdep
+}  // namespace qel
+}  // namespace vo
+
+#endif  // QEL_OSDEP_CARBONTEXT_H_

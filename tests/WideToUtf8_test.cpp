@@ -1,0 +1,317 @@
+#include "qel/WideToUtf8.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qel/Utf8ToWide.h"
+#include "qel/exception/Exception.h"
+#include "tests/support/AlertRecorder.h"
+
+namespace vo {
+namespace qel {
+namespace {
+
+using exception::BufferOverflow;
+using exception::InvalidArgument;
+using testing::AlertRecorder;
+
+// Wide text in a heap block of exactly its size (AddressSanitizer builds catch any
+// read past the end).
+class Wide {
+ public:
+  Wide(std::initializer_list<uint32_t> values) : Wide(std::vector<uint32_t>(values)) {}
+  explicit Wide(const std::vector<uint32_t>& values)
+      : size_(values.size()), data_(new wchar_t[size_ == 0 ? 1 : size_]) {
+    for (size_t i = 0; i < size_; ++i) data_[i] = wchar_t(values[i]);
+  }
+  const wchar_t* begin() const { return data_.get(); }
+  const wchar_t* end() const { return data_.get() + size_; }
+
+ private:
+  size_t size_;
+  std::unique_ptr<wchar_t[]> data_;
+};
+
+std::string Allocating(const Wide& wide) {
+  const size_t size = GetUtf8EncodingBytes(wide.begin(), wide.end());
+  std::unique_ptr<unsigned char[]> bytes(WideToUtf8(wide.begin(), wide.end()));
+  EXPECT_EQ(0, bytes[size]) << "terminator";
+  return std::string(reinterpret_cast<const char*>(bytes.get()), size);
+}
+
+std::string Filling(const Wide& wide, size_t room) {
+  std::vector<unsigned char> dest(room + 1, 0xA5);
+  const size_t n = WideToUtf8(wide.begin(), wide.end(), dest.data(), dest.data() + room);
+  EXPECT_EQ(0xA5, dest[n]) << "wrote past the bytes it reports";
+  return std::string(dest.begin(), dest.begin() + n);
+}
+
+// The messages of the failed-check reports shown as alerts.
+std::vector<std::string> Messages(const AlertRecorder& alerts) {
+  std::vector<std::string> out;
+  for (const auto& alert : alerts.alerts()) {
+    const size_t from = alert.text.find("Message: ") + 9;
+    out.push_back(alert.text.substr(from, alert.text.find('\n', from) - from));
+  }
+  return out;
+}
+
+struct FormCase {
+  const char* name;
+  uint32_t value;
+  std::string bytes;
+};
+
+const FormCase kForms[] = {
+    {"one_byte_first", 0x00, std::string(1, '\0')},
+    {"one_byte_last", 0x7F, "\x7F"},
+    {"two_byte_first", 0x80, "\xC2\x80"},
+    {"two_byte_last", 0x7FF, "\xDF\xBF"},
+    {"three_byte_first", 0x800, "\xE0\xA0\x80"},
+    {"three_byte_last", 0xFFFF, "\xEF\xBF\xBF"},
+    {"four_byte_first", 0x10000, "\xF0\x90\x80\x80"},
+    {"unicode_last", 0x10FFFF, "\xF4\x8F\xBF\xBF"},
+    {"past_unicode", 0x110000, "\xF4\x90\x80\x80"},
+    {"four_byte_last", 0x1FFFFF, "\xF7\xBF\xBF\xBF"},
+    {"five_byte_first", 0x200000, "\xF8\x88\x80\x80\x80"},
+    {"five_byte_last", 0x3FFFFFF, "\xFB\xBF\xBF\xBF\xBF"},
+    {"six_byte_first", 0x4000000, "\xFC\x84\x80\x80\x80\x80"},
+    {"six_byte_last", 0x7FFFFFFF, "\xFD\xBF\xBF\xBF\xBF\xBF"},
+    {"surrogate_first", 0xD800, "\xED\xA0\x80"},
+    {"surrogate_last", 0xDFFF, "\xED\xBF\xBF"},
+};
+
+TEST(WideToUtf8Test, EveryFormAtItsBoundsAndBack) {
+  for (const auto& c : kForms) {
+    SCOPED_TRACE(c.name);
+    const Wide wide{c.value};
+    EXPECT_EQ(c.bytes.size(), GetUtf8EncodingBytes(wide.begin(), wide.end()));
+    EXPECT_EQ(c.bytes, Allocating(wide));
+    EXPECT_EQ(c.bytes, Filling(wide, c.bytes.size()));
+    std::unique_ptr<wchar_t[]> back(
+        Utf8ToWide(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size()));
+    EXPECT_EQ(c.value, uint32_t(back[0]));
+  }
+}
+
+// The fast paths take 16 elements at a time, so each form is also placed at every
+// position of a block and next to the end.
+TEST(WideToUtf8Test, EveryFormAtEveryBlockPosition) {
+  // Runs of two-byte and of three-byte characters after it fill whole blocks of one
+  // form, which are encoded together.
+  const struct {
+    uint32_t value;
+    const char* bytes;
+  } fillers[] = {{0x4E2D, "\xE4\xB8\xAD"}, {0x3B1, "\xCE\xB1"}};
+  for (const auto& c : kForms) {
+    for (const auto& filler : fillers) {
+      for (size_t before = 0; before <= 34; ++before) {
+        for (size_t after : {size_t(0), size_t(1), size_t(15), size_t(40)}) {
+          SCOPED_TRACE(std::string(c.name) + " after " + std::to_string(before) + " before " +
+                       std::to_string(after) + " of " + std::to_string(filler.value));
+          std::vector<uint32_t> values(before, 'x');
+          values.push_back(c.value);
+          values.insert(values.end(), after, filler.value);
+          std::string want = std::string(before, 'x') + c.bytes;
+          for (size_t i = 0; i < after; ++i) want += filler.bytes;
+          const Wide wide(values);
+          ASSERT_EQ(want.size(), GetUtf8EncodingBytes(wide.begin(), wide.end()));
+          ASSERT_EQ(want, Allocating(wide));
+          ASSERT_EQ(want, Filling(wide, want.size()));
+          ASSERT_EQ(want, Filling(wide, want.size() + 100));
+        }
+      }
+    }
+  }
+}
+
+// Values above 0x7FFFFFFF have no form: each is reported and becomes one '?'. The
+// measured size counts it as one byte, so sizes and conversions still agree.
+TEST(WideToUtf8Test, ValuesOutOfRangeBecomeQuestionMarks) {
+  const std::string range = "Invalid unicode range";
+  const std::string converting = "invalid unicode";
+  for (uint32_t value : {0x80000000u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(value);
+    const Wide wide{'a', value, 'b'};
+    {
+      AlertRecorder alerts;
+      ::testing::internal::CaptureStderr();
+      EXPECT_EQ(3u, GetUtf8EncodingBytes(wide.begin(), wide.end()));
+      const std::string err = ::testing::internal::GetCapturedStderr();
+      EXPECT_EQ(std::vector<std::string>{range}, Messages(alerts));
+      EXPECT_THAT(err, ::testing::MatchesRegex("WideToUtf8\\([0-9]+\\): Assertion failed: "
+                                               "Invalid unicode range\a\n"));
+    }
+    {
+      AlertRecorder alerts;
+      ::testing::internal::CaptureStderr();
+      EXPECT_EQ("a?b", Filling(wide, 3));
+      ::testing::internal::GetCapturedStderr();
+      EXPECT_EQ((std::vector<std::string>{range, converting}), Messages(alerts));
+    }
+    {
+      AlertRecorder alerts;
+      ::testing::internal::CaptureStderr();
+      EXPECT_EQ("a?b", Allocating(wide));
+      ::testing::internal::GetCapturedStderr();
+      // Measured by Allocating itself, then by WideToUtf8: measure, measure, convert.
+      EXPECT_EQ((std::vector<std::string>{range, range, range, converting}), Messages(alerts));
+    }
+  }
+  // In a long text, where the blocks would otherwise measure it without a look.
+  std::vector<uint32_t> values(40, 0x3B1);
+  values[21] = 0x80000001u;
+  const Wide wide(values);
+  AlertRecorder alerts;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(79u, GetUtf8EncodingBytes(wide.begin(), wide.end()));
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::vector<std::string>{range}, Messages(alerts));
+}
+
+TEST(WideToUtf8Test, StoppingFormConvertsWholeCharactersOnly) {
+  struct {
+    const char* name;
+    std::vector<uint32_t> values;
+    size_t room;
+    size_t written;
+    size_t stop;  // elements converted
+  } const cases[] = {
+      {"two_byte_does_not_fit", {0x61, 0xE9}, 2, 1, 1},
+      {"two_byte_fits", {0x61, 0xE9}, 3, 3, 2},
+      {"three_byte_needs_three", {0x61, 0x4E2D, 0x62}, 3, 1, 1},
+      {"three_byte_fits", {0x61, 0x4E2D, 0x62}, 4, 4, 2},
+      {"six_byte_needs_six", {0x7FFFFFFF}, 5, 0, 0},
+      {"replacement_needs_one", {0x61, 0x90000000u, 0x62}, 2, 2, 2},
+      {"long_ascii_full_mid_block", std::vector<uint32_t>(40, 'q'), 19, 19, 19},
+      {"long_cjk_full", std::vector<uint32_t>(40, 0x4E2D), 100, 99, 33},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Wide wide(c.values);
+    std::vector<unsigned char> dest(c.room + 1, 0xA5);
+    const wchar_t* cursor = wide.begin();
+    AlertRecorder alerts;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(c.written,
+              WideToUtf8NoOverflow(cursor, wide.end(), dest.data(), dest.data() + c.room));
+    EXPECT_EQ(c.stop, size_t(cursor - wide.begin()));
+    EXPECT_EQ(0xA5, dest[c.written]);
+    if (c.stop < c.values.size()) {
+      EXPECT_THROW(WideToUtf8(wide.begin(), wide.end(), dest.data(), dest.data() + c.room),
+                   BufferOverflow);
+    } else {
+      EXPECT_EQ(c.written, WideToUtf8(wide.begin(), wide.end(), dest.data(), dest.data() + c.room));
+    }
+    ::testing::internal::GetCapturedStderr();
+  }
+}
+
+TEST(WideToUtf8Test, MeasuringWithALimit) {
+  const std::string cut = "UTF-8 string representation overflowed a size_t. The string will be truncated";
+  struct {
+    const char* name;
+    std::vector<uint32_t> values;
+    size_t limit;
+    size_t size;
+    bool reported;
+  } const cases[] = {
+      {"cuts_before_two_byte", {0x61, 0xE9}, 2, 1, true},
+      {"fits_exactly", {0x61, 0xE9}, 3, 3, false},
+      {"zero_limit", {0x61}, 0, 0, true},
+      {"zero_limit_empty_text", {}, 0, 0, false},
+      {"long_cjk_cut_mid_block", std::vector<uint32_t>(100, 0x4E2D), 200, 198, true},
+      {"long_cjk_fits", std::vector<uint32_t>(100, 0x4E2D), 300, 300, false},
+      {"long_ascii_cut", std::vector<uint32_t>(100, 'a'), 97, 97, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Wide wide(c.values);
+    AlertRecorder alerts;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(c.size, GetUtf8EncodingBytesWithBufferLimit(wide.begin(), wide.end(), c.limit));
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(c.reported ? std::vector<std::string>{cut} : std::vector<std::string>{},
+              Messages(alerts));
+  }
+  const Wide wide{0x61, 0xE9};
+  EXPECT_EQ(3u, GetUtf8EncodingBytesWithBufferLimit(wide.begin(), wide.end(),
+                                                    std::numeric_limits<size_t>::max()));
+}
+
+TEST(WideToUtf8Test, ZeroTerminatedText) {
+  const wchar_t text[] = {0x61, 0x4E2D, 0x10FFFF, 0, 0x62};
+  EXPECT_EQ(8u, GetUtf8EncodingBytes(text));
+  std::unique_ptr<unsigned char[]> bytes(WideToUtf8(text));
+  EXPECT_STREQ("a\xE4\xB8\xAD\xF4\x8F\xBF\xBF", reinterpret_cast<const char*>(bytes.get()));
+  const wchar_t empty[] = {0};
+  std::unique_ptr<unsigned char[]> none(WideToUtf8(empty));
+  EXPECT_EQ(0, none[0]);
+  EXPECT_EQ(0u, GetUtf8EncodingBytes(empty));
+}
+
+TEST(WideToUtf8Test, NullAndEmptySources) {
+  std::unique_ptr<unsigned char[]> empty(WideToUtf8(nullptr, nullptr));
+  EXPECT_EQ(0, empty[0]);
+  EXPECT_EQ(0u, GetUtf8EncodingBytes(nullptr, nullptr));
+  EXPECT_EQ(0u, GetUtf8EncodingBytesWithBufferLimit(nullptr, nullptr, 0));
+  unsigned char dest[2] = {7, 7};
+  const wchar_t* cursor = nullptr;
+  EXPECT_EQ(0u, WideToUtf8(nullptr, nullptr, dest, dest + 2));
+  EXPECT_EQ(0u, WideToUtf8NoOverflow(cursor, nullptr, dest, dest + 2));
+  EXPECT_EQ(7, dest[0]);
+}
+
+TEST(WideToUtf8Test, DestinationArguments) {
+  const Wide wide{'a', 'b'};
+  unsigned char dest[4];
+  const wchar_t* cursor = wide.begin();
+  EXPECT_THROW(WideToUtf8(wide.begin(), wide.end(), nullptr, dest + 4), InvalidArgument);
+  EXPECT_THROW(WideToUtf8(wide.begin(), wide.end(), dest + 3, dest + 1), InvalidArgument);
+  EXPECT_THROW(WideToUtf8NoOverflow(cursor, wide.end(), nullptr, nullptr), InvalidArgument);
+
+  AlertRecorder alerts;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(0u, WideToUtf8NoOverflow(cursor, wide.end(), dest, dest));
+  EXPECT_EQ(wide.begin(), cursor);
+  EXPECT_THROW(WideToUtf8(wide.begin(), wide.end(), dest, dest), BufferOverflow);
+  EXPECT_EQ(0u, WideToUtf8(wide.end(), wide.end(), dest, dest));
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(3u, alerts.alerts().size());
+  EXPECT_THAT(err, ::testing::HasSubstr("WideToUtf8("));
+  EXPECT_THAT(err, ::testing::HasSubstr("Assertion failed: destBegin < destEnd"));
+}
+
+// Long mixed texts: the blocks against encoding one element at a time through the
+// smallest room each character needs (no block fits there).
+TEST(WideToUtf8Test, LongTextsAgreeWithOneElementAtATime) {
+  const uint32_t pieces[] = {0x61, 0xE9, 0x4E2D, 0x1F389, 0x20, 0x3B1, 0x7FF, 0x800,
+                             0xFFFF, 0x10000, 0x200000, 0x7FFFFFFF, 0x7F, 0x80};
+  unsigned seed = 777;
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint32_t> values;
+    const size_t length = size_t(round) % 131 + 1;
+    for (size_t i = 0; i < length; ++i) {
+      seed = seed * 1103515245 + 12345;
+      const unsigned pick = (seed >> 16) % 20;
+      values.push_back(pick < 14 ? pieces[pick] : 'A' + pick);
+    }
+    SCOPED_TRACE("round " + std::to_string(round));
+    std::string want;
+    for (uint32_t v : values) want += Filling(Wide{v}, 6);
+    const Wide wide(values);
+    ASSERT_EQ(want.size(), GetUtf8EncodingBytes(wide.begin(), wide.end()));
+    ASSERT_EQ(want, Allocating(wide));
+    ASSERT_EQ(want, Filling(wide, want.size()));
+  }
+}
+
+}  // namespace
+}  // namespace qel
+}  // namespace vo

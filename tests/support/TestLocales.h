@@ -1,0 +1,96 @@
+// Test support: real locales for conversion tests. A locale that glibc does not
+// already have is compiled with localedef (from the `locales` package's sources)
+// into a folder shared by all test processes, /tmp/lorvath-test-locales, which is
+// added to LOCPATH ahead of the system's folder. ScopedProcessLocale switches the
+// whole process to a locale (setlocale, LC_ALL) and back to "C".
+#ifndef TESTS_SUPPORT_TESTLOCALES_H_
+#define TESTS_SUPPORT_TESTLOCALES_H_
+
+#include <locale.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+// glibc's newlocale keeps its copy of LOCPATH (a few bytes per call, never freed),
+// and std::locale builds on newlocale; LeakSanitizer is told to let that pass in
+// the programs that use these locales.
+extern "C" __attribute__((used, visibility("default"))) inline const char*
+__lsan_default_suppressions() {
+  return "leak:argz_add_sep\nleak:argz_create_sep\n";
+}
+
+namespace vo {
+namespace qel {
+namespace testing {
+
+inline bool LocaleExists(const std::string& name) {
+  locale_t l = ::newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(0));
+  if (l == static_cast<locale_t>(0)) return false;
+  ::freelocale(l);
+  return true;
+}
+
+// Makes the locale `source`.`charmap` (for example de_DE and ISO-8859-1) available
+// under `name` and returns true, or returns false with the reason in `why`.
+inline bool EnsureLocale(const std::string& name, const std::string& source,
+                         const std::string& charmap, std::string* why) {
+  const std::string dir = "/tmp/lorvath-test-locales";
+  // glibc remembers a failed look-up for the rest of the process (per search path),
+  // so the system's own locales are looked up without our folder, and ours only
+  // once they have been built.
+  const char* old = ::getenv("LOCPATH");
+  const std::string oldPath = old != nullptr ? old : "";
+  ::unsetenv("LOCPATH");
+  const bool system = LocaleExists(name);
+  if (old != nullptr) ::setenv("LOCPATH", oldPath.c_str(), 1);
+  if (system) return true;
+
+  const std::string built = dir + "/" + name;
+  struct stat st;
+  std::string command;
+  int status = 0;
+  if (::stat(built.c_str(), &st) != 0) {
+    ::mkdir(dir.c_str(), 0755);
+    // Built under a private name and renamed, so that test processes running side
+    // by side never see a half-written locale.
+    const std::string temp = dir + "/." + name + "." + std::to_string(::getpid());
+    command =
+        "localedef -c -i '" + source + "' -f '" + charmap + "' '" + temp + "' >/dev/null 2>&1";
+    status = std::system(command.c_str());
+    if (std::rename(temp.c_str(), built.c_str()) != 0) {
+      // Another process may have won the race; its copy is as good as ours.
+      const int removed = std::system(("rm -rf '" + temp + "'").c_str());
+      static_cast<void>(removed);
+    }
+  }
+  if (oldPath.find(dir) == std::string::npos) {
+    const std::string path = dir + ":" + (old != nullptr ? oldPath : "/usr/lib/locale");
+    ::setenv("LOCPATH", path.c_str(), 1);
+  }
+  if (LocaleExists(name)) return true;
+  *why = "locale " + name + " is missing and could not be built into " + dir;
+  if (!command.empty()) *why += " by `" + command + "` (status " + std::to_string(status) + ")";
+  *why += "; install the `locales` package (localedef and /usr/share/i18n)";
+  return false;
+}
+
+class ScopedProcessLocale {
+ public:
+  explicit ScopedProcessLocale(const char* name) : ok_(::setlocale(LC_ALL, name) != nullptr) {}
+  ~ScopedProcessLocale() { ::setlocale(LC_ALL, "C"); }
+  ScopedProcessLocale(const ScopedProcessLocale&) = delete;
+  ScopedProcessLocale& operator=(const ScopedProcessLocale&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  const bool ok_;
+};
+
+}  // namespace testing
+}  // namespace qel
+}  // namespace vo
+
+#endif  // TESTS_SUPPORT_TESTLOCALES_H_
