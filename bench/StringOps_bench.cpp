@@ -5,6 +5,7 @@
 // their times is the figure of interest.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cwctype>
 #include <string>
@@ -15,6 +16,7 @@ namespace {
 
 using vo::qel::ANSIString;
 using vo::qel::String;
+using vo::qel::Utf8String;
 
 // The standard string of the same element type.
 template <typename S>
@@ -145,5 +147,66 @@ BENCHMARK_TEMPLATE(BM_FindFirstOf, ANSIString)->Arg(4096);
 BENCHMARK_TEMPLATE(BM_FindFirstOf, std::string)->Arg(4096);
 BENCHMARK_TEMPLATE(BM_FindFirstOf, String)->Arg(4096);
 BENCHMARK_TEMPLATE(BM_FindFirstOf, std::wstring)->Arg(4096);
+
+// ---------------------------------------------------------------------------
+// Case-insensitive comparison of two texts that differ only in case, so every
+// element is compared. The reference upper-cases both sides element by element with
+// the C library, as the string kinds' comparison does.
+// ---------------------------------------------------------------------------
+
+int ToUpper(char c) { return std::toupper(static_cast<unsigned char>(c)); }
+wint_t ToUpper(wchar_t c) { return std::towupper(static_cast<wint_t>(c)); }
+
+template <typename T>
+int UpperCaseLoopCompare(const T& a, const T& b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const auto x = ToUpper(a[i]);
+    const auto y = ToUpper(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+template <typename T>
+void CaseVariants(size_t n, T& lower, T& upper) {
+  using C = typename T::value_type;
+  for (size_t i = 0; i < n; ++i) {
+    lower += C('a' + i % 26);
+    upper += C('A' + i % 26);
+  }
+}
+
+template <typename T>
+void BM_CaseCompare(benchmark::State& state) {
+  T lower, upper;
+  CaseVariants(size_t(state.range(0)), lower, upper);
+  for (auto _ : state) benchmark::DoNotOptimize(lower.compare(upper));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+template <typename T>
+void BM_CaseCompareToUpperLoop(benchmark::State& state) {
+  T lower, upper;
+  CaseVariants(size_t(state.range(0)), lower, upper);
+  for (auto _ : state) benchmark::DoNotOptimize(UpperCaseLoopCompare(lower, upper));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+template <typename T>
+void BM_EqualIgnoringCase(benchmark::State& state) {
+  T lower, upper;
+  CaseVariants(size_t(state.range(0)), lower, upper);
+  for (auto _ : state) benchmark::DoNotOptimize(lower == upper);
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK_TEMPLATE(BM_CaseCompare, ANSIString)->Arg(16)->Arg(1024);
+BENCHMARK_TEMPLATE(BM_CaseCompareToUpperLoop, std::string)->Arg(16)->Arg(1024);
+BENCHMARK_TEMPLATE(BM_EqualIgnoringCase, ANSIString)->Arg(16)->Arg(1024);
+BENCHMARK_TEMPLATE(BM_CaseCompare, String)->Arg(16)->Arg(1024);
+BENCHMARK_TEMPLATE(BM_CaseCompareToUpperLoop, std::wstring)->Arg(16)->Arg(1024);
+// UTF-8 decodes each character before upper-casing it; shown against the byte loop.
+BENCHMARK_TEMPLATE(BM_CaseCompare, Utf8String)->Arg(16)->Arg(1024);
 
 }  // namespace

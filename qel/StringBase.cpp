@@ -13,10 +13,16 @@
 #include "qel/DLLAlloc.h"
 #include "qel/NumericCast.h"
 #include "qel/SafeInteger.h"
+#include "qel/Utf8ToWide.h"
 #include "qel/exception/DetailedException.h"
 #include "qel/exception/Exception.h"
+#include "qel/osdep/CharacterAttributes.h"
 #include "qel/osdep/ExePath.h"
 #include "qel/osdep/OutputAssertion.h"
+#include "qel/osdep/StringCaseCompare.h"
+#include "qel/osdep/StringExactCompare.h"
+#include "qel/osdep/Utf8StringCaseInsensitiveCompare.h"
+#include "qel/osdep/Utf8StringExactCompare.h"
 
 namespace vo {
 namespace qel {
@@ -281,6 +287,100 @@ bool Contains(const CharT* first, const CharT* last, CharT ch) noexcept {
 template <typename CharT>
 bool SameElements(const CharT* a, const CharT* b, SizeType n) noexcept {
   return n == 0 || std::memcmp(a, b, size_t(n) * sizeof(CharT)) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Comparison of texts, exact or without regard to case, through the comparison
+// functions of each element type. None of these throws: compare() and the
+// relational operators are used where an exception would end the process (sorting,
+// destructors of containers), so every way those functions can throw is kept out.
+// ---------------------------------------------------------------------------
+
+enum CaseRule { k_EXACT, k_IGNORE_CASE };
+
+// The difference of two lengths, left minus right, kept within an int.
+int LengthDifference(size_t left, size_t right) noexcept {
+  if (left >= right) return left - right > size_t(INT_MAX) ? INT_MAX : int(left - right);
+  return right - left > size_t(INT_MAX) ? -INT_MAX : -int(right - left);
+}
+
+// Narrow and wide texts: the comparison function on the common length, then the
+// lengths. That is what the function answers for the whole ranges, except that it
+// throws when the lengths differ by more than an int holds.
+template <typename CharT>
+int CompareRanges(CaseRule rule, const CharT* a, size_t aLength, const CharT* b,
+                  size_t bLength) noexcept {
+  const size_t common = std::min(aLength, bLength);
+  const int order = rule == k_IGNORE_CASE
+                        ? osdep::StringCaseCompare(a, a + common, b, b + common)
+                        : osdep::StringExactCompare(a, a + common, b, b + common);
+  return order != 0 ? order : LengthDifference(aLength, bLength);
+}
+
+template <typename CharT>
+int CompareTerminated(CaseRule rule, const CharT* a, const CharT* b) noexcept {
+  return rule == k_IGNORE_CASE ? osdep::StringCaseCompare(a, b) : osdep::StringExactCompare(a, b);
+}
+
+// UTF-8 text that may hold bytes which are not UTF-8, read one unit at a time: a
+// character, or a single byte that starts no valid sequence where it stands.
+struct Utf8Unit {
+  bool character;
+  wchar_t value;  // the code point, or the byte
+};
+
+inline bool NeverStartsASequence(unsigned char byte) noexcept {
+  return (byte >= 0x80 && byte <= 0xC1) || byte >= 0xFE;
+}
+
+Utf8Unit NextUtf8Unit(const unsigned char*& p, const unsigned char* end) noexcept {
+  if (NeverStartsASequence(*p)) return {false, wchar_t(*p++)};
+  try {
+    wchar_t c = 0;
+    p = ConvertNextUtf8Character(p, end, c);
+    return {true, c};
+  } catch (...) {
+    return {false, wchar_t(*p++)};
+  }
+}
+
+// The order of UTF-8 texts with bad bytes in them: characters compare as the
+// comparison functions compare them (by code point, upper-cased when case is
+// ignored), a bad byte sorts after every character and bad bytes by value, and a
+// text that ends first sorts first. On valid text this is the functions' own
+// order, so it may stand in for them wherever they throw.
+int CompareUtf8Tolerantly(CaseRule rule, const unsigned char* a, const unsigned char* aEnd,
+                          const unsigned char* b, const unsigned char* bEnd) noexcept {
+  const osdep::CharacterAttributes<wchar_t> attributes;
+  while (a < aEnd && b < bEnd) {
+    Utf8Unit l = NextUtf8Unit(a, aEnd);
+    Utf8Unit r = NextUtf8Unit(b, bEnd);
+    if (l.character != r.character) return l.character ? -1 : 1;
+    if (l.character && rule == k_IGNORE_CASE) {
+      l.value = attributes.toUpper(l.value);
+      r.value = attributes.toUpper(r.value);
+    }
+    const int order = osdep::CompareWChars(l.value, r.value);
+    if (order != 0) return order;
+  }
+  return LengthDifference(size_t(aEnd - a), size_t(bEnd - b));
+}
+
+int CompareRanges(CaseRule rule, const unsigned char* a, size_t aLength,
+                  const unsigned char* b, size_t bLength) noexcept {
+  try {
+    return rule == k_IGNORE_CASE
+               ? osdep::Utf8StringCaseInsensitiveCompare(a, a + aLength, b, b + bLength)
+               : osdep::Utf8StringExactCompare(a, a + aLength, b, b + bLength);
+  } catch (...) {
+    // A bad byte sequence, or lengths too far apart for an int.
+    return CompareUtf8Tolerantly(rule, a, a + aLength, b, b + bLength);
+  }
+}
+
+int CompareTerminated(CaseRule rule, const unsigned char* a, const unsigned char* b) noexcept {
+  b = EnsureNonNull(b);
+  return CompareRanges(rule, a, RawLength(a), b, RawLength(b));
 }
 
 }  // namespace
@@ -779,6 +879,46 @@ QEL_STRINGBASE& QEL_STRINGBASE::replace(size_type pos, size_type n, const String
   checkInvariants();
   return *this;
 }
+// ---------------------------------------------------------------------------
+// Comparing
+// ---------------------------------------------------------------------------
+
+QEL_STRINGBASE_TEMPLATE
+int QEL_STRINGBASE::compare(const StringBase& that) const noexcept {
+  checkInvariants();
+  that.checkInvariants();
+  return CompareRanges(k_IGNORE_CASE, begin_, Distance<CharT>(begin_, end_), that.begin_,
+                       Distance<CharT>(that.begin_, that.end_));
+}
+
+QEL_STRINGBASE_TEMPLATE
+int QEL_STRINGBASE::compare(const CharT* s) const noexcept {
+  checkInvariants();
+  return CompareTerminated(k_IGNORE_CASE, begin_, s);
+}
+
+QEL_STRINGBASE_TEMPLATE
+int QEL_STRINGBASE::compare(size_type pos, size_type n, const CharT* s, size_type len) const {
+  checkInvariants();
+  const StringBase part(*this, pos, n);
+  const StringBase other = len == npos ? StringBase(s) : StringBase(s, len);
+  return part.compare(other);
+}
+
+QEL_STRINGBASE_TEMPLATE
+int QEL_STRINGBASE::exactCompare(const StringBase& that) const noexcept {
+  checkInvariants();
+  that.checkInvariants();
+  return CompareRanges(k_EXACT, begin_, Distance<CharT>(begin_, end_), that.begin_,
+                       Distance<CharT>(that.begin_, that.end_));
+}
+
+QEL_STRINGBASE_TEMPLATE
+int QEL_STRINGBASE::exactCompare(const CharT* s) const noexcept {
+  checkInvariants();
+  return CompareTerminated(k_EXACT, begin_, s);
+}
+
 #undef QEL_STRINGBASE
 #undef QEL_STRINGBASE_TEMPLATE
 

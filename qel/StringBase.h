@@ -136,6 +136,40 @@ class StringBase {
   // Makes capacity() at least `n`: exactly `n` when it was smaller. Never shrinks.
   void reserve(size_type n);
 
+  // Three-way comparison without regard to letter case: negative, 0 or positive as
+  // this text sorts before, with or after the other; only the sign is meaningful.
+  // The forms taking a string compare the whole texts, 0 elements included; the forms
+  // taking a pointer compare c_str() with the zero-terminated `s` (null: empty).
+  // Case is folded by the comparison functions of qel/osdep: for narrow and wide
+  // text the C library's toupper/towupper (the process locale), for UTF-8 the "C"
+  // locale (a to z only). No comparison throws, whatever the texts: they serve
+  // sorting and containers, where an exception would end the process.
+  //
+  // Utf8String: characters are decoded and compared by code point. A byte that does
+  // not start a valid UTF-8 sequence where it stands never makes a comparison throw:
+  // it compares as a character of its own that sorts after every valid character,
+  // two such bytes by their values, so bad bytes still give one total, consistent
+  // order (valid characters before them compare as usual).
+  int compare(const StringBase& that) const noexcept;
+  int compare(const CharT* s) const noexcept;
+  // Compares the at most `n` elements from `pos` with the `len` elements at `s` (the
+  // zero-terminated `s` when len is npos). REQUIRES: pos <= size() (throws
+  // OutOfRange2 otherwise). Builds two temporary strings.
+  int compare(size_type pos, size_type n, const CharT* s, size_type len = npos) const;
+  // The same with regard to case.
+  int exactCompare(const StringBase& that) const noexcept;
+  int exactCompare(const CharT* s) const noexcept;
+
+  // Case-insensitive, as compare().
+  bool operator==(const StringBase& that) const noexcept { return compare(that) == 0; }
+  bool operator!=(const StringBase& that) const noexcept { return compare(that) != 0; }
+  bool operator<(const StringBase& that) const noexcept { return compare(that) < 0; }
+  bool operator>(const StringBase& that) const noexcept { return compare(that) > 0; }
+  bool operator==(const CharT* s) const noexcept { return compare(s) == 0; }
+  bool operator!=(const CharT* s) const noexcept { return compare(s) != 0; }
+  bool operator<(const CharT* s) const noexcept { return compare(s) < 0; }
+  bool operator>(const CharT* s) const noexcept { return compare(s) > 0; }
+
   // Searches: a position, or npos when there is none. Elements compare exactly.
   // find: the first occurrence at or after `pos`; a pos at or past the end finds
   // nothing, not even the empty string, which is otherwise found at `pos`.

@@ -295,6 +295,185 @@ TYPED_TEST(StringOpsTest, EditingBounds) {
   });
 }
 
+int Sign(int order) { return (order > 0) - (order < 0); }
+
+// compare(), exactCompare() and the operators, by sign, on ASCII texts that mean the
+// same in every kind.
+TYPED_TEST(StringOpsTest, ComparisonBounds) {
+  using S = TypeParam;
+  using C = typename S::value_type;
+  struct {
+    const char* name;
+    std::string left, right;
+    int caseless, exact;  // signs of compare() and exactCompare()
+  } const pairs[] = {
+      {"case_differs", "Hello", "hELLO", 0, -1},
+      {"equal", "abc", "abc", 0, 0},
+      {"empty_both", "", "", 0, 0},
+      {"empty_left", "", "a", -1, -1},
+      {"last_differs", "abc", "abd", -1, -1},
+      {"last_differs_other_case", "abC", "abd", -1, -1},
+      {"proper_prefix", "ab", "abc", -1, -1},
+      {"longer", "abcd", "ABC", 1, 1},
+      {"embedded_null_counts", std::string("a\0b", 3), std::string("a\0c", 3), -1, -1},
+      {"embedded_null_then_longer", std::string("a\0", 2), "a", 1, 1},
+  };
+  for (const auto& p : pairs) {
+    SCOPED_TRACE(p.name);
+    const S l = Make<S>(p.left);
+    const S r = Make<S>(p.right);
+    const auto rz = Terminated<S>(p.right);
+    EXPECT_EQ(p.caseless, Sign(l.compare(r)));
+    EXPECT_EQ(-p.caseless, Sign(r.compare(l)));
+    EXPECT_EQ(p.exact, Sign(l.exactCompare(r)));
+    EXPECT_EQ(-p.exact, Sign(r.exactCompare(l)));
+    EXPECT_EQ(p.caseless == 0, l == r);
+    EXPECT_EQ(p.caseless != 0, l != r);
+    EXPECT_EQ(p.caseless < 0, l < r);
+    EXPECT_EQ(p.caseless > 0, l > r);
+    // The pointer forms stop at the first 0 element of either text.
+    const std::string lz = p.left.substr(0, p.left.find('\0'));
+    const std::string rzText = p.right.substr(0, p.right.find('\0'));
+    const int zeroTerminated = Sign(Make<S>(lz).compare(Make<S>(rzText)));
+    EXPECT_EQ(zeroTerminated, Sign(l.compare(rz.data())));
+    EXPECT_EQ(zeroTerminated == 0, l == rz.data());
+    EXPECT_EQ(zeroTerminated < 0, l < rz.data());
+    EXPECT_EQ(zeroTerminated > 0, l > rz.data());
+    EXPECT_EQ(Sign(Make<S>(lz).exactCompare(Make<S>(rzText))), Sign(l.exactCompare(rz.data())));
+  }
+  const S empty;
+  EXPECT_EQ(0, empty.compare(static_cast<const C*>(nullptr))) << "null is the empty text";
+  EXPECT_EQ(0, empty.exactCompare(static_cast<const C*>(nullptr)));
+
+  const auto bcd = Terminated<S>("BCD");
+  const C* text = bcd.data();
+  const typename S::size_type npos = S::npos;
+  RunCases<S>({
+      {"part_equals", [=](S& s) { return std::to_string(Sign(s.compare(1, 3, text))); }, "0",
+       "abcd"},
+      {"part_count_past_end", [=](S& s) { return std::to_string(Sign(s.compare(1, 99, text, npos))); },
+       "0", "abcd"},
+      {"part_counted_text", [=](S& s) { return std::to_string(Sign(s.compare(1, 2, text, 2))); },
+       "0", "abcd"},
+      {"part_shorter", [=](S& s) { return std::to_string(Sign(s.compare(1, 2, text))); }, "-1",
+       "abcd"},
+      {"part_at_size_is_empty", [=](S& s) { return std::to_string(Sign(s.compare(4, 1, text, 0))); },
+       "0", "abcd"},
+      {"part_one_past", [=](S& s) { return std::to_string(s.compare(5, 1, text)); }, "", "abcd",
+       kOffset},
+      {"part_npos", [=](S& s) { return std::to_string(s.compare(npos, 1, text)); }, "", "abcd",
+       kOffset},
+  });
+}
+
+// How each kind orders bytes and elements outside ASCII: the narrow kinds by the
+// signed byte (without case), String by element, Utf8String by code point, and only
+// a to z fold.
+TEST(StringCompareTest, ElementsOutsideAscii) {
+  const ANSIString e9("\xE9");
+  EXPECT_LT(e9.compare("a"), 0) << "0xE9 counts as -23 without case";
+  EXPECT_GT(e9.exactCompare("a"), 0) << "and as 233 with it";
+  EXPECT_LT(ASCIIString("\xE9").compare("a"), 0);
+  EXPECT_GT(String(L"\u00E9", 1u).compare(String(L"a", 1u)), 0);
+  EXPECT_NE(0, String(L"\u00E9", 1u).compare(String(L"\u00C9", 1u)));
+
+  const unsigned char eAcute[] = {0xC3, 0xA9, 0};
+  const unsigned char eAcuteUpper[] = {0xC3, 0x89, 0};
+  const unsigned char a[] = {'a', 0};
+  EXPECT_GT(Utf8String(eAcute).compare(Utf8String(a)), 0);
+  EXPECT_NE(0, Utf8String(eAcute).compare(Utf8String(eAcuteUpper)));
+  EXPECT_NE(0, Utf8String(eAcute).compare(eAcuteUpper));
+}
+
+// Utf8String texts with bytes that are not UTF-8 still compare, in one total order:
+// characters first as usual, then a bad byte after every character, bad bytes by
+// value, and a text that ends first before a longer one.
+TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
+  struct Text {
+    const char* name;
+    std::string bytes;
+  };
+  const Text texts[] = {
+      {"empty", ""},
+      {"a", "a"},
+      {"A", "A"},
+      {"ab", "ab"},
+      {"a_FF", "a\xFF"},
+      {"a_FE", "a\xFE"},
+      {"A_FF", "A\xFF"},
+      {"a_C3_cut", "a\xC3"},
+      {"a_e_acute", "a\xC3\xA9"},
+      {"a_overlong_slash", "a\xC0\xAF"},
+      {"a_lone_continuation", "a\x80"},
+      {"a_E0_overlong", "a\xE0\x80\x80"},
+      {"a_F0_cut_twice", "a\xF0\x90\x80"},
+      {"max_code_point", "\xFD\xBF\xBF\xBF\xBF\xBF"},
+      {"b_after_bad", "b\xFF"},
+      {"FF", "\xFF"},
+      {"FF_a", "\xFF" "a"},
+      {"nul_FF", std::string("\0\xFF", 2)},
+      {"e_acute_bad_tail", "\xC3\xA9\xC3"},
+  };
+  struct Expected {
+    const char* left;
+    const char* right;
+    int caseless, exact;
+  } const expected[] = {
+      {"a_FF", "a_FE", 1, 1},           // bad bytes by value
+      {"a_FF", "ab", 1, 1},             // a bad byte after every character
+      {"a_C3_cut", "a_e_acute", 1, 1},  // the cut lead byte is bad, é a character
+      {"a_lone_continuation", "a_C3_cut", -1, -1},
+      {"a_FF", "A_FF", 0, 1},           // case still folds before a bad byte
+      {"b_after_bad", "a_FF", 1, 1},    // decided before the bad bytes
+      {"FF", "FF_a", -1, -1},           // a prefix sorts first
+      {"FF", "max_code_point", 1, 1},
+      {"a_overlong_slash", "a_FF", -1, -1},
+      {"empty", "FF", -1, -1},
+  };
+  auto find = [&](const char* name) -> const Text& {
+    for (const auto& t : texts) {
+      if (std::string(t.name) == name) return t;
+    }
+    ADD_FAILURE() << name;
+    return texts[0];
+  };
+  auto make = [](const std::string& bytes) {
+    return Utf8String(reinterpret_cast<const unsigned char*>(bytes.data()),
+                      static_cast<Utf8String::size_type>(bytes.size()));
+  };
+  for (const auto& e : expected) {
+    SCOPED_TRACE(std::string(e.left) + " vs " + e.right);
+    const Utf8String l = make(find(e.left).bytes);
+    const Utf8String r = make(find(e.right).bytes);
+    EXPECT_EQ(e.caseless, Sign(l.compare(r)));
+    EXPECT_EQ(-e.caseless, Sign(r.compare(l)));
+    EXPECT_EQ(e.exact, Sign(l.exactCompare(r)));
+    EXPECT_EQ(e.caseless, Sign(l.compare(r.c_str())));
+  }
+
+  // Every pair is ordered one way, every triple consistently, with and without case.
+  std::vector<Utf8String> all;
+  for (const auto& t : texts) all.push_back(make(t.bytes));
+  for (const bool exact : {false, true}) {
+    auto order = [exact](const Utf8String& x, const Utf8String& y) {
+      return Sign(exact ? x.exactCompare(y) : x.compare(y));
+    };
+    for (size_t i = 0; i < all.size(); ++i) {
+      EXPECT_EQ(0, order(all[i], all[i])) << texts[i].name;
+      for (size_t j = 0; j < all.size(); ++j) {
+        EXPECT_EQ(order(all[i], all[j]), -order(all[j], all[i]))
+            << texts[i].name << " " << texts[j].name;
+        for (size_t k = 0; k < all.size(); ++k) {
+          if (order(all[i], all[j]) <= 0 && order(all[j], all[k]) <= 0) {
+            EXPECT_LE(order(all[i], all[k]), 0)
+                << texts[i].name << " " << texts[j].name << " " << texts[k].name;
+          }
+        }
+      }
+    }
+  }
+}
+
 // How the operations that take a BufferStrategy size the buffer afterwards. The
 // string holds `text` in a buffer of `capacity`.
 TYPED_TEST(StringOpsTest, BufferAfterRemovingAndResizing) {
@@ -426,8 +605,7 @@ class MirroredBlocks {
  public:
   static void* Allocate(size_t size) {
     if (size < kLarge) return std::malloc(size);
-    static const int fd = MakeChunk();
-    void* block = Mirror(fd, size);
+    void* block = Mirror(MakeChunk(), size);
     if (block != nullptr) blocks_[count_++] = block;
     return block;
   }
@@ -478,7 +656,9 @@ size_t MirroredBlocks::count_ = 0;
 // The kinds share this code; only those of 1-byte elements can reach the limit
 // (String stops at 0x3FFFFFFE, where its buffer's byte count would overflow, see the
 // storage tests), and of those one is checked, since each such text costs a few
-// seconds to write. Ends the process with 0 when every expectation held.
+// seconds to write. Then the comparisons of texts whose lengths differ by more than
+// an int holds, which must neither throw nor lose the sign. Ends the process with 0
+// when every expectation held.
 template <typename S>
 [[noreturn]] void CheckLongestText() {
   using C = typename S::value_type;
@@ -511,6 +691,16 @@ template <typename S>
     EXPECT_EQ(longest, huge.capacity());
     EXPECT_EQ(2u, small.length());
   }
+
+  const S empty;
+  EXPECT_GT(huge.compare(empty), 0);
+  EXPECT_LT(empty.compare(huge), 0);
+  EXPECT_GT(huge.exactCompare(empty), 0);
+  EXPECT_TRUE(empty < huge);
+  const ANSIString narrow(static_cast<const char*>(MirroredBlocks::Zeros(0x80000001u)),
+                          0x80000001u);
+  EXPECT_GT(narrow.compare(ANSIString()), 0);
+  EXPECT_LT(ANSIString().exactCompare(narrow), 0);
   std::fflush(stdout);
   std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
 }
