@@ -14,8 +14,10 @@
 #include "qel/NumericCast.h"
 #include "qel/SafeInteger.h"
 #include "qel/Utf8ToWide.h"
+#include "qel/WideToUtf8.h"
 #include "qel/exception/DetailedException.h"
 #include "qel/exception/Exception.h"
+#include "qel/osdep/AnsiToWide.h"
 #include "qel/osdep/CharacterAttributes.h"
 #include "qel/osdep/ExePath.h"
 #include "qel/osdep/OutputAssertion.h"
@@ -381,6 +383,169 @@ int CompareRanges(CaseRule rule, const unsigned char* a, size_t aLength,
 int CompareTerminated(CaseRule rule, const unsigned char* a, const unsigned char* b) noexcept {
   b = EnsureNonNull(b);
   return CompareRanges(rule, a, RawLength(a), b, RawLength(b));
+}
+
+// ---------------------------------------------------------------------------
+// Conversion between element types. Each pair of source and target element types
+// has one converter: the iconv layer between narrow text in a named character set
+// and wide text, the UTF-8 codec between UTF-8 and wide text. Each answers how many
+// target elements a source range needs, then converts into room of exactly that
+// size and says where its output ends.
+// ---------------------------------------------------------------------------
+
+// The character set of the narrow side of a conversion: US-ASCII when an
+// ASCIIString takes part, otherwise the system's (the empty name).
+const char kSystemCharset[] = "";
+const char kAsciiCharset[] = "US-ASCII";
+
+template <typename SourceT, typename TargetT>
+struct Converter;
+
+template <>
+struct Converter<char, wchar_t> {
+  static size_t RequiredLength(const char* begin, const char* end, const char* charset) {
+    return osdep::GetAnsiToWideRequiredBufferLength(begin, end, charset);
+  }
+  static wchar_t* Convert(const char* begin, const char* end, const char* charset, wchar_t* dest,
+                          wchar_t* destEnd) {
+    osdep::AnsiToWideNoAlloc(begin, end, charset, dest, destEnd);
+    return destEnd;
+  }
+};
+
+template <>
+struct Converter<wchar_t, char> {
+  static size_t RequiredLength(const wchar_t* begin, const wchar_t* end, const char* charset) {
+    return osdep::GetWideToAnsiRequiredBufferLength(begin, end, charset);
+  }
+  static char* Convert(const wchar_t* begin, const wchar_t* end, const char* charset, char* dest,
+                       char* destEnd) {
+    osdep::WideToAnsiNoAlloc(begin, end, charset, dest, destEnd);
+    return destEnd;
+  }
+};
+
+template <>
+struct Converter<unsigned char, wchar_t> {
+  static size_t RequiredLength(const unsigned char* begin, const unsigned char* end,
+                               const char*) {
+    return GetUtf8StringLength(begin, end);
+  }
+  static wchar_t* Convert(const unsigned char* begin, const unsigned char* end, const char*,
+                          wchar_t* dest, wchar_t* destEnd) {
+    return dest + Utf8ToWide(begin, end, dest, destEnd);
+  }
+};
+
+template <>
+struct Converter<wchar_t, unsigned char> {
+  static size_t RequiredLength(const wchar_t* begin, const wchar_t* end, const char*) {
+    return GetUtf8EncodingBytes(begin, end);
+  }
+  static unsigned char* Convert(const wchar_t* begin, const wchar_t* end, const char*,
+                                unsigned char* dest, unsigned char* destEnd) {
+    return dest + WideToUtf8(begin, end, dest, destEnd);
+  }
+};
+
+// Target elements that [begin, end) converts to; throws OutOfRange beyond 32 bits.
+template <typename SourceT, typename TargetT>
+SizeType GetConvertedStringLength(const SourceT* begin, const SourceT* end, const char* charset) {
+  return NumericCast<SizeType>(Converter<SourceT, TargetT>::RequiredLength(begin, end, charset));
+}
+
+// Converts [begin, end) into the room from `destination` up to `destinationEnd`,
+// which is as much as GetConvertedStringLength predicted, and returns the end of
+// what was written. The converters never write past the prediction; should one
+// claim to, that is reported and the claim cut back.
+template <typename SourceT, typename TargetT>
+TargetT* StringCopyAndConvert(const SourceT* begin, const SourceT* end, const char* charset,
+                              TargetT* destination, TargetT* destinationEnd) {
+  TargetT* written =
+      Converter<SourceT, TargetT>::Convert(begin, end, charset, destination, destinationEnd);
+  const bool inRoom = destination <= written && written <= destinationEnd;
+  Check(inRoom, "end <= endStore", "The conversion wrote more than it predicted.", __LINE__);
+  return inRoom ? written : destinationEnd;
+}
+
+// Gives the string a new buffer holding the conversion of the `len` elements at
+// `source`, as large as the converter predicts. The previous pointers are
+// overwritten, not freed; nothing changes when the conversion throws.
+template <typename SourceT, typename TargetT>
+void Convert(const SourceT* source, SizeType len, const char* charset, TargetT*& begin_,
+             TargetT*& end_, TargetT*& endStore_) {
+  Check(len == 0 || source != nullptr, "(len == 0) || (source != 0)", "", __LINE__);
+  if (len == 0 || source == nullptr) {
+    Duplicate(EnsureNonNull<TargetT>(nullptr), 0, begin_, end_, endStore_);
+    return;
+  }
+  const SizeType required = GetConvertedStringLength<SourceT, TargetT>(source, source + len, charset);
+  TargetT* buffer = StringAlloc<TargetT>(WithTerminator(required));
+  TargetT* written;
+  try {
+    written = StringCopyAndConvert(source, source + len, charset, buffer, buffer + required);
+  } catch (...) {
+    DLLFree(buffer);
+    throw;
+  }
+  begin_ = buffer;
+  end_ = written;
+  endStore_ = buffer + required;
+  *end_ = TargetT(0);
+}
+
+// Appends the conversion of the `len` elements at `source`, growing (by doubling)
+// when the predicted length does not fit the free room. A conversion that throws
+// leaves the text as it was.
+template <typename SourceT, typename TargetT>
+void ConvertAndConcatenate(const SourceT* source, SizeType len, const char* charset,
+                           TargetT*& begin_, TargetT*& end_, TargetT*& endStore_) {
+  Check(begin_ <= end_, "begin <= end", "", __LINE__);
+  Check(end_ <= endStore_, "end <= endStore", "", __LINE__);
+  Check(len == 0 || source != nullptr, "(len == 0) || (source != 0)", "", __LINE__);
+  if (len == 0 || source == nullptr) return;
+  const SizeType required = GetConvertedStringLength<SourceT, TargetT>(source, source + len, charset);
+  if (Distance<TargetT>(end_, endStore_) < required) {
+    const SizeType needed =
+        SafeSize::Add(SafeSize(Distance<TargetT>(begin_, end_)), SafeSize(required)).rawValue();
+    Grow(needed, begin_, end_, endStore_);
+  }
+  TargetT* written;
+  try {
+    written = StringCopyAndConvert(source, source + len, charset, end_, end_ + required);
+  } catch (...) {
+    *end_ = TargetT(0);
+    throw;
+  }
+  end_ = written;
+  *end_ = TargetT(0);
+}
+
+// The narrow character set of a kind's own conversions.
+template <typename Tag>
+constexpr const char* KindCharset() {
+  return std::is_same<Tag, char>::value ? kAsciiCharset : kSystemCharset;
+}
+
+// The character set for building kind To from kind From.
+template <typename To, typename From>
+const char* CharsetBetween() {
+  return std::is_same<To, ASCIIString>::value || std::is_same<From, ASCIIString>::value
+             ? kAsciiCharset
+             : kSystemCharset;
+}
+
+// Building one kind from another: through the converter of the two element types,
+// except ASCII into UTF-8, which is the same bytes.
+template <typename SourceT, typename TargetT>
+void BuildFromKind(const SourceT* source, SizeType n, const char* charset, TargetT*& begin_,
+                   TargetT*& end_, TargetT*& endStore_) {
+  Convert(source, n, charset, begin_, end_, endStore_);
+}
+
+void BuildFromKind(const char* ascii, SizeType n, const char*, unsigned char*& begin_,
+                   unsigned char*& end_, unsigned char*& endStore_) {
+  Duplicate(reinterpret_cast<const unsigned char*>(ascii), n, begin_, end_, endStore_);
 }
 
 }  // namespace
@@ -919,6 +1084,142 @@ int QEL_STRINGBASE::exactCompare(const CharT* s) const noexcept {
   return CompareTerminated(k_EXACT, begin_, s);
 }
 
+// ---------------------------------------------------------------------------
+// Conversions from the other element type and from other kinds
+// ---------------------------------------------------------------------------
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase(const OtherCharT* s)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  const OtherCharT* text = EnsureNonNull(s);
+  Convert(text, StringLength(text), KindCharset<Tag>(), begin_, end_, endStore_);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase(const OtherCharT* first, const OtherCharT* last)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  Check(first != nullptr, "begin", "", __LINE__);
+  Check(last != nullptr, "end", "", __LINE__);
+  bool usable = first != nullptr && last != nullptr;
+  if (usable) {
+    Check(first <= last, "begin <= end", "", __LINE__);
+    usable = first <= last;
+  }
+  if (usable) {
+    Check(size_t(last - first) < UINT_MAX, "size_t(end-begin) < UINT_MAX", "", __LINE__);
+    usable = size_t(last - first) < UINT_MAX;
+  }
+  const SizeType len = usable ? Distance<OtherCharT>(first, last) : 0;
+  Convert(usable ? first : nullptr, len, KindCharset<Tag>(), begin_, end_, endStore_);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase(const OtherCharT* s, size_type n)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  Convert(s, n, KindCharset<Tag>(), begin_, end_, endStore_);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::assign(const OtherCharT* s, size_type n) {
+  checkInvariants();
+  CharT* newBegin = nullptr;
+  CharT* newEnd = nullptr;
+  CharT* newEndStore = nullptr;
+  Convert(s, n, KindCharset<Tag>(), newBegin, newEnd, newEndStore);
+  freeString();
+  begin_ = newBegin;
+  end_ = newEnd;
+  endStore_ = newEndStore;
+  checkInvariants();
+  return *this;
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::operator=(const OtherCharT* s) {
+  const OtherCharT* text = EnsureNonNull(s);
+  return assign(text, StringLength(text));
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::append(const OtherCharT* s) {
+  const OtherCharT* text = EnsureNonNull(s);
+  return append(text, StringLength(text));
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::append(const OtherCharT* s, size_type n) {
+  checkInvariants();
+  ConvertAndConcatenate(s, n, KindCharset<Tag>(), begin_, end_, endStore_);
+  checkInvariants();
+  return *this;
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::operator+=(const OtherCharT* s) {
+  return append(s);
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE QEL_STRINGBASE::operator+(const OtherCharT* s) const {
+  StringBase result(*this);
+  result.append(s);
+  return result;
+}
+
+QEL_STRINGBASE_TEMPLATE
+template <class Kind, detail::EnableIfPartner<QEL_STRINGBASE, Kind>>
+QEL_STRINGBASE::StringBase(const Kind& that)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  Convert(that.c_str(), that.length(), CharsetBetween<StringBase, Kind>(), begin_, end_,
+          endStore_);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+template <class Kind, detail::EnableIfPartner<QEL_STRINGBASE, Kind>>
+QEL_STRINGBASE& QEL_STRINGBASE::append(const Kind& that) {
+  return append(that, 0, npos);
+}
+
+QEL_STRINGBASE_TEMPLATE
+template <class Kind, detail::EnableIfPartner<QEL_STRINGBASE, Kind>>
+QEL_STRINGBASE& QEL_STRINGBASE::append(const Kind& that, size_type pos, size_type n) {
+  checkInvariants();
+  const typename Kind::size_type size = that.size();
+  if (pos > size) ThrowOffsetOutOfRange(__LINE__);
+  ConvertAndConcatenate(that.c_str() + pos, std::min(n, size - pos),
+                        CharsetBetween<StringBase, Kind>(), begin_, end_, endStore_);
+  checkInvariants();
+  return *this;
+}
+
+QEL_STRINGBASE_TEMPLATE
+template <class Kind, detail::EnableIfPartner<QEL_STRINGBASE, Kind>>
+QEL_STRINGBASE& QEL_STRINGBASE::operator+=(const Kind& that) {
+  return append(that, 0, npos);
+}
+
+QEL_STRINGBASE_TEMPLATE
+template <class Kind, detail::EnableIfPartner<QEL_STRINGBASE, Kind>>
+QEL_STRINGBASE QEL_STRINGBASE::operator+(const Kind& that) const {
+  StringBase result(*this);
+  result.append(that, 0, npos);
+  return result;
+}
+
+QEL_STRINGBASE_TEMPLATE
+template <class Kind, detail::EnableIfBuiltAcrossKinds<QEL_STRINGBASE, Kind>>
+QEL_STRINGBASE::StringBase(const void* reserved, const Kind& that)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  Check(reserved == nullptr, "0 == reserved", "", __LINE__);
+  BuildFromKind(that.c_str(), that.length(), CharsetBetween<StringBase, Kind>(), begin_, end_,
+                endStore_);
+  checkInvariants();
+}
+
 #undef QEL_STRINGBASE
 #undef QEL_STRINGBASE_TEMPLATE
 
@@ -926,6 +1227,24 @@ template class StringBase<wchar_t, char, wchar_t>;
 template class StringBase<char, wchar_t, wchar_t>;
 template class StringBase<char, wchar_t, char>;
 template class StringBase<unsigned char, wchar_t, wchar_t>;
+
+// The conversions between whole kinds, for the pairs that have them.
+template String::StringBase(const ANSIString&);
+template String& String::append(const ANSIString&);
+template String& String::append(const ANSIString&, String::size_type, String::size_type);
+template String& String::operator+=(const ANSIString&);
+template String String::operator+(const ANSIString&) const;
+template ANSIString::StringBase(const String&);
+template ANSIString& ANSIString::append(const String&);
+template ANSIString& ANSIString::append(const String&, ANSIString::size_type,
+                                        ANSIString::size_type);
+template ANSIString& ANSIString::operator+=(const String&);
+template ANSIString ANSIString::operator+(const String&) const;
+template String::StringBase(const void*, const ASCIIString&);
+template String::StringBase(const void*, const Utf8String&);
+template ASCIIString::StringBase(const void*, const String&);
+template Utf8String::StringBase(const void*, const ASCIIString&);
+template Utf8String::StringBase(const void*, const String&);
 
 }  // namespace qel
 }  // namespace vo

@@ -37,9 +37,28 @@
 
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 namespace vo {
 namespace qel {
+
+namespace detail {
+
+// Which kinds convert from which as whole strings (specialised below the kinds):
+// conversion partners implicitly, in both directions (String and ANSIString); the
+// other pairs only through a constructor with a `reserved` first argument.
+template <class To, class From>
+struct IsConversionPartner : std::false_type {};
+template <class To, class From>
+struct IsBuiltAcrossKinds : std::false_type {};
+
+template <class To, class From>
+using EnableIfPartner = typename std::enable_if<IsConversionPartner<To, From>::value, int>::type;
+template <class To, class From>
+using EnableIfBuiltAcrossKinds =
+    typename std::enable_if<IsBuiltAcrossKinds<To, From>::value, int>::type;
+
+}  // namespace detail
 
 // CharT is the stored element; OtherCharT the element type the kind converts from;
 // Tag tells apart the two kinds that share both (ANSIString and ASCIIString).
@@ -109,6 +128,53 @@ class StringBase {
   StringBase operator+(const StringBase& that) const;
   StringBase operator+(const CharT* s) const;
   StringBase operator+(CharT ch) const;
+
+  // Conversions from text of the other element type, OtherCharT: narrow text for
+  // String, wide text for the other kinds. String and ANSIString go through the
+  // system's multibyte encoding and ASCIIString through US-ASCII, both in the iconv
+  // layer (qel/osdep/AnsiToWide.h); Utf8String through the UTF-8 codec
+  // (qel/WideToUtf8.h, qel/Utf8ToWide.h). What a character the target cannot hold
+  // becomes, and what malformed input throws, is the converter's; a conversion that
+  // throws leaves no new string, or the string as it was. The buffer is as large as
+  // the converter predicts, which may be more than the text it writes (narrow kinds
+  // reserve 4 bytes per wide element).
+  //
+  // Null: the empty string.
+  StringBase(const OtherCharT* s);
+  // REQUIRES: begin and end non-null, begin <= end, fewer than 0xFFFFFFFF elements.
+  StringBase(const OtherCharT* begin, const OtherCharT* end);
+  // `n` elements, 0 elements included. REQUIRES: s non-null unless n is 0.
+  StringBase(const OtherCharT* s, size_type n);
+  // The old text survives a conversion that fails.
+  StringBase& assign(const OtherCharT* s, size_type n);
+  StringBase& operator=(const OtherCharT* s);  // null: the empty text
+  StringBase& append(const OtherCharT* s);     // null: nothing
+  StringBase& append(const OtherCharT* s, size_type n);
+  StringBase& operator+=(const OtherCharT* s);
+  StringBase operator+(const OtherCharT* s) const;
+
+  // String and ANSIString convert each other as whole strings, implicitly, through
+  // the system's multibyte encoding.
+  template <class Kind, detail::EnableIfPartner<StringBase, Kind> = 0>
+  StringBase(const Kind& that);
+  template <class Kind, detail::EnableIfPartner<StringBase, Kind> = 0>
+  StringBase& append(const Kind& that);
+  // At most `n` elements of `that` from `pos` on. REQUIRES: pos <= that.size()
+  // (throws OutOfRange2 otherwise).
+  template <class Kind, detail::EnableIfPartner<StringBase, Kind> = 0>
+  StringBase& append(const Kind& that, size_type pos, size_type n);
+  template <class Kind, detail::EnableIfPartner<StringBase, Kind> = 0>
+  StringBase& operator+=(const Kind& that);
+  template <class Kind, detail::EnableIfPartner<StringBase, Kind> = 0>
+  StringBase operator+(const Kind& that) const;
+
+  // The other conversions of whole strings, each only where the target kind takes
+  // it: String from ASCIIString (US-ASCII) or Utf8String (UTF-8), ASCIIString from
+  // String (US-ASCII), Utf8String from ASCIIString (the bytes copied) or String
+  // (UTF-8). 0 elements are converted too. REQUIRES: reserved == nullptr (reported
+  // otherwise, then ignored); it keeps these constructors from converting implicitly.
+  template <class Kind, detail::EnableIfBuiltAcrossKinds<StringBase, Kind> = 0>
+  StringBase(const void* reserved, const Kind& that);
 
   const CharT* c_str() const;
   size_type length() const;
@@ -415,6 +481,25 @@ typedef StringBase<wchar_t, char, wchar_t> String;
 typedef StringBase<char, wchar_t, wchar_t> ANSIString;
 typedef StringBase<char, wchar_t, char> ASCIIString;
 typedef StringBase<unsigned char, wchar_t, wchar_t> Utf8String;
+
+namespace detail {
+
+template <>
+struct IsConversionPartner<String, ANSIString> : std::true_type {};
+template <>
+struct IsConversionPartner<ANSIString, String> : std::true_type {};
+template <>
+struct IsBuiltAcrossKinds<String, ASCIIString> : std::true_type {};
+template <>
+struct IsBuiltAcrossKinds<String, Utf8String> : std::true_type {};
+template <>
+struct IsBuiltAcrossKinds<ASCIIString, String> : std::true_type {};
+template <>
+struct IsBuiltAcrossKinds<Utf8String, ASCIIString> : std::true_type {};
+template <>
+struct IsBuiltAcrossKinds<Utf8String, String> : std::true_type {};
+
+}  // namespace detail
 
 extern template class StringBase<wchar_t, char, wchar_t>;
 extern template class StringBase<char, wchar_t, wchar_t>;
