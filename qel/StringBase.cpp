@@ -702,14 +702,16 @@ QEL_STRINGBASE& QEL_STRINGBASE::assign(const CharT* s, size_type n) {
 }
 
 QEL_STRINGBASE_TEMPLATE
-QEL_STRINGBASE& QEL_STRINGBASE::appendGrowing(const CharT* s, size_type n) {
+QEL_STRINGBASE& QEL_STRINGBASE::appendChecked(const CharT* s, size_type n) {
+  checkInvariants();
   if (s != nullptr) Concatenate(s, n, begin_, end_, endStore_);
   checkInvariants();
   return *this;
 }
 
 QEL_STRINGBASE_TEMPLATE
-QEL_STRINGBASE& QEL_STRINGBASE::appendGrowing(size_type count, CharT ch) {
+QEL_STRINGBASE& QEL_STRINGBASE::appendChecked(size_type count, CharT ch) {
+  checkInvariants();
   Concatenate(count, ch, begin_, end_, endStore_);
   checkInvariants();
   return *this;

@@ -293,10 +293,12 @@ class StringBase {
 
   // The parts of the inline members that run only off their common path.
   static bool InvariantsHold(const CharT* b, const CharT* e, const CharT* es) noexcept;
+  static bool AppendKeepsInvariants(const CharT* b, const CharT* e, size_type n) noexcept;
   void reportBrokenInvariants() const noexcept;
   const_reference reportIndexPastEnd() const noexcept;
-  StringBase& appendGrowing(const CharT* s, size_type n);
-  StringBase& appendGrowing(size_type count, CharT ch);
+  // Appending with the invariants checked one by one, growing when needed.
+  StringBase& appendChecked(const CharT* s, size_type n);
+  StringBase& appendChecked(size_type count, CharT ch);
 
   CharT* begin_;
   CharT* end_;
@@ -394,30 +396,41 @@ inline const CharT& StringBase<CharT, OtherCharT, Tag>::operator[](size_type ind
   return begin_[index];
 }
 
-// The checks on entry and exit work on copies of the three pointers: they test the
-// same values, but the compiler need not read them back after each element stored
-// (a char store might alias them), and can see that most of the exit check follows
-// from the room test.
+// Appending with room in the buffer: the checks of the invariants on entry and on
+// exit are one combined test on the common path. Given the room, both hold exactly
+// when begin_ is set, the length after the append is below the limit (so the
+// length before it too, and end_ >= begin_) and the terminator is in place: "end_ <=
+// endStore_" follows from the room before and after, and the new terminator is
+// written by the append itself. When the test fails, or there is no room, the
+// members below run the checks one by one, so every violation is reported as it
+// would be.
+template <typename CharT, typename OtherCharT, typename Tag>
+inline bool StringBase<CharT, OtherCharT, Tag>::AppendKeepsInvariants(const CharT* b,
+                                                                      const CharT* e,
+                                                                      size_type n) noexcept {
+  return __builtin_expect(
+      b != nullptr && size_t(e - b) < size_t(0xFFFFFFFFu) - n && *e == CharT(0), 1);
+}
+
 template <typename CharT, typename OtherCharT, typename Tag>
 inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::append(
     const CharT* s, size_type n) {
+  // Copies of the pointers, so that the compiler need not read them back after a
+  // char store (which might alias them).
   CharT* const b = begin_;
   CharT* const e = end_;
-  CharT* const es = endStore_;
-  if (!InvariantsHold(b, e, es)) reportBrokenInvariants();
   // Signed room, so that a broken endStore_ takes the careful path.
-  if (s != nullptr && es - e >= std::ptrdiff_t(n)) {
+  if (s != nullptr && endStore_ - e >= std::ptrdiff_t(n) && AppendKeepsInvariants(b, e, n)) {
     if (n == 1) {
       *e = *s;
     } else {
       std::memmove(e, s, size_t(n) * sizeof(CharT));
     }
     e[n] = CharT(0);
-    if (!InvariantsHold(b, e + n, es)) reportBrokenInvariants();
     end_ = e + n;
     return *this;
   }
-  return appendGrowing(s, n);
+  return appendChecked(s, n);
 }
 
 template <typename CharT, typename OtherCharT, typename Tag>
@@ -425,16 +438,13 @@ inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::a
     size_type count, CharT ch) {
   CharT* const b = begin_;
   CharT* const e = end_;
-  CharT* const es = endStore_;
-  if (!InvariantsHold(b, e, es)) reportBrokenInvariants();
-  if (es - e >= std::ptrdiff_t(count)) {
+  if (endStore_ - e >= std::ptrdiff_t(count) && AppendKeepsInvariants(b, e, count)) {
     for (size_type i = 0; i < count; ++i) e[i] = ch;
     e[count] = CharT(0);
-    if (!InvariantsHold(b, e + count, es)) reportBrokenInvariants();
     end_ = e + count;
     return *this;
   }
-  return appendGrowing(count, ch);
+  return appendChecked(count, ch);
 }
 
 // The whole of `that` from position 0: no position to check, so the counted append
@@ -454,26 +464,7 @@ inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::o
 template <typename CharT, typename OtherCharT, typename Tag>
 inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::operator+=(
     CharT ch) {
-  CharT* const b = begin_;
-  CharT* const e = end_;
-  CharT* const es = endStore_;
-  // The room test comes first and is the exit check's own "end <= endStore", so the
-  // compiler can drop what it implies from both checks. (e + 1 is at most the
-  // terminator's slot while the invariants hold.)
-  CharT* const next = e + 1;
-  if (next <= es) {
-    if (!(e <= es)) __builtin_unreachable();  // implied by the room test
-    if (!InvariantsHold(b, e, es)) reportBrokenInvariants();
-    *e = ch;
-    *next = CharT(0);
-    // The exit check, on the values end_ takes; stored after it, so that a char
-    // store cannot be taken to have changed *next.
-    if (!InvariantsHold(b, next, es)) reportBrokenInvariants();
-    end_ = next;
-    return *this;
-  }
-  if (!InvariantsHold(b, e, es)) reportBrokenInvariants();
-  return appendGrowing(1, ch);
+  return append(1, ch);
 }
 
 // The four kinds. ANSIString and ASCIIString differ only in their conversions.

@@ -474,6 +474,42 @@ TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
   }
 }
 
+// The appends check the invariants on entry and exit in one combined test when the
+// buffer has room; a broken invariant must still be reported, once, whether or not
+// there is room, and the append then goes on.
+TYPED_TEST(StringOpsTest, AppendReportsABrokenTerminator) {
+  using S = TypeParam;
+  using C = typename S::value_type;
+  const S tail = Make<S>("cd");
+  const C cd[] = {C('c'), C('d'), C(0)};
+  struct {
+    const char* name;
+    std::function<void(S&)> op;
+    std::string after;
+  } const cases[] = {
+      {"char", [](S& s) { s += C('c'); }, "abc"},
+      {"fill", [](S& s) { s.append(2, C('c')); }, "abcc"},
+      {"counted", [&](S& s) { s.append(cd, 2); }, "abcd"},
+      {"zero_terminated", [&](S& s) { s.append(cd); }, "abcd"},
+      {"string", [&](S& s) { s += tail; }, "abcd"},
+      {"string_from_pos", [&](S& s) { s.append(tail, 1, S::npos); }, "abd"},
+  };
+  for (const bool room : {true, false}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (room ? " with room" : " growing"));
+      testing::Reports reports;
+      S s = Make<S>("ab");
+      if (room) s.reserve(10);
+      const C* raw = s.c_str();
+      const_cast<C*>(raw)[2] = C('x');  // the terminator, overwritten behind its back
+      c.op(s);
+      EXPECT_EQ(std::vector<std::string>{"*end_ == 0"}, reports.take());
+      EXPECT_EQ(c.after, Ascii(s));
+      EXPECT_EQ(std::vector<std::string>{}, reports.take());
+    }
+  }
+}
+
 // How the operations that take a BufferStrategy size the buffer afterwards. The
 // string holds `text` in a buffer of `capacity`.
 TYPED_TEST(StringOpsTest, BufferAfterRemovingAndResizing) {
