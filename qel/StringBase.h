@@ -464,7 +464,16 @@ inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::o
 template <typename CharT, typename OtherCharT, typename Tag>
 inline StringBase<CharT, OtherCharT, Tag>& StringBase<CharT, OtherCharT, Tag>::operator+=(
     CharT ch) {
-  return append(1, ch);
+  // append(1, ch) with the room test for one element written as one comparison.
+  CharT* const b = begin_;
+  CharT* const e = end_;
+  if (e < endStore_ && AppendKeepsInvariants(b, e, 1)) {
+    e[0] = ch;
+    e[1] = CharT(0);
+    end_ = e + 1;
+    return *this;
+  }
+  return appendChecked(1, ch);
 }
 
 // The four kinds. ANSIString and ASCIIString differ only in their conversions.
