@@ -13,10 +13,18 @@
 #include "qel/DLLAlloc.h"
 #include "qel/NumericCast.h"
 #include "qel/SafeInteger.h"
+#include "qel/Utf8ToWide.h"
+#include "qel/WideToUtf8.h"
 #include "qel/exception/DetailedException.h"
 #include "qel/exception/Exception.h"
+#include "qel/osdep/AnsiToWide.h"
+#include "qel/osdep/CharacterAttributes.h"
 #include "qel/osdep/ExePath.h"
 #include "qel/osdep/OutputAssertion.h"
+#include "qel/osdep/StringCaseCompare.h"
+#include "qel/osdep/StringExactCompare.h"
+#include "qel/osdep/Utf8StringCaseInsensitiveCompare.h"
+#include "qel/osdep/Utf8StringExactCompare.h"
 
 namespace vo {
 namespace qel {
@@ -204,7 +212,11 @@ void Concatenate(SizeType count, CharT ch, CharT*& begin_, CharT*& end_, CharT*&
         SafeSize::Add(SafeSize(Distance<CharT>(begin_, end_)), SafeSize(count)).rawValue();
     Grow(needed, begin_, end_, endStore_);
   }
-  std::fill(end_, end_ + count, ch);
+  if (count == 1) {
+    *end_ = ch;  // the common case of growth: one element; no call into memset
+  } else {
+    std::fill(end_, end_ + count, ch);
+  }
   end_ += count;
   *end_ = CharT(0);
 }
@@ -231,6 +243,309 @@ void ReallocBuffer(CharT*& begin_, CharT*& end_, CharT*& endStore_, SizeType n) 
   begin_ = buffer;
   end_ = buffer + length;
   endStore_ = buffer + n;
+}
+
+
+// ---------------------------------------------------------------------------
+// Element scans behind the searches: the C library's memchr, memrchr and wmemchr do
+// the plain forward and backward scans, a word at a time.
+// ---------------------------------------------------------------------------
+
+// The first element equal to `ch` in [first, last), or `last`.
+template <typename CharT>
+const CharT* FindElement(const CharT* first, const CharT* last, CharT ch) noexcept {
+  const void* found = std::memchr(first, static_cast<unsigned char>(ch), size_t(last - first));
+  return found != nullptr ? static_cast<const CharT*>(found) : last;
+}
+
+template <>
+const wchar_t* FindElement<wchar_t>(const wchar_t* first, const wchar_t* last,
+                                    wchar_t ch) noexcept {
+  const wchar_t* found = std::wmemchr(first, ch, size_t(last - first));
+  return found != nullptr ? found : last;
+}
+
+// The last element equal to `ch` in [first, last), or null.
+template <typename CharT>
+const CharT* FindLastElement(const CharT* first, const CharT* last, CharT ch) noexcept {
+  return static_cast<const CharT*>(
+      ::memrchr(first, static_cast<unsigned char>(ch), size_t(last - first)));
+}
+
+template <>
+const wchar_t* FindLastElement<wchar_t>(const wchar_t* first, const wchar_t* last,
+                                        wchar_t ch) noexcept {
+  while (last != first) {
+    if (*--last == ch) return last;
+  }
+  return nullptr;
+}
+
+template <typename CharT>
+bool Contains(const CharT* first, const CharT* last, CharT ch) noexcept {
+  return FindElement(first, last, ch) != last;
+}
+
+template <typename CharT>
+bool SameElements(const CharT* a, const CharT* b, SizeType n) noexcept {
+  return n == 0 || std::memcmp(a, b, size_t(n) * sizeof(CharT)) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Comparison of texts, exact or without regard to case, through the comparison
+// functions of each element type. None of these throws: compare() and the
+// relational operators are used where an exception would end the process (sorting,
+// destructors of containers), so every way those functions can throw is kept out.
+// ---------------------------------------------------------------------------
+
+enum CaseRule { k_EXACT, k_IGNORE_CASE };
+
+// The difference of two lengths, left minus right, kept within an int.
+int LengthDifference(size_t left, size_t right) noexcept {
+  if (left >= right) return left - right > size_t(INT_MAX) ? INT_MAX : int(left - right);
+  return right - left > size_t(INT_MAX) ? -INT_MAX : -int(right - left);
+}
+
+// Narrow and wide texts: the comparison function on the common length, then the
+// lengths. That is what the function answers for the whole ranges, except that it
+// throws when the lengths differ by more than an int holds.
+template <typename CharT>
+int CompareRanges(CaseRule rule, const CharT* a, size_t aLength, const CharT* b,
+                  size_t bLength) noexcept {
+  const size_t common = std::min(aLength, bLength);
+  const int order = rule == k_IGNORE_CASE
+                        ? osdep::StringCaseCompare(a, a + common, b, b + common)
+                        : osdep::StringExactCompare(a, a + common, b, b + common);
+  return order != 0 ? order : LengthDifference(aLength, bLength);
+}
+
+template <typename CharT>
+int CompareTerminated(CaseRule rule, const CharT* a, const CharT* b) noexcept {
+  return rule == k_IGNORE_CASE ? osdep::StringCaseCompare(a, b) : osdep::StringExactCompare(a, b);
+}
+
+// UTF-8 text that may hold bytes which are not UTF-8, read one unit at a time: a
+// character, or a single byte that starts no valid sequence where it stands.
+struct Utf8Unit {
+  bool character;
+  wchar_t value;  // the code point, or the byte
+};
+
+inline bool NeverStartsASequence(unsigned char byte) noexcept {
+  return (byte >= 0x80 && byte <= 0xC1) || byte >= 0xFE;
+}
+
+Utf8Unit NextUtf8Unit(const unsigned char*& p, const unsigned char* end) noexcept {
+  if (NeverStartsASequence(*p)) return {false, wchar_t(*p++)};
+  try {
+    wchar_t c = 0;
+    p = ConvertNextUtf8Character(p, end, c);
+    return {true, c};
+  } catch (...) {
+    return {false, wchar_t(*p++)};
+  }
+}
+
+// The order of UTF-8 texts with bad bytes in them: characters compare as the
+// comparison functions compare them (by code point, upper-cased when case is
+// ignored), a bad byte sorts after every character and bad bytes by value, and a
+// text that ends first sorts first. On valid text this is the functions' own
+// order, so it may stand in for them wherever they throw.
+int CompareUtf8Tolerantly(CaseRule rule, const unsigned char* a, const unsigned char* aEnd,
+                          const unsigned char* b, const unsigned char* bEnd) noexcept {
+  const osdep::CharacterAttributes<wchar_t> attributes;
+  while (a < aEnd && b < bEnd) {
+    Utf8Unit l = NextUtf8Unit(a, aEnd);
+    Utf8Unit r = NextUtf8Unit(b, bEnd);
+    if (l.character != r.character) return l.character ? -1 : 1;
+    if (l.character && rule == k_IGNORE_CASE) {
+      l.value = attributes.toUpper(l.value);
+      r.value = attributes.toUpper(r.value);
+    }
+    const int order = osdep::CompareWChars(l.value, r.value);
+    if (order != 0) return order;
+  }
+  return LengthDifference(size_t(aEnd - a), size_t(bEnd - b));
+}
+
+int CompareRanges(CaseRule rule, const unsigned char* a, size_t aLength,
+                  const unsigned char* b, size_t bLength) noexcept {
+  try {
+    return rule == k_IGNORE_CASE
+               ? osdep::Utf8StringCaseInsensitiveCompare(a, a + aLength, b, b + bLength)
+               : osdep::Utf8StringExactCompare(a, a + aLength, b, b + bLength);
+  } catch (...) {
+    // A bad byte sequence, or lengths too far apart for an int.
+    return CompareUtf8Tolerantly(rule, a, a + aLength, b, b + bLength);
+  }
+}
+
+int CompareTerminated(CaseRule rule, const unsigned char* a, const unsigned char* b) noexcept {
+  b = EnsureNonNull(b);
+  return CompareRanges(rule, a, RawLength(a), b, RawLength(b));
+}
+
+// ---------------------------------------------------------------------------
+// Conversion between element types. Each pair of source and target element types
+// has one converter: the iconv layer between narrow text in a named character set
+// and wide text, the UTF-8 codec between UTF-8 and wide text. Each answers how many
+// target elements a source range needs, then converts into room of exactly that
+// size and says where its output ends.
+// ---------------------------------------------------------------------------
+
+// The character set of the narrow side of a conversion: US-ASCII when an
+// ASCIIString takes part, otherwise the system's (the empty name).
+const char kSystemCharset[] = "";
+const char kAsciiCharset[] = "US-ASCII";
+
+template <typename SourceT, typename TargetT>
+struct Converter;
+
+template <>
+struct Converter<char, wchar_t> {
+  static size_t RequiredLength(const char* begin, const char* end, const char* charset) {
+    return osdep::GetAnsiToWideRequiredBufferLength(begin, end, charset);
+  }
+  static wchar_t* Convert(const char* begin, const char* end, const char* charset, wchar_t* dest,
+                          wchar_t* destEnd) {
+    osdep::AnsiToWideNoAlloc(begin, end, charset, dest, destEnd);
+    return destEnd;
+  }
+};
+
+template <>
+struct Converter<wchar_t, char> {
+  static size_t RequiredLength(const wchar_t* begin, const wchar_t* end, const char* charset) {
+    return osdep::GetWideToAnsiRequiredBufferLength(begin, end, charset);
+  }
+  static char* Convert(const wchar_t* begin, const wchar_t* end, const char* charset, char* dest,
+                       char* destEnd) {
+    osdep::WideToAnsiNoAlloc(begin, end, charset, dest, destEnd);
+    return destEnd;
+  }
+};
+
+template <>
+struct Converter<unsigned char, wchar_t> {
+  static size_t RequiredLength(const unsigned char* begin, const unsigned char* end,
+                               const char*) {
+    return GetUtf8StringLength(begin, end);
+  }
+  static wchar_t* Convert(const unsigned char* begin, const unsigned char* end, const char*,
+                          wchar_t* dest, wchar_t* destEnd) {
+    return dest + Utf8ToWide(begin, end, dest, destEnd);
+  }
+};
+
+template <>
+struct Converter<wchar_t, unsigned char> {
+  static size_t RequiredLength(const wchar_t* begin, const wchar_t* end, const char*) {
+    return GetUtf8EncodingBytes(begin, end);
+  }
+  static unsigned char* Convert(const wchar_t* begin, const wchar_t* end, const char*,
+                                unsigned char* dest, unsigned char* destEnd) {
+    return dest + WideToUtf8(begin, end, dest, destEnd);
+  }
+};
+
+// Target elements that [begin, end) converts to; throws OutOfRange beyond 32 bits.
+template <typename SourceT, typename TargetT>
+SizeType GetConvertedStringLength(const SourceT* begin, const SourceT* end, const char* charset) {
+  return NumericCast<SizeType>(Converter<SourceT, TargetT>::RequiredLength(begin, end, charset));
+}
+
+// Converts [begin, end) into the room from `destination` up to `destinationEnd`,
+// which is as much as GetConvertedStringLength predicted, and returns the end of
+// what was written. The converters never write past the prediction; should one
+// claim to, that is reported and the claim cut back.
+template <typename SourceT, typename TargetT>
+TargetT* StringCopyAndConvert(const SourceT* begin, const SourceT* end, const char* charset,
+                              TargetT* destination, TargetT* destinationEnd) {
+  TargetT* written =
+      Converter<SourceT, TargetT>::Convert(begin, end, charset, destination, destinationEnd);
+  const bool inRoom = destination <= written && written <= destinationEnd;
+  Check(inRoom, "end <= endStore", "The conversion wrote more than it predicted.", __LINE__);
+  return inRoom ? written : destinationEnd;
+}
+
+// Gives the string a new buffer holding the conversion of the `len` elements at
+// `source`, as large as the converter predicts. The previous pointers are
+// overwritten, not freed; nothing changes when the conversion throws.
+template <typename SourceT, typename TargetT>
+void Convert(const SourceT* source, SizeType len, const char* charset, TargetT*& begin_,
+             TargetT*& end_, TargetT*& endStore_) {
+  Check(len == 0 || source != nullptr, "(len == 0) || (source != 0)", "", __LINE__);
+  if (len == 0 || source == nullptr) {
+    Duplicate(EnsureNonNull<TargetT>(nullptr), 0, begin_, end_, endStore_);
+    return;
+  }
+  const SizeType required = GetConvertedStringLength<SourceT, TargetT>(source, source + len, charset);
+  TargetT* buffer = StringAlloc<TargetT>(WithTerminator(required));
+  TargetT* written;
+  try {
+    written = StringCopyAndConvert(source, source + len, charset, buffer, buffer + required);
+  } catch (...) {
+    DLLFree(buffer);
+    throw;
+  }
+  begin_ = buffer;
+  end_ = written;
+  endStore_ = buffer + required;
+  *end_ = TargetT(0);
+}
+
+// Appends the conversion of the `len` elements at `source`, growing (by doubling)
+// when the predicted length does not fit the free room. A conversion that throws
+// leaves the text as it was.
+template <typename SourceT, typename TargetT>
+void ConvertAndConcatenate(const SourceT* source, SizeType len, const char* charset,
+                           TargetT*& begin_, TargetT*& end_, TargetT*& endStore_) {
+  Check(begin_ <= end_, "begin <= end", "", __LINE__);
+  Check(end_ <= endStore_, "end <= endStore", "", __LINE__);
+  Check(len == 0 || source != nullptr, "(len == 0) || (source != 0)", "", __LINE__);
+  if (len == 0 || source == nullptr) return;
+  const SizeType required = GetConvertedStringLength<SourceT, TargetT>(source, source + len, charset);
+  if (Distance<TargetT>(end_, endStore_) < required) {
+    const SizeType needed =
+        SafeSize::Add(SafeSize(Distance<TargetT>(begin_, end_)), SafeSize(required)).rawValue();
+    Grow(needed, begin_, end_, endStore_);
+  }
+  TargetT* written;
+  try {
+    written = StringCopyAndConvert(source, source + len, charset, end_, end_ + required);
+  } catch (...) {
+    *end_ = TargetT(0);
+    throw;
+  }
+  end_ = written;
+  *end_ = TargetT(0);
+}
+
+// The narrow character set of a kind's own conversions.
+template <typename Tag>
+constexpr const char* KindCharset() {
+  return std::is_same<Tag, char>::value ? kAsciiCharset : kSystemCharset;
+}
+
+// The character set for building kind To from kind From.
+template <typename To, typename From>
+const char* CharsetBetween() {
+  return std::is_same<To, ASCIIString>::value || std::is_same<From, ASCIIString>::value
+             ? kAsciiCharset
+             : kSystemCharset;
+}
+
+// Building one kind from another: through the converter of the two element types,
+// except ASCII into UTF-8, which is the same bytes.
+template <typename SourceT, typename TargetT>
+void BuildFromKind(const SourceT* source, SizeType n, const char* charset, TargetT*& begin_,
+                   TargetT*& end_, TargetT*& endStore_) {
+  Convert(source, n, charset, begin_, end_, endStore_);
+}
+
+void BuildFromKind(const char* ascii, SizeType n, const char*, unsigned char*& begin_,
+                   unsigned char*& end_, unsigned char*& endStore_) {
+  Duplicate(reinterpret_cast<const unsigned char*>(ascii), n, begin_, end_, endStore_);
 }
 
 }  // namespace
@@ -387,7 +702,7 @@ QEL_STRINGBASE& QEL_STRINGBASE::assign(const CharT* s, size_type n) {
 }
 
 QEL_STRINGBASE_TEMPLATE
-QEL_STRINGBASE& QEL_STRINGBASE::append(const CharT* s, size_type n) {
+QEL_STRINGBASE& QEL_STRINGBASE::appendChecked(const CharT* s, size_type n) {
   checkInvariants();
   if (s != nullptr) Concatenate(s, n, begin_, end_, endStore_);
   checkInvariants();
@@ -395,81 +710,56 @@ QEL_STRINGBASE& QEL_STRINGBASE::append(const CharT* s, size_type n) {
 }
 
 QEL_STRINGBASE_TEMPLATE
-const CharT* QEL_STRINGBASE::c_str() const {
+QEL_STRINGBASE& QEL_STRINGBASE::appendChecked(size_type count, CharT ch) {
   checkInvariants();
-  return begin_;
+  Concatenate(count, ch, begin_, end_, endStore_);
+  checkInvariants();
+  return *this;
 }
 
 QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::size_type QEL_STRINGBASE::length() const {
-  checkInvariants();
-  return Distance<CharT>(begin_, end_);
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::size_type QEL_STRINGBASE::size() const {
-  return length();
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::size_type QEL_STRINGBASE::capacity() const {
-  checkInvariants();
-  return Distance<CharT>(begin_, endStore_);
-}
-
-QEL_STRINGBASE_TEMPLATE
-bool QEL_STRINGBASE::empty() const {
-  checkInvariants();
-  return end_ == begin_;
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::iterator QEL_STRINGBASE::begin() {
-  checkInvariants();
-  return begin_;
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::iterator QEL_STRINGBASE::end() {
-  checkInvariants();
-  return end_;
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::const_iterator QEL_STRINGBASE::begin() const {
-  checkInvariants();
-  return begin_;
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::const_iterator QEL_STRINGBASE::end() const {
-  checkInvariants();
-  return end_;
-}
-
-QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::reference QEL_STRINGBASE::operator[](size_type index) {
-  checkInvariants();
-  if (index > Distance<CharT>(begin_, end_)) {
-    // Answering with the terminator keeps a caller's mistake inside the buffer.
-    osdep::OutputAssertion("(begin_+index <= end_) && (begin_+index >= begin_)", "", kFileName,
-                           __LINE__);
-    return *end_;
+QEL_STRINGBASE& QEL_STRINGBASE::append(const CharT* s) {
+  if (s == nullptr) {
+    checkInvariants();
+    return *this;
   }
-  return begin_[index];
+  return append(s, StringLength(s));
 }
 
 QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::const_reference QEL_STRINGBASE::operator[](size_type index) const {
+QEL_STRINGBASE& QEL_STRINGBASE::append(const StringBase& that, size_type pos, size_type n) {
   checkInvariants();
-  if (index > Distance<CharT>(begin_, end_)) {
-    osdep::OutputAssertion("(begin_+index <= end_) && (begin_+index >= begin_)", "", kFileName,
-                           __LINE__);
-    return *end_;
-  }
-  return begin_[index];
+  const size_type size = that.size();
+  if (pos > size) ThrowOffsetOutOfRange(__LINE__);
+  // Concatenate finds `that`'s text in the own buffer when `that` is this string.
+  Concatenate<CharT>(that.begin_ + pos, std::min(n, size - pos), begin_, end_, endStore_);
+  checkInvariants();
+  return *this;
 }
 
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::operator+=(const CharT* s) {
+  return append(s);
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE QEL_STRINGBASE::operator+(const StringBase& that) const {
+  return StringBase(*this, that);
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE QEL_STRINGBASE::operator+(const CharT* s) const {
+  StringBase result(*this);
+  result.append(s);
+  return result;
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE QEL_STRINGBASE::operator+(CharT ch) const {
+  StringBase result(*this);
+  result.append(1, ch);
+  return result;
+}
 QEL_STRINGBASE_TEMPLATE
 void QEL_STRINGBASE::swap(StringBase& other) noexcept {
   checkInvariants();
@@ -496,19 +786,440 @@ void QEL_STRINGBASE::reserve(size_type n) {
 }
 
 QEL_STRINGBASE_TEMPLATE
-void QEL_STRINGBASE::checkInvariants() const noexcept {
-  // Runs on every access, so the common case is one short test.
-  if (__builtin_expect(begin_ != nullptr && begin_ <= end_ && end_ <= endStore_ &&
-                           *end_ == 0 && size_t(end_ - begin_) < UINT_MAX,
-                       1)) {
-    return;
-  }
+void QEL_STRINGBASE::reportBrokenInvariants() const noexcept {
   Check(end_ >= begin_, "end_ >= begin_", "", __LINE__);
   Check(endStore_ >= end_, "endStore_ >= end_", "", __LINE__);
   Check(begin_ != nullptr, "begin_ != 0", "", __LINE__);
   if (begin_ != nullptr && end_ != nullptr) Check(*end_ == 0, "*end_ == 0", "", __LINE__);
   Check(size_t(end_ - begin_) < UINT_MAX, "size_t(end_ - begin_) < UINT_MAX",
         "String length must be less than UINT_MAX.", __LINE__);
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::const_reference QEL_STRINGBASE::reportIndexPastEnd() const noexcept {
+  osdep::OutputAssertion("(begin_+index <= end_) && (begin_+index >= begin_)", "", kFileName,
+                         __LINE__);
+  return *end_;
+}
+
+// ---------------------------------------------------------------------------
+// Searching
+// ---------------------------------------------------------------------------
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find(CharT ch, size_type pos) const noexcept {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (pos >= size) return npos;
+  const CharT* found = FindElement<CharT>(begin_ + pos, end_, ch);
+  return found == end_ ? npos : Distance<CharT>(begin_, found);
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find(const StringBase& str,
+                                                        size_type pos) const noexcept {
+  checkInvariants();
+  str.checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  const size_type m = Distance<CharT>(str.begin_, str.end_);
+  if (pos >= size) return npos;
+  if (m == 0) return pos;
+  if (m > size - pos) return npos;
+  // Every start position in turn; the C library's scan for the first element skips
+  // the positions where that one already differs.
+  const CharT* const lastStart = end_ - m;
+  for (const CharT* p = begin_ + pos; p <= lastStart; ++p) {
+    p = FindElement<CharT>(p, lastStart + 1, str.begin_[0]);
+    if (p > lastStart) break;
+    if (SameElements<CharT>(p + 1, str.begin_ + 1, m - 1)) return Distance<CharT>(begin_, p);
+  }
+  return npos;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::rfind(CharT ch, size_type pos) const noexcept {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (size == 0) return npos;
+  const CharT* const last = begin_ + std::min(pos, size - 1) + 1;
+  const CharT* found = FindLastElement<CharT>(begin_, last, ch);
+  return found == nullptr ? npos : Distance<CharT>(begin_, found);
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::rfind(const StringBase& str,
+                                                         size_type pos) const noexcept {
+  checkInvariants();
+  str.checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  const size_type m = Distance<CharT>(str.begin_, str.end_);
+  if (m > size) return npos;
+  for (size_type start = std::min(size - m, pos);; --start) {
+    if (SameElements<CharT>(begin_ + start, str.begin_, m)) return start;
+    if (start == 0) return npos;
+  }
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_first_of(const StringBase& set,
+                                                                 size_type pos) const noexcept {
+  checkInvariants();
+  set.checkInvariants();
+  for (size_type i = pos, size = Distance<CharT>(begin_, end_); i < size; ++i) {
+    if (Contains<CharT>(set.begin_, set.end_, begin_[i])) return i;
+  }
+  return npos;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_first_not_of(
+    const StringBase& set, size_type pos) const noexcept {
+  checkInvariants();
+  set.checkInvariants();
+  for (size_type i = pos, size = Distance<CharT>(begin_, end_); i < size; ++i) {
+    if (!Contains<CharT>(set.begin_, set.end_, begin_[i])) return i;
+  }
+  return npos;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_of(const StringBase& set,
+                                                                size_type pos) const noexcept {
+  checkInvariants();
+  set.checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (size == 0) return npos;
+  for (size_type i = std::min(pos, size - 1);; --i) {
+    if (Contains<CharT>(set.begin_, set.end_, begin_[i])) return i;
+    if (i == 0) return npos;
+  }
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_not_of(
+    const StringBase& set, size_type pos) const noexcept {
+  checkInvariants();
+  set.checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (size == 0) return npos;
+  for (size_type i = std::min(pos, size - 1);; --i) {
+    if (!Contains<CharT>(set.begin_, set.end_, begin_[i])) return i;
+    if (i == 0) return npos;
+  }
+}
+
+// The one-element set is compared in place rather than built as a temporary string:
+// the same answer without an allocation.
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_of(CharT ch,
+                                                                size_type pos) const noexcept {
+  return rfind(ch, pos);
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_not_of(
+    CharT ch, size_type pos) const noexcept {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (size == 0) return npos;
+  for (size_type i = std::min(pos, size - 1);; --i) {
+    if (begin_[i] != ch) return i;
+    if (i == 0) return npos;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Extracting
+// ---------------------------------------------------------------------------
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE QEL_STRINGBASE::substr(size_type pos, size_type n) const {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (pos > size) {
+    osdep::OutputAssertion("index <= length()", "", kFileName, __LINE__);
+    return StringBase();
+  }
+  size_type count = size - pos;
+  if (n != npos && SafeSize::Add(SafeSize(pos), SafeSize(n)).rawValue() <= size) count = n;
+  return StringBase(begin_ + pos, count);
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::copy(CharT* dest, size_type n,
+                                                        size_type pos) const {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (pos > size) ThrowOffsetOutOfRange(__LINE__);
+  const size_type count = std::min(n, size - pos);
+  if (count == 0) return 0;
+  Check(dest != nullptr, "dest", "", __LINE__);
+  if (dest == nullptr) return 0;
+  std::memmove(dest, begin_ + pos, size_t(count) * sizeof(CharT));
+  return count;
+}
+
+// ---------------------------------------------------------------------------
+// Removing, resizing, replacing
+// ---------------------------------------------------------------------------
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::erase(size_type pos, size_type n, BufferStrategy strategy) {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (pos > size) ThrowOffsetOutOfRange(__LINE__);
+  const size_type count = std::min(n, size - pos);
+  const size_type newLength = size - count;
+  // The tail moves down with its terminator, so the string is valid at once, even
+  // if giving memory back below then fails.
+  std::memmove(begin_ + pos, begin_ + pos + count, (size_t(size - pos - count) + 1) * sizeof(CharT));
+  end_ = begin_ + newLength;
+  if (strategy == ReleaseUnused) ReallocBuffer(begin_, end_, endStore_, newLength);
+  checkInvariants();
+  return *this;
+}
+
+QEL_STRINGBASE_TEMPLATE
+typename QEL_STRINGBASE::iterator QEL_STRINGBASE::erase(iterator first, iterator last,
+                                                        BufferStrategy strategy) {
+  const size_type pos = static_cast<size_type>(first - begin_);
+  erase(pos, static_cast<size_type>(last - first), strategy);
+  return begin_ + pos;
+}
+
+QEL_STRINGBASE_TEMPLATE
+void QEL_STRINGBASE::clear(BufferStrategy strategy) {
+  erase(0, npos, strategy);
+}
+
+QEL_STRINGBASE_TEMPLATE
+void QEL_STRINGBASE::resize(size_type n, CharT ch, BufferStrategy strategy) {
+  checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  if (n < size) {
+    erase(n, npos, strategy);
+  } else if (n > size) {
+    Concatenate(n - size, ch, begin_, end_, endStore_);
+  }
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::replace(size_type pos, size_type n, const StringBase& str,
+                                        size_type subpos, size_type sublen) {
+  checkInvariants();
+  str.checkInvariants();
+  const size_type size = Distance<CharT>(begin_, end_);
+  const size_type strSize = Distance<CharT>(str.begin_, str.end_);
+  if (pos > size) ThrowOffsetOutOfRange(__LINE__);
+  if (subpos > strSize) ThrowOffsetOutOfRange(__LINE__);
+  const size_type removed = std::min(n, size - pos);
+  const size_type inserted = std::min(sublen, strSize - subpos);
+  if (uint64_t(size) - removed + inserted >= 0xFFFFFFFFu) {
+    throw AddFileAndLineInfo(exception::BoundExceeded2(ANSIString("Resulting string too large")),
+                             kFileName, __LINE__);
+  }
+  if (&str == this && inserted != 0) {
+    // The moves below would overwrite the text to insert: insert a copy of it.
+    const StringBase part(str.begin_ + subpos, inserted);
+    return replace(pos, n, part, 0, inserted);
+  }
+
+  const size_type newLength = size - removed + inserted;
+  const size_t tail = size_t(size - pos - removed) + 1;  // with the terminator
+  if (inserted > removed) {
+    // Grow first (exactly, no doubling); a failure leaves the string unchanged.
+    ReallocBuffer(begin_, end_, endStore_, newLength);
+    std::memmove(begin_ + pos + inserted, begin_ + pos + removed, tail * sizeof(CharT));
+    if (inserted != 0) std::memcpy(begin_ + pos, str.begin_ + subpos, size_t(inserted) * sizeof(CharT));
+    end_ = begin_ + newLength;
+  } else {
+    // Move down and fill in before giving memory back, so the string already holds
+    // its result should the shrinking reallocation fail.
+    if (inserted != removed) {
+      std::memmove(begin_ + pos + inserted, begin_ + pos + removed, tail * sizeof(CharT));
+    }
+    if (inserted != 0) std::memcpy(begin_ + pos, str.begin_ + subpos, size_t(inserted) * sizeof(CharT));
+    end_ = begin_ + newLength;
+    if (inserted != removed) ReallocBuffer(begin_, end_, endStore_, newLength);
+  }
+  checkInvariants();
+  return *this;
+}
+// ---------------------------------------------------------------------------
+// Comparing
+// ---------------------------------------------------------------------------
+
+QEL_STRINGBASE_TEMPLATE
+int QEL_STRINGBASE::compare(const StringBase& that) const noexcept {
+  checkInvariants();
+  that.checkInvariants();
+  return CompareRanges(k_IGNORE_CASE, begin_, Distance<CharT>(begin_, end_), that.begin_,
+                       Distance<CharT>(that.begin_, that.end_));
+}
+
+QEL_STRINGBASE_TEMPLATE
+int QEL_STRINGBASE::compare(const CharT* s) const noexcept {
+  checkInvariants();
+  return CompareTerminated(k_IGNORE_CASE, begin_, s);
+}
+
+QEL_STRINGBASE_TEMPLATE
+int QEL_STRINGBASE::compare(size_type pos, size_type n, const CharT* s, size_type len) const {
+  checkInvariants();
+  const StringBase part(*this, pos, n);
+  const StringBase other = len == npos ? StringBase(s) : StringBase(s, len);
+  return part.compare(other);
+}
+
+QEL_STRINGBASE_TEMPLATE
+int QEL_STRINGBASE::exactCompare(const StringBase& that) const noexcept {
+  checkInvariants();
+  that.checkInvariants();
+  return CompareRanges(k_EXACT, begin_, Distance<CharT>(begin_, end_), that.begin_,
+                       Distance<CharT>(that.begin_, that.end_));
+}
+
+QEL_STRINGBASE_TEMPLATE
+int QEL_STRINGBASE::exactCompare(const CharT* s) const noexcept {
+  checkInvariants();
+  return CompareTerminated(k_EXACT, begin_, s);
+}
+
+// ---------------------------------------------------------------------------
+// Conversions from the other element type and from other kinds
+// ---------------------------------------------------------------------------
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase(const OtherCharT* s)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  const OtherCharT* text = EnsureNonNull(s);
+  Convert(text, StringLength(text), KindCharset<Tag>(), begin_, end_, endStore_);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase(const OtherCharT* first, const OtherCharT* last)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  Check(first != nullptr, "begin", "", __LINE__);
+  Check(last != nullptr, "end", "", __LINE__);
+  bool usable = first != nullptr && last != nullptr;
+  if (usable) {
+    Check(first <= last, "begin <= end", "", __LINE__);
+    usable = first <= last;
+  }
+  if (usable) {
+    Check(size_t(last - first) < UINT_MAX, "size_t(end-begin) < UINT_MAX", "", __LINE__);
+    usable = size_t(last - first) < UINT_MAX;
+  }
+  const SizeType len = usable ? Distance<OtherCharT>(first, last) : 0;
+  Convert(usable ? first : nullptr, len, KindCharset<Tag>(), begin_, end_, endStore_);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE::StringBase(const OtherCharT* s, size_type n)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  Convert(s, n, KindCharset<Tag>(), begin_, end_, endStore_);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::assign(const OtherCharT* s, size_type n) {
+  checkInvariants();
+  CharT* newBegin = nullptr;
+  CharT* newEnd = nullptr;
+  CharT* newEndStore = nullptr;
+  Convert(s, n, KindCharset<Tag>(), newBegin, newEnd, newEndStore);
+  freeString();
+  begin_ = newBegin;
+  end_ = newEnd;
+  endStore_ = newEndStore;
+  checkInvariants();
+  return *this;
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::operator=(const OtherCharT* s) {
+  const OtherCharT* text = EnsureNonNull(s);
+  return assign(text, StringLength(text));
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::append(const OtherCharT* s) {
+  const OtherCharT* text = EnsureNonNull(s);
+  return append(text, StringLength(text));
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::append(const OtherCharT* s, size_type n) {
+  checkInvariants();
+  ConvertAndConcatenate(s, n, KindCharset<Tag>(), begin_, end_, endStore_);
+  checkInvariants();
+  return *this;
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE& QEL_STRINGBASE::operator+=(const OtherCharT* s) {
+  return append(s);
+}
+
+QEL_STRINGBASE_TEMPLATE
+QEL_STRINGBASE QEL_STRINGBASE::operator+(const OtherCharT* s) const {
+  StringBase result(*this);
+  result.append(s);
+  return result;
+}
+
+QEL_STRINGBASE_TEMPLATE
+template <class Kind, detail::EnableIfPartner<QEL_STRINGBASE, Kind>>
+QEL_STRINGBASE::StringBase(const Kind& that)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  Convert(that.c_str(), that.length(), CharsetBetween<StringBase, Kind>(), begin_, end_,
+          endStore_);
+  checkInvariants();
+}
+
+QEL_STRINGBASE_TEMPLATE
+template <class Kind, detail::EnableIfPartner<QEL_STRINGBASE, Kind>>
+QEL_STRINGBASE& QEL_STRINGBASE::append(const Kind& that) {
+  return append(that, 0, npos);
+}
+
+QEL_STRINGBASE_TEMPLATE
+template <class Kind, detail::EnableIfPartner<QEL_STRINGBASE, Kind>>
+QEL_STRINGBASE& QEL_STRINGBASE::append(const Kind& that, size_type pos, size_type n) {
+  checkInvariants();
+  const typename Kind::size_type size = that.size();
+  if (pos > size) ThrowOffsetOutOfRange(__LINE__);
+  ConvertAndConcatenate(that.c_str() + pos, std::min(n, size - pos),
+                        CharsetBetween<StringBase, Kind>(), begin_, end_, endStore_);
+  checkInvariants();
+  return *this;
+}
+
+QEL_STRINGBASE_TEMPLATE
+template <class Kind, detail::EnableIfPartner<QEL_STRINGBASE, Kind>>
+QEL_STRINGBASE& QEL_STRINGBASE::operator+=(const Kind& that) {
+  return append(that, 0, npos);
+}
+
+QEL_STRINGBASE_TEMPLATE
+template <class Kind, detail::EnableIfPartner<QEL_STRINGBASE, Kind>>
+QEL_STRINGBASE QEL_STRINGBASE::operator+(const Kind& that) const {
+  StringBase result(*this);
+  result.append(that, 0, npos);
+  return result;
+}
+
+QEL_STRINGBASE_TEMPLATE
+template <class Kind, detail::EnableIfBuiltAcrossKinds<QEL_STRINGBASE, Kind>>
+QEL_STRINGBASE::StringBase(const void* reserved, const Kind& that)
+    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  Check(reserved == nullptr, "0 == reserved", "", __LINE__);
+  BuildFromKind(that.c_str(), that.length(), CharsetBetween<StringBase, Kind>(), begin_, end_,
+                endStore_);
+  checkInvariants();
 }
 
 #undef QEL_STRINGBASE
@@ -518,6 +1229,24 @@ template class StringBase<wchar_t, char, wchar_t>;
 template class StringBase<char, wchar_t, wchar_t>;
 template class StringBase<char, wchar_t, char>;
 template class StringBase<unsigned char, wchar_t, wchar_t>;
+
+// The conversions between whole kinds, for the pairs that have them.
+template String::StringBase(const ANSIString&);
+template String& String::append(const ANSIString&);
+template String& String::append(const ANSIString&, String::size_type, String::size_type);
+template String& String::operator+=(const ANSIString&);
+template String String::operator+(const ANSIString&) const;
+template ANSIString::StringBase(const String&);
+template ANSIString& ANSIString::append(const String&);
+template ANSIString& ANSIString::append(const String&, ANSIString::size_type,
+                                        ANSIString::size_type);
+template ANSIString& ANSIString::operator+=(const String&);
+template ANSIString ANSIString::operator+(const String&) const;
+template String::StringBase(const void*, const ASCIIString&);
+template String::StringBase(const void*, const Utf8String&);
+template ASCIIString::StringBase(const void*, const String&);
+template Utf8String::StringBase(const void*, const ASCIIString&);
+template Utf8String::StringBase(const void*, const String&);
 
 }  // namespace qel
 }  // namespace vo

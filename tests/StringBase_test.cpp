@@ -236,10 +236,10 @@ TYPED_TEST(StringBaseTest, NullTextIsEmptyText) {
   s = static_cast<const C*>(nullptr);
   EXPECT_TRUE(s.empty());
   s = Make<S>("abcd");
-  s.assign(nullptr, 3);
+  s.assign(static_cast<const C*>(nullptr), 3);
   EXPECT_TRUE(s.empty());
   s = Make<S>("abcd");
-  s.append(nullptr, 3);
+  s.append(static_cast<const C*>(nullptr), 3);
   EXPECT_EQ(E<S>("abcd"), Text(s));
 }
 

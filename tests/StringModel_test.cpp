@@ -1,0 +1,323 @@
+// A long random sequence of operations on each string kind, mirrored on
+// std::basic_string as the model: after every step the texts must agree, the
+// invariants must hold (terminator in place, length within capacity, no failed-check
+// report), and an operation must throw exactly when the model's does. Positions are
+// drawn to land on, just past and far past the end as often as inside.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "qel/StringBase.h"
+#include "qel/exception/DetailedException.h"
+#include "tests/support/StringText.h"
+
+namespace vo {
+namespace qel {
+namespace {
+
+template <typename S>
+class StringModelTest : public ::testing::Test {};
+
+using Kinds = ::testing::Types<String, ANSIString, ASCIIString, Utf8String>;
+TYPED_TEST_SUITE(StringModelTest, Kinds);
+
+template <typename S>
+class Runner {
+ public:
+  using C = typename S::value_type;
+  using P = typename S::size_type;
+  using Model = std::basic_string<C>;
+  static constexpr P npos = S::npos;
+
+  explicit Runner(uint32_t seed) : random_(seed) {}
+
+  void run(int steps) {
+    for (step_ = 0; step_ < steps && !::testing::Test::HasFailure(); ++step_) {
+      // Long texts are cut back now and then, so that positions keep meeting the end.
+      if (model_.size() > 120) {
+        string_.erase(P(random_() % 40), npos, S::KeepCapacity);
+        model_.erase(string_.length());
+      }
+      const int op = int(random_() % 24);
+      SCOPED_TRACE(::testing::Message() << "step " << step_ << ", op " << op << ", text length "
+                                        << model_.size());
+      perform(op);
+      expectSame();
+    }
+  }
+
+ private:
+  C element() {
+    // Few letters, so that searches find things; 0 elements among them.
+    static const char kAlphabet[] = {'a', 'b', 'c', 'A', '\0'};
+    return C(static_cast<unsigned char>(kAlphabet[random_() % sizeof(kAlphabet)]));
+  }
+
+  Model text(size_t maxLength) {
+    Model t;
+    for (size_t n = random_() % (maxLength + 1); n > 0; --n) t.push_back(element());
+    return t;
+  }
+
+  // A position in a text of `size`: inside, at the end, just past it, or npos.
+  P position(size_t size) {
+    switch (random_() % 6) {
+      case 0: return P(size);
+      case 1: return P(size + 1);
+      case 2: return npos;
+      default: return P(random_() % (size + 1));
+    }
+  }
+
+  // A count: small, running past the end, or npos.
+  P count() {
+    switch (random_() % 4) {
+      case 0: return npos;
+      case 1: return P(random_() % 200);
+      default: return P(random_() % 5);
+    }
+  }
+
+  S make(const Model& m) { return S(m.data(), P(m.size())); }
+
+  static size_t modelPos(P pos) { return pos == npos ? Model::npos : pos; }
+  static size_t modelCount(P n) { return n == npos ? Model::npos : n; }
+  static P result(size_t pos) { return pos == Model::npos ? npos : P(pos); }
+
+  // Runs one operation on both sides; an exception must come from both or neither.
+  // True when it went through.
+  template <typename Ours, typename Theirs>
+  bool both(const char* what, Ours ours, Theirs theirs) {
+    bool modelThrew = false;
+    Model before = model_;
+    try {
+      theirs();
+    } catch (const std::out_of_range&) {
+      modelThrew = true;
+      model_ = before;
+    }
+    try {
+      ours();
+      EXPECT_FALSE(modelThrew) << what << ": the model refused, we did not";
+      return true;
+    } catch (const exception::OutOfRange2& e) {
+      EXPECT_TRUE(modelThrew) << what << ": " << e.what();
+      EXPECT_STREQ("Out of range: String offset out of range", e.what());
+      return false;
+    }
+  }
+
+  void perform(int op) {
+    const size_t size = model_.size();
+    switch (op) {
+      case 0: {
+        const Model t = text(6);
+        both("append(s, n)", [&] { string_.append(t.data(), P(t.size())); },
+             [&] { model_.append(t); });
+        break;
+      }
+      case 1: {
+        const Model t = text(6);
+        const S other = make(t);
+        const P pos = position(t.size()), n = count();
+        both("append(that, pos, n)", [&] { string_.append(other, pos, n); },
+             [&] { model_.append(t, modelPos(pos), modelCount(n)); });
+        break;
+      }
+      case 2: {
+        const P pos = position(size), n = count();
+        both("append(self, pos, n)", [&] { string_.append(string_, pos, n); }, [&] {
+          const Model self = model_;
+          model_.append(self, modelPos(pos), modelCount(n));
+        });
+        break;
+      }
+      case 3: {
+        const P n = P(random_() % 4);
+        const C ch = element();
+        both("append(count, ch)", [&] { string_.append(n, ch); }, [&] { model_.append(n, ch); });
+        break;
+      }
+      case 4: {
+        const C ch = element();
+        both("+= ch", [&] { string_ += ch; }, [&] { model_ += ch; });
+        break;
+      }
+      case 5: {
+        Model t = text(4);
+        t.push_back(C(0));
+        both("+= zero-terminated", [&] { string_ += t.data(); },
+             [&] { model_ += t.substr(0, t.find(C(0))); });
+        break;
+      }
+      case 6: {
+        const Model t = text(8);
+        both("assign", [&] { string_.assign(t.data(), P(t.size())); }, [&] { model_ = t; });
+        break;
+      }
+      case 7: {
+        const P pos = position(size), n = count();
+        const auto strategy = (random_() & 1) ? S::ReleaseUnused : S::KeepCapacity;
+        const bool erased = both("erase(pos, n)", [&] { string_.erase(pos, n, strategy); },
+                                 [&] { model_.erase(modelPos(pos), modelCount(n)); });
+        if (erased && strategy == S::ReleaseUnused) {
+          EXPECT_LE(string_.capacity(), 2 * string_.length()) << "unused memory was kept";
+        }
+        break;
+      }
+      case 8: {
+        const size_t first = random_() % (size + 1);
+        const size_t last = first + random_() % (size - first + 1);
+        C* next = nullptr;
+        both("erase(first, last)",
+             [&] { next = string_.erase(string_.begin() + first, string_.begin() + last); },
+             [&] { model_.erase(first, last - first); });
+        EXPECT_EQ(string_.begin() + first, next);
+        break;
+      }
+      case 9: {
+        const auto strategy = (random_() & 1) ? S::ReleaseUnused : S::KeepCapacity;
+        const P capacity = string_.capacity();
+        both("clear", [&] { string_.clear(strategy); }, [&] { model_.clear(); });
+        EXPECT_EQ(strategy == S::ReleaseUnused ? 0u : capacity, string_.capacity());
+        break;
+      }
+      case 10: {
+        const P n = P(random_() % (size + 6));
+        const C ch = element();
+        both("resize", [&] { string_.resize(n, ch); }, [&] { model_.resize(n, ch); });
+        break;
+      }
+      case 11:
+      case 12: {
+        const Model t = text(6);
+        const S other = make(t);
+        const P pos = position(size), n = count(), subpos = position(t.size()), sublen = count();
+        both("replace", [&] { string_.replace(pos, n, other, subpos, sublen); },
+             [&] { model_.replace(modelPos(pos), modelCount(n), t, modelPos(subpos), modelCount(sublen)); });
+        break;
+      }
+      case 13: {
+        const P pos = position(size), n = count(), subpos = position(size), sublen = count();
+        both("replace by own text", [&] { string_.replace(pos, n, string_, subpos, sublen); },
+             [&] {
+               const Model self = model_;
+               model_.replace(modelPos(pos), modelCount(n), self, modelPos(subpos),
+                              modelCount(sublen));
+             });
+        break;
+      }
+      case 14: {
+        // substr past the end is a caller error (reported), so only valid positions.
+        const P pos = P(random_() % (size + 1));
+        const P n = count();
+        if (n != npos && uint64_t(pos) + n > 0xFFFFFFFFu) break;
+        const S part = string_.substr(pos, n);
+        EXPECT_EQ(model_.substr(pos, modelCount(n)), Model(part.begin(), part.end()));
+        EXPECT_EQ(part.length(), part.capacity());
+        break;
+      }
+      case 15: {
+        const P pos = position(size), n = count();
+        std::vector<C> ours(size + 1, C('#')), theirs(size + 1, C('#'));
+        P copied = 0;
+        size_t expected = 0;
+        both("copy", [&] { copied = string_.copy(ours.data(), n, pos); },
+             [&] { expected = model_.copy(theirs.data(), modelCount(n), modelPos(pos)); });
+        EXPECT_EQ(expected, copied);
+        EXPECT_EQ(theirs, ours);
+        break;
+      }
+      case 16: {
+        const C ch = element();
+        const P pos = position(size);
+        EXPECT_EQ(result(model_.find(ch, modelPos(pos))), string_.find(ch, pos));
+        EXPECT_EQ(result(model_.rfind(ch, modelPos(pos))), string_.rfind(ch, pos));
+        EXPECT_EQ(result(model_.find_last_of(ch, modelPos(pos))), string_.find_last_of(ch, pos));
+        EXPECT_EQ(result(model_.find_last_not_of(ch, modelPos(pos))),
+                  string_.find_last_not_of(ch, pos));
+        break;
+      }
+      case 17:
+      case 18: {
+        const Model t = text(3);
+        const S other = make(t);
+        const P pos = position(size);
+        // One difference from the standard: at or past the end, even the empty
+        // string is not found.
+        const P expected = pos >= size ? npos : result(model_.find(t, modelPos(pos)));
+        EXPECT_EQ(expected, string_.find(other, pos));
+        EXPECT_EQ(result(model_.rfind(t, modelPos(pos))), string_.rfind(other, pos));
+        break;
+      }
+      case 19: {
+        const Model set = text(3);
+        const S other = make(set);
+        const P pos = position(size);
+        EXPECT_EQ(result(model_.find_first_of(set, modelPos(pos))), string_.find_first_of(other, pos));
+        EXPECT_EQ(result(model_.find_first_not_of(set, modelPos(pos))),
+                  string_.find_first_not_of(other, pos));
+        EXPECT_EQ(result(model_.find_last_of(set, modelPos(pos))), string_.find_last_of(other, pos));
+        EXPECT_EQ(result(model_.find_last_not_of(set, modelPos(pos))),
+                  string_.find_last_not_of(other, pos));
+        break;
+      }
+      case 20: {
+        string_.reserve(P(random_() % 300));
+        break;
+      }
+      case 21: {
+        const Model t = text(5);
+        S other = make(t);
+        string_.swap(other);
+        EXPECT_EQ(model_, Model(other.begin(), other.end()));
+        model_ = t;
+        break;
+      }
+      case 22: {
+        const Model t = text(5);
+        const S joined = string_ + make(t);
+        EXPECT_EQ(model_ + t, Model(joined.begin(), joined.end()));
+        EXPECT_EQ(joined.length(), joined.capacity());
+        const C ch = element();
+        const S plusChar = string_ + ch;
+        EXPECT_EQ(model_ + ch, Model(plusChar.begin(), plusChar.end()));
+        break;
+      }
+      case 23: {
+        const S copy(string_);
+        string_ = copy;
+        EXPECT_EQ(model_, Model(copy.begin(), copy.end()));
+        break;
+      }
+    }
+  }
+
+  void expectSame() {
+    ASSERT_EQ(model_, Model(string_.begin(), string_.end()));
+    ASSERT_EQ(model_.size(), string_.length());
+    ASSERT_LE(string_.length(), string_.capacity());
+    ASSERT_EQ(C(0), string_.c_str()[string_.length()]);
+    ASSERT_EQ(model_.find(C(0)) != Model::npos, string_.hasEmbeddedNull());
+    ASSERT_EQ(std::vector<std::string>{}, reports_.take());
+  }
+
+  std::mt19937 random_;
+  S string_;
+  Model model_;
+  int step_ = 0;
+  testing::Reports reports_;
+};
+
+TYPED_TEST(StringModelTest, RandomOperationsMatchTheStandardString) {
+  Runner<TypeParam> runner(20240611);
+  runner.run(4000);
+}
+
+}  // namespace
+}  // namespace qel
+}  // namespace vo
