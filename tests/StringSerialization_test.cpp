@@ -1,0 +1,308 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qel/DLLAlloc.h"
+#include "qel/StringBase.h"
+#include "qel/exception/Exception.h"
+#include "tests/support/AlertRecorder.h"
+
+namespace vo {
+namespace qel {
+namespace {
+
+using namespace std::string_literals;
+using Bytes = std::vector<unsigned char>;
+
+Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// A copy of `bytes` in a heap block of exactly their size, so that AddressSanitizer
+// sees any read past the end of the input.
+class ExactInput {
+ public:
+  explicit ExactInput(const Bytes& bytes, size_t size)
+      : block_(new unsigned char[size]), size_(size) {
+    if (size != 0) std::memcpy(block_.get(), bytes.data(), size);
+  }
+  explicit ExactInput(const Bytes& bytes) : ExactInput(bytes, bytes.size()) {}
+  const unsigned char* begin() const { return block_.get(); }
+  const unsigned char* end() const { return block_.get() + size_; }
+
+ private:
+  std::unique_ptr<unsigned char[]> block_;
+  size_t size_;
+};
+
+template <typename S>
+S Make(const std::basic_string<typename S::value_type>& text) {
+  return S(text.data(), static_cast<typename S::size_type>(text.size()));
+}
+
+template <typename S>
+std::basic_string<typename S::value_type> Text(const S& s) {
+  return std::basic_string<typename S::value_type>(s.begin(), s.end());
+}
+
+// The elements of an ASCII text in the element type of S.
+template <typename S>
+std::basic_string<typename S::value_type> T(const std::string& ascii) {
+  return std::basic_string<typename S::value_type>(ascii.begin(), ascii.end());
+}
+
+// The serialized forms of each kind, and the inputs each must refuse.
+template <typename S>
+struct Forms {
+  struct Row {
+    const char* name;
+    std::basic_string<typename S::value_type> text;
+    Bytes bytes;
+  };
+  struct Rejected {
+    const char* name;
+    Bytes bytes;
+    bool invalidSequence;  // else DeserializationError
+  };
+};
+
+// Inputs every kind refuses: counts that claim more than is there, up to 2^32 - 1.
+template <typename S>
+std::vector<typename Forms<S>::Rejected> CommonRejected() {
+  return {
+      {"no_bytes", B(""), false},
+      {"three_byte_prefix", B("\x01\x00\x00"s), false},
+      {"prefix_one_over",
+       B("\x05\x00\x00\x00"
+         "abc\0"s),
+       false},
+      {"prefix_but_no_payload", B("\x01\x00\x00\x00"s), false},
+      {"prefix_2_31",
+       B("\x00\x00\x00\x80"
+         "ab\0"s),
+       false},
+      {"prefix_2_32_minus_5",
+       B("\xFB\xFF\xFF\xFF"
+         "ab\0"s),
+       false},
+      {"prefix_2_32_minus_4",
+       B("\xFC\xFF\xFF\xFF"
+         "ab\0"s),
+       false},
+      {"prefix_2_32_minus_2",
+       B("\xFE\xFF\xFF\xFF"
+         "ab\0"s),
+       false},
+      {"prefix_2_32_minus_1",
+       B("\xFF\xFF\xFF\xFF"
+         "ab\0"s),
+       false},
+  };
+}
+
+template <typename S>
+struct NarrowForms : Forms<S> {
+  using typename Forms<S>::Row;
+  using typename Forms<S>::Rejected;
+  static std::vector<Row> Rows() {
+    return {
+        {"empty", T<S>(""), B("\x01\x00\x00\x00\x00"s)},
+        {"abc", T<S>("abc"),
+         B("\x04\x00\x00\x00"
+           "abc\0"s)},
+        {"embedded_zero_kept", T<S>("a\0b"s),
+         B("\x04\x00\x00\x00"
+           "a\0b\0"s)},
+        {"only_zero", T<S>("\0"s), B("\x02\x00\x00\x00\x00\x00"s)},
+        {"high_bytes", T<S>("\xFF\x80"), B("\x03\x00\x00\x00\xFF\x80\x00"s)},
+        {"count_256", T<S>(std::string(255, 'x')),
+         B("\x00\x01\x00\x00"s + std::string(255, 'x') + "\0"s)},
+    };
+  }
+  static std::vector<Rejected> Refused() {
+    auto rows = CommonRejected<S>();
+    rows.push_back({"zero_count_has_no_terminator", B("\x00\x00\x00\x00"s), false});
+    rows.push_back({"zero_count_then_zero", B("\x00\x00\x00\x00\x00"s), false});
+    rows.push_back({"last_byte_not_zero",
+                    B("\x03\x00\x00\x00"
+                      "abc"s),
+                    false});
+    rows.push_back({"zero_only_past_payload",
+                    B("\x03\x00\x00\x00"
+                      "abc\0"s),
+                    false});
+    rows.push_back({"zero_not_last",
+                    B("\x03\x00\x00\x00"
+                      "a\0c"s),
+                    false});
+    return rows;
+  }
+};
+
+template <typename S>
+struct FormsOf;
+template <>
+struct FormsOf<ANSIString> : NarrowForms<ANSIString> {};
+template <>
+struct FormsOf<ASCIIString> : NarrowForms<ASCIIString> {};
+template <>
+struct FormsOf<Utf8String> : Forms<Utf8String> {
+  static std::vector<Row> Rows() {
+    return {
+        {"empty", T<Utf8String>(""), B("\x00\x00\x00\x00"s)},
+        {"abc", T<Utf8String>("abc"),
+         B("\x03\x00\x00\x00"
+           "abc"s)},
+        {"embedded_zero_kept", T<Utf8String>("a\0b"s),
+         B("\x03\x00\x00\x00"
+           "a\0b"s)},
+        {"trailing_zero_is_text", T<Utf8String>("a\0"s),
+         B("\x02\x00\x00\x00"
+           "a\0"s)},
+        {"bytes_not_validated", T<Utf8String>("\xFF\xC0\x80"), B("\x03\x00\x00\x00\xFF\xC0\x80"s)},
+        {"count_256", T<Utf8String>(std::string(256, 'x')),
+         B("\x00\x01\x00\x00"s + std::string(256, 'x'))},
+    };
+  }
+  static std::vector<Rejected> Refused() { return CommonRejected<Utf8String>(); }
+};
+
+template <typename S>
+class StringSerializationTest : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_TRUE(alerts_.alerts().empty()) << "unexpected failed check"; }
+  testing::AlertRecorder alerts_;
+};
+
+using Kinds = ::testing::Types<ANSIString, ASCIIString, Utf8String>;
+TYPED_TEST_SUITE(StringSerializationTest, Kinds);
+
+TYPED_TEST(StringSerializationTest, ExactBytesRoomAndTruncatedInput) {
+  using S = TypeParam;
+  for (const auto& row : FormsOf<S>::Rows()) {
+    SCOPED_TRACE(row.name);
+    const S s = Make<S>(row.text);
+    const size_t size = row.bytes.size();
+    ASSERT_EQ(size, s.serializationSize());
+
+    // Exact room: exactly the expected bytes, cursor moved past them.
+    std::unique_ptr<unsigned char[]> room(new unsigned char[size]);
+    unsigned char* out = room.get();
+    s.serialize(out, room.get() + size);
+    EXPECT_EQ(room.get() + size, out);
+    EXPECT_EQ(row.bytes, Bytes(room.get(), room.get() + size));
+
+    // One byte too small: nothing written, cursor kept.
+    Bytes small(size, 0xEE);
+    out = small.data();
+    EXPECT_THROW(s.serialize(out, small.data() + size - 1), exception::BufferOverflow);
+    EXPECT_EQ(small.data(), out);
+    EXPECT_EQ(Bytes(size, 0xEE), small);
+
+    // Reading it back, into a string that held something else.
+    const ExactInput input(row.bytes);
+    const unsigned char* in = input.begin();
+    S back = Make<S>(T<S>("prior"));
+    back.deserialize(in, input.end());
+    EXPECT_EQ(input.end(), in);
+    EXPECT_EQ(row.text, Text(back));
+
+    // Every shorter input fails and changes nothing.
+    for (size_t cut = 0; cut < size; ++cut) {
+      SCOPED_TRACE(cut);
+      const ExactInput truncated(row.bytes, cut);
+      in = truncated.begin();
+      S kept = Make<S>(T<S>("prior"));
+      EXPECT_THROW(kept.deserialize(in, truncated.end()), exception::DeserializationError);
+      EXPECT_EQ(truncated.begin(), in);
+      EXPECT_EQ(T<S>("prior"), Text(kept));
+    }
+  }
+}
+
+TYPED_TEST(StringSerializationTest, RefusesMalformedInputWithoutAllocating) {
+  using S = TypeParam;
+  for (const auto& row : FormsOf<S>::Refused()) {
+    SCOPED_TRACE(row.name);
+    const ExactInput input(row.bytes);
+    const unsigned char* in = input.begin();
+    S s = Make<S>(T<S>("prior"));
+    // With allocation switched off, an attempt to allocate would surface as
+    // std::bad_alloc instead of the refusal.
+    const bool wasOff = MakeDLLMallocThrow(true);
+    try {
+      s.deserialize(in, input.end());
+      ADD_FAILURE() << "accepted";
+    } catch (const exception::InvalidSequence&) {
+      EXPECT_TRUE(row.invalidSequence);
+    } catch (const exception::DeserializationError& e) {
+      EXPECT_FALSE(row.invalidSequence);
+      EXPECT_STREQ("Failed to deserialize", e.what());
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "unexpected " << e.what();
+    }
+    MakeDLLMallocThrow(wasOff);
+    EXPECT_EQ(input.begin(), in);
+    EXPECT_EQ(T<S>("prior"), Text(s));
+  }
+}
+
+TYPED_TEST(StringSerializationTest, FormsFollowEachOtherOnOneCursor) {
+  using S = TypeParam;
+  const auto rows = FormsOf<S>::Rows();
+  size_t total = 0;
+  std::vector<S> strings;
+  for (const auto& row : rows) {
+    strings.push_back(Make<S>(row.text));
+    total += strings.back().serializationSize();
+  }
+  Bytes room(total + 3, 0xEE);
+  unsigned char* out = room.data();
+  for (const S& s : strings) s.serialize(out, room.data() + room.size());
+  ASSERT_EQ(room.data() + total, out);
+
+  // The trailing bytes belong to nobody: each read takes exactly its own form.
+  const ExactInput input(room);
+  const unsigned char* in = input.begin();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const unsigned char* before = in;
+    S back;
+    back.deserialize(in, input.end());
+    EXPECT_EQ(row.text, Text(back));
+    EXPECT_EQ(back.serializationSize(), size_t(in - before));
+  }
+  EXPECT_EQ(input.begin() + total, in);
+}
+
+TYPED_TEST(StringSerializationTest, ReadingFollowsTheAssignmentBufferRule) {
+  using S = TypeParam;
+  struct {
+    const char* name;
+    std::string text;
+    unsigned int capacity;
+  } const cases[] = {
+      {"more_than_half_used_keeps_buffer", "abcdef", 10},
+      {"less_than_half_used_shrinks", "ab", 2},
+      {"larger_grows_exactly", "abcdefghijkl", 12},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const S source = Make<S>(T<S>(c.text));
+    Bytes bytes(source.serializationSize());
+    unsigned char* out = bytes.data();
+    source.serialize(out, bytes.data() + bytes.size());
+
+    S s;
+    s.reserve(10);
+    const unsigned char* in = bytes.data();
+    s.deserialize(in, bytes.data() + bytes.size());
+    EXPECT_EQ(T<S>(c.text), Text(s));
+    EXPECT_EQ(c.capacity, s.capacity());
+  }
+}
+
+}  // namespace
+}  // namespace qel
+}  // namespace vo
