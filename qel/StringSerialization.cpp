@@ -120,7 +120,11 @@ void ReadForm(ASCIIString& s, const unsigned char*& in, const unsigned char* inE
 // Utf8String: the bytes are taken as they are, without validation.
 void ReadForm(Utf8String& s, const unsigned char*& in, const unsigned char* inEnd) {
   const UInt32 n = ReadCount(in, inEnd);
-  s.assign(in, n);
+  // An empty payload's position is one past the input, which may be the very address
+  // at which the string's own buffer begins; assign() would take that for the
+  // string's own text and keep it.
+  static const unsigned char kEmpty[1] = {0};
+  s.assign(n != 0 ? in : kEmpty, n);
   in += n;
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -301,6 +304,54 @@ TYPED_TEST(StringSerializationTest, ReadingFollowsTheAssignmentBufferRule) {
     EXPECT_EQ(T<S>(c.text), Text(s));
     EXPECT_EQ(c.capacity, s.capacity());
   }
+}
+
+// Allocation functions that place the next string buffer in `gArena` right behind
+// four bytes of input, as some allocators place two blocks side by side, and move it
+// out to the heap as soon as it is reallocated, so that it is freed as a heap block.
+unsigned char gArena[64];
+bool gArenaArmed = false;
+
+bool InArena(const void* p) {
+  const auto a = reinterpret_cast<uintptr_t>(p), first = reinterpret_cast<uintptr_t>(gArena);
+  return a >= first && a < first + sizeof(gArena);
+}
+
+void* ArenaMalloc(size_t size) {
+  if (!gArenaArmed || size > sizeof(gArena) - 4) return std::malloc(size);
+  gArenaArmed = false;
+  return gArena + 4;
+}
+
+void* ArenaRealloc(void* pointer, size_t size) {
+  if (!InArena(pointer)) return std::realloc(pointer, size);
+  void* moved = std::malloc(size);
+  const size_t left = sizeof(gArena) - size_t(static_cast<unsigned char*>(pointer) - gArena);
+  if (moved != nullptr) std::memcpy(moved, pointer, std::min(size, left));
+  return moved;
+}
+
+// Found by fuzzing: an empty Utf8String payload ends one past the input, and that
+// address can be where the string's own buffer begins. The read then looked like an
+// assignment of the string to itself and kept the old text.
+TEST(StringSerializationRegressionTest, EmptyPayloadEndingWhereTheBufferBegins) {
+  const auto previous = detail::ReplaceAllocFunctions({ArenaMalloc, ArenaRealloc});
+  std::memset(gArena, 0, 4);  // the form of the empty Utf8String
+  gArenaArmed = true;
+  Utf8String s(reinterpret_cast<const unsigned char*>("abc"));
+  gArenaArmed = false;
+  EXPECT_EQ(gArena + 4, s.c_str()) << "the arena was not used; the case is not set up";
+
+  const unsigned char* in = gArena;
+  s.deserialize(in, gArena + 4);
+  EXPECT_EQ(gArena + 4, in);
+  EXPECT_EQ(0u, s.length());
+
+  // Whatever happened, a reallocation now moves the buffer out of the arena.
+  const std::string longer(32, 'x');
+  s.assign(reinterpret_cast<const unsigned char*>(longer.c_str()), 32);
+  EXPECT_FALSE(InArena(s.c_str()));
+  detail::ReplaceAllocFunctions(previous);
 }
 
 }  // namespace
