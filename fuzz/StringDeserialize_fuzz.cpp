@@ -108,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const unsigned char* begin = input.get();
   const unsigned char* end = begin + size;
 
+  ReadAll<String>(begin, end);
   ReadAll<ANSIString>(begin, end);
   ReadAll<ASCIIString>(begin, end);
   ReadAll<Utf8String>(begin, end);

@@ -9,10 +9,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "qel/IntegerTypes.h"
 #include "qel/SafeInteger.h"
 #include "qel/StringBase.h"
+#include "qel/Utf8ToWide.h"
+#include "qel/WideToUtf8.h"
 #include "qel/exception/Exception.h"
 #include "qel/little_endian.h"
 #include "qel/osdep/OutputAssertion.h"
@@ -63,6 +66,14 @@ UInt32 SerializedSize(const char*, UInt32 length) noexcept {
 
 UInt32 SerializedSize(const unsigned char*, UInt32 length) noexcept { return WithPrefix(length); }
 
+// The UTF-8 bytes of the longest run of whole characters that keeps the form within
+// 0xFFFFFFFF bytes (a cut is reported by the measuring itself).
+UInt32 SerializedSize(const wchar_t* text, UInt32 length) noexcept {
+  const size_t payload =
+      GetUtf8EncodingBytesWithBufferLimit(text, text + length, 0xFFFFFFFF - kPrefixBytes);
+  return kPrefixBytes + static_cast<UInt32>(payload);
+}
+
 // ---------------------------------------------------------------------------
 // Payload writers. The caller has checked the room for the whole form, so none of
 // the writes below can fail halfway.
@@ -79,6 +90,19 @@ void WritePayload(const char* text, UInt32, UInt32 n, unsigned char*& out,
 void WritePayload(const unsigned char* text, UInt32, UInt32 n, unsigned char*& out,
                   const unsigned char* outEnd) {
   little_endian::SerializeByteArray(text, n, out, outEnd);
+}
+
+void WritePayload(const wchar_t* text, UInt32 length, UInt32 n, unsigned char*& out,
+                  const unsigned char*) {
+  if (n == 0) return;
+  // n was measured on whole characters, so encoding into exactly n bytes stops at the
+  // same character, also when a text too long for the form is cut.
+  const wchar_t* from = text;
+  const size_t written = WideToUtf8NoOverflow(from, text + length, out, out + n);
+  Check(written == n, "written == n", "UTF-8 size differs from the measured size", __LINE__);
+  // Keep the form whole and defined even then.
+  if (written < n) std::memset(out + written, 0, n - written);
+  out += n;
 }
 
 // ---------------------------------------------------------------------------
@@ -128,6 +152,41 @@ void ReadForm(Utf8String& s, const unsigned char*& in, const unsigned char* inEn
   in += n;
 }
 
+// String: the payload is UTF-8, decoded into one element per character. Decoding
+// runs into a scratch buffer first so that assign() can give the string's buffer
+// exactly the decoded length; short texts use the stack.
+const UInt32 kStackElements = 256;
+
+void ReadForm(String& s, const unsigned char*& in, const unsigned char* inEnd) {
+  const UInt32 n = ReadCount(in, inEnd);
+  const unsigned char* const payloadEnd = in + n;
+  if (n == 0) {
+    static const wchar_t kEmpty[1] = {0};
+    s.assign(kEmpty, 0);
+    in = payloadEnd;
+    return;
+  }
+  // Counting proves the whole payload valid (InvalidSequence otherwise) before
+  // anything is allocated or changed; no byte past the payload is looked at.
+  const UInt32 elements = static_cast<UInt32>(GetUtf8StringLength(in, payloadEnd));
+  // A text too long for a String is refused here, as assign() would refuse it, rather
+  // than after a scratch buffer for it.
+  detail::CharactersToBytes<wchar_t>(SafeUInt32::Add(elements, 1).rawValue());
+
+  wchar_t onStack[kStackElements];
+  std::unique_ptr<wchar_t[]> onHeap;
+  wchar_t* text = onStack;
+  if (elements > kStackElements) {
+    onHeap.reset(new wchar_t[elements]);
+    text = onHeap.get();
+  }
+  const size_t decoded = Utf8ToWide(in, payloadEnd, text, text + elements);
+  Check(decoded == elements, "decoded == elements", "decoded length differs from the count",
+        __LINE__);
+  s.assign(text, static_cast<UInt32>(decoded));
+  in = payloadEnd;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -171,6 +230,7 @@ void QEL_STRINGBASE::deserialize(const unsigned char*& in, const unsigned char* 
   template void Kind::serialize(unsigned char*& out, const unsigned char* outEnd) const; \
   template void Kind::deserialize(const unsigned char*& in, const unsigned char* inEnd)
 
+QEL_INSTANTIATE_SERIALIZATION(String);
 QEL_INSTANTIATE_SERIALIZATION(ANSIString);
 QEL_INSTANTIATE_SERIALIZATION(ASCIIString);
 QEL_INSTANTIATE_SERIALIZATION(Utf8String);

@@ -171,6 +171,54 @@ struct FormsOf<Utf8String> : Forms<Utf8String> {
   static std::vector<Rejected> Refused() { return CommonRejected<Utf8String>(); }
 };
 
+template <>
+struct FormsOf<String> : Forms<String> {
+  static std::wstring W(wchar_t c) { return std::wstring(1, c); }
+  static std::vector<Row> Rows() {
+    return {
+        {"empty", L"", B("\x00\x00\x00\x00"s)},
+        {"abc", L"abc",
+         B("\x03\x00\x00\x00"
+           "abc"s)},
+        {"embedded_zero_kept", L"a\0b"s,
+         B("\x03\x00\x00\x00"
+           "a\0b"s)},
+        {"two_bytes", L"\u00e9", B("\x02\x00\x00\x00\xC3\xA9"s)},
+        {"three_bytes_lowest", L"\u0800", B("\x03\x00\x00\x00\xE0\xA0\x80"s)},
+        {"surrogate_as_any_value", W(0xD800), B("\x03\x00\x00\x00\xED\xA0\x80"s)},
+        {"four_bytes_highest_unicode", W(0x10FFFF), B("\x04\x00\x00\x00\xF4\x8F\xBF\xBF"s)},
+        {"five_bytes_lowest", W(0x200000), B("\x05\x00\x00\x00\xF8\x88\x80\x80\x80"s)},
+        {"six_bytes_highest", W(0x7FFFFFFF), B("\x06\x00\x00\x00\xFD\xBF\xBF\xBF\xBF\xBF"s)},
+        {"longer_than_stack_scratch", std::wstring(300, L'\u00e9'),
+         B("\x58\x02\x00\x00"s +
+           [] {
+             std::string s;
+             for (int i = 0; i < 300; ++i) s += "\xC3\xA9";
+             return s;
+           }())},
+    };
+  }
+  static std::vector<Rejected> Refused() {
+    auto rows = CommonRejected<String>();
+    const std::vector<Rejected> invalid = {
+        {"lone_continuation", B("\x01\x00\x00\x00\x80"s), true},
+        {"lead_FF", B("\x01\x00\x00\x00\xFF"s), true},
+        {"overlong_C0_80", B("\x02\x00\x00\x00\xC0\x80"s), true},
+        {"overlong_E0_80_80", B("\x03\x00\x00\x00\xE0\x80\x80"s), true},
+        {"overlong_FC_80", B("\x06\x00\x00\x00\xFC\x80\x80\x80\x80\x80"s), true},
+        // The bytes that would complete the sequence lie past the count.
+        {"sequence_cut_by_count", B("\x01\x00\x00\x00\xC3\xA9"s), true},
+        {"six_byte_cut_by_count", B("\x05\x00\x00\x00\xFD\xBF\xBF\xBF\xBF\xBF"s), true},
+        {"valid_then_invalid",
+         B("\x03\x00\x00\x00"
+           "ab\xFE"s),
+         true},
+    };
+    rows.insert(rows.end(), invalid.begin(), invalid.end());
+    return rows;
+  }
+};
+
 template <typename S>
 class StringSerializationTest : public ::testing::Test {
  protected:
@@ -178,7 +226,7 @@ class StringSerializationTest : public ::testing::Test {
   testing::AlertRecorder alerts_;
 };
 
-using Kinds = ::testing::Types<ANSIString, ASCIIString, Utf8String>;
+using Kinds = ::testing::Types<String, ANSIString, ASCIIString, Utf8String>;
 TYPED_TEST_SUITE(StringSerializationTest, Kinds);
 
 TYPED_TEST(StringSerializationTest, ExactBytesRoomAndTruncatedInput) {
@@ -304,6 +352,22 @@ TYPED_TEST(StringSerializationTest, ReadingFollowsTheAssignmentBufferRule) {
     EXPECT_EQ(T<S>(c.text), Text(s));
     EXPECT_EQ(c.capacity, s.capacity());
   }
+}
+
+// An element above 0x7FFFFFFF has no UTF-8 form: it is reported and travels as '?',
+// and the size agrees with what is written.
+TEST(StringSerializationWideTest, ElementWithoutUtf8FormTravelsAsQuestionMark) {
+  testing::AlertRecorder alerts;
+  const String s(std::wstring{L'a', wchar_t(0x80000000u), L'b'}.c_str(), 3);
+  ASSERT_EQ(7u, s.serializationSize());
+  Bytes room(7);
+  unsigned char* out = room.data();
+  s.serialize(out, room.data() + room.size());
+  EXPECT_EQ(room.data() + 7, out);
+  EXPECT_EQ(B("\x03\x00\x00\x00"
+              "a?b"s),
+            room);
+  EXPECT_FALSE(alerts.alerts().empty());
 }
 
 // Allocation functions that place the next string buffer in `gArena` right behind
