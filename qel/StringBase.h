@@ -288,6 +288,27 @@ class StringBase {
   // Reports every violated invariant as a failed check; never throws.
   void checkInvariants() const noexcept;
 
+  // Serialized form
+  // A 4-byte little-endian count N followed by N payload bytes:
+  //   ANSIString, ASCIIString  the text and one 0 byte, which N counts
+  //   Utf8String               the bytes of the text
+  //   String                   the UTF-8 encoding of the text
+  // so the empty narrow string is 01 00 00 00 00 and the empty Utf8String or String
+  // is 00 00 00 00. Defined in StringSerialization.cpp.
+
+  // 4 + N. A text whose form would pass 0xFFFFFFFF bytes is reported and counted as
+  // 0xFFFFFFFF; serialize() then writes it cut to fit.
+  unsigned int serializationSize() const;
+  // Writes the form at `out` and moves `out` past it. Throws BufferOverflow, writing
+  // nothing, when fewer than serializationSize() bytes lie before `outEnd`.
+  void serialize(unsigned char*& out, const unsigned char* outEnd) const;
+  // Replaces the text by the one whose form starts at `in`, and moves `in` past it.
+  // Malformed or cut input throws (DeserializationError; InvalidSequence for a String
+  // payload that is not UTF-8) before anything changes: the string and `in` stay as
+  // they were, nothing at or past `inEnd` is read, and nothing is allocated for a
+  // count the input does not hold.
+  void deserialize(const unsigned char*& in, const unsigned char* inEnd);
+
  private:
   void freeString() noexcept;
 

@@ -1,0 +1,43 @@
+#include "qel/little_endian.h"
+
+#include <cstring>
+
+#include "qel/exception/Exception.h"
+#include "qel/osdep/OutputAssertion.h"
+
+namespace vo {
+namespace qel {
+namespace little_endian {
+namespace {
+
+const char kFileName[] = "little_endian";
+
+}  // namespace
+
+namespace detail {
+
+void ThrowBufferOverflow() {
+  throw AddFileAndLineInfo(exception::BufferOverflow(), kFileName, __LINE__);
+}
+
+void ThrowDeserializationError() {
+  throw AddFileAndLineInfo(exception::DeserializationError(), kFileName, __LINE__);
+}
+
+}  // namespace detail
+
+LittleEndianChecker::LittleEndianChecker() noexcept {
+  // The bytes of 0x12345678 in little-endian order, read back as one word.
+  struct {
+    unsigned char bytes[4];
+    UInt32 dw;
+  } littleEndianTest = {{0x78, 0x56, 0x34, 0x12}, 0};
+  std::memcpy(&littleEndianTest.dw, littleEndianTest.bytes, sizeof(littleEndianTest.dw));
+  if (littleEndianTest.dw != 0x12345678) {
+    osdep::OutputAssertion("littleEndianTest.dw == 0x12345678", "", kFileName, __LINE__);
+  }
+}
+
+}  // namespace little_endian
+}  // namespace qel
+}  // namespace vo
