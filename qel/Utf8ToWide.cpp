@@ -448,7 +448,7 @@ inline const uint8_t* DecodeRun(const uint8_t* p, const uint8_t* stop, const uin
 // destination has room; without it the caller guarantees an element per byte.
 // Words are read only as far as the range goes.
 template <bool kValidated, bool kCheckRoom>
-inline const uint8_t* DecodeTail(const uint8_t* p, const uint8_t* end, wchar_t*& dOut,
+__attribute__((always_inline)) inline const uint8_t* DecodeTail(const uint8_t* p, const uint8_t* end, wchar_t*& dOut,
                                  const wchar_t* destEnd, bool& failed) {
   wchar_t* d = dOut;
   while (p < end && (!kCheckRoom || d < destEnd)) {
@@ -537,7 +537,7 @@ __attribute__((noinline)) const uint8_t* DecodeBlocks(const uint8_t* p, const ui
 // element. Returns the number of elements written, with `p` left at the first byte
 // not converted and `invalid` set when conversion stopped at an invalid sequence.
 template <bool kValidated>
-inline size_t DecodeInto(const uint8_t*& pInOut, const uint8_t* end, wchar_t* d,
+__attribute__((always_inline)) inline size_t DecodeInto(const uint8_t*& pInOut, const uint8_t* end, wchar_t* d,
                          const wchar_t* destEnd, bool& invalid) {
   const uint8_t* p = pInOut;
   wchar_t* const first = d;
@@ -558,7 +558,7 @@ inline size_t DecodeInto(const uint8_t*& pInOut, const uint8_t* end, wchar_t* d,
 }
 
 // The loop shared by the throwing and the stopping buffer-filling forms.
-size_t FillBuffer(const uint8_t*& begin, const uint8_t* end, wchar_t* destBegin,
+__attribute__((always_inline)) inline size_t FillBuffer(const uint8_t*& begin, const uint8_t* end, wchar_t* destBegin,
                   const wchar_t* destEnd) {
   if (destBegin == nullptr || destBegin > destEnd) ThrowInvalidArgument(__LINE__);
   if (destBegin == destEnd) osdep::OutputAssertion("destBegin < destEnd", "", kFile, __LINE__);

@@ -543,7 +543,7 @@ done:
 // value out of range). Returns the bytes written, with `s` left at the first element
 // not converted.
 template <OutOfRangeRule kRule>
-inline size_t EncodeInto(const wchar_t*& sInOut, const wchar_t* end, uint8_t* d,
+__attribute__((always_inline)) inline size_t EncodeInto(const wchar_t*& sInOut, const wchar_t* end, uint8_t* d,
                          const uint8_t* destEnd) {
   const wchar_t* s = sInOut;
   uint8_t* const first = d;
@@ -618,7 +618,7 @@ done:
 }
 
 // The loop shared by the throwing and the stopping buffer-filling forms.
-size_t FillBuffer(const wchar_t*& begin, const wchar_t* end, unsigned char* destBegin,
+__attribute__((always_inline)) inline size_t FillBuffer(const wchar_t*& begin, const wchar_t* end, unsigned char* destBegin,
                   const unsigned char* destEnd) {
   if (destBegin == nullptr || destBegin > destEnd) ThrowInvalidArgument(__LINE__);
   if (destBegin == destEnd) osdep::OutputAssertion("destBegin < destEnd", "", kFile, __LINE__);
