@@ -569,6 +569,18 @@ __attribute__((always_inline)) inline size_t FillBuffer(const uint8_t*& begin, c
   return written;
 }
 
+// Copies the `n` elements of a short text from the stack to its array in moves of
+// four elements, the last one overlapping the one before: cheaper than a call for a
+// few dozen bytes.
+inline void CopyShortText(wchar_t* dst, const wchar_t* src, size_t n) {
+  if (n < 4) {
+    for (size_t i = 0; i < n; ++i) dst[i] = src[i];
+    return;
+  }
+  for (size_t i = 0; i + 4 <= n; i += 4) std::memcpy(dst + i, src + i, 4 * sizeof(wchar_t));
+  std::memcpy(dst + n - 4, src + n - 4, 4 * sizeof(wchar_t));
+}
+
 // Decodes one character: stores its code point in `*out` (unless only counting) and
 // returns its length in bytes, 1 to 6. Throws InvalidSequence for an invalid or cut
 // sequence.
@@ -597,7 +609,7 @@ wchar_t* Utf8ToWide(const unsigned char* source, size_t length) {
     const size_t count = DecodeInto<false>(p, end, local, local + length, invalid);
     if (invalid) ThrowInvalidSequence(__LINE__);
     wchar_t* result = new wchar_t[count + 1];
-    std::memcpy(result, local, count * sizeof(wchar_t));
+    CopyShortText(result, local, count);
     result[count] = 0;
     return result;
   }
