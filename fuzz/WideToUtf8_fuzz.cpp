@@ -28,8 +28,8 @@ constexpr size_t kMostOutOfRange = 1;  // each costs failed-check reports; keep 
 uint32_t ToElement(const uint8_t* b, bool allowOutOfRange, size_t& outOfRange) {
   static const uint32_t kFirst[7] = {0, 0, 0x80, 0x800, 0x10000, 0x200000, 0x4000000};
   static const uint32_t kSpan[7] = {0x80, 0x80, 0x780, 0xF800, 0x1F0000, 0x3E00000, 0x7C000000};
-  const uint32_t raw = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 |
-                       uint32_t(b[3]) << 24;
+  const uint32_t raw =
+      uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
   const uint32_t form = raw & 7;
   const uint32_t bits = raw >> 3;
   if (form < 7) return kFirst[form] + bits % kSpan[form];
@@ -125,8 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (fit < count && !quiet) quiet.emplace();
       before = reports.count;
       FUZZ_CHECK(vo::qel::GetUtf8EncodingBytesWithBufferLimit(begin, end, room) == fitBytes);
-      const size_t cutReports =
-          fit < count ? 1 + (uint32_t(begin[fit]) > 0x7FFFFFFF ? 1 : 0) : 0;
+      const size_t cutReports = fit < count ? 1 + (uint32_t(begin[fit]) > 0x7FFFFFFF ? 1 : 0) : 0;
       FUZZ_CHECK(reports.count - before == fitOutOfRange + cutReports);
     }
   }

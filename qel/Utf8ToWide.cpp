@@ -24,7 +24,8 @@ namespace {
 
 const char kFile[] = "Utf8ToWide";
 
-// Texts up to this many bytes are decoded without the counting pass.
+// Texts up to this many bytes are decoded once, into the stack, without the counting
+// pass.
 constexpr size_t kShortText = 128;
 
 // Length of the sequence a lead byte announces; 0 for bytes that never start one
@@ -246,20 +247,16 @@ inline __m128i BlockErrors(const uint8_t* p, __m128i cur) {
   errors = _mm_or_si128(errors, _mm_cmpeq_epi8(even, _mm_set1_epi8(char(0xC0))));
   // Overlong forms: a lead carrying no payload bits followed by a second byte below
   // 0xA0 (after 0xE0), 0x90 (0xF0), 0x88 (0xF8) or 0x84 (0xFC).
-  errors = _mm_or_si128(
-      errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xE0))),
-                            _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0xA0)))));
+  errors = _mm_or_si128(errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xE0))),
+                                              _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0xA0)))));
   if (longForms) {
     errors = _mm_or_si128(errors, _mm_cmpeq_epi8(even, _mm_set1_epi8(char(0xFE))));
-    errors = _mm_or_si128(
-        errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xF0))),
-                              _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0x90)))));
-    errors = _mm_or_si128(
-        errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xF8))),
-                              _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0x88)))));
-    errors = _mm_or_si128(
-        errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xFC))),
-                              _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0x84)))));
+    errors = _mm_or_si128(errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xF0))),
+                                                _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0x90)))));
+    errors = _mm_or_si128(errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xF8))),
+                                                _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0x88)))));
+    errors = _mm_or_si128(errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xFC))),
+                                                _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0x84)))));
   }
   return errors;
 }
@@ -354,14 +351,13 @@ template <bool kValidated>
 inline bool DecodeTwoByteQuad(uint64_t w, wchar_t* d) {
   if ((w & 0xC0E0C0E0C0E0C0E0u) != 0x80C080C080C080C0u) return false;
   const __m128i lanes = _mm_cvtsi64_si128(int64_t(w));
-  if (!kValidated &&
-      _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(lanes, _mm_set1_epi16(0x1E)),
-                                        _mm_setzero_si128())) & 0xFF) {
+  if (!kValidated && _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(lanes, _mm_set1_epi16(0x1E)),
+                                                       _mm_setzero_si128())) &
+                         0xFF) {
     return false;
   }
-  const __m128i value =
-      _mm_or_si128(_mm_slli_epi16(_mm_and_si128(lanes, _mm_set1_epi16(0x1F)), 6),
-                   _mm_and_si128(_mm_srli_epi16(lanes, 8), _mm_set1_epi16(0x3F)));
+  const __m128i value = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(lanes, _mm_set1_epi16(0x1F)), 6),
+                                     _mm_and_si128(_mm_srli_epi16(lanes, 8), _mm_set1_epi16(0x3F)));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi16(value, _mm_setzero_si128()));
   return true;
 }
@@ -373,17 +369,16 @@ template <bool kValidated>
 inline bool DecodeThreeByteQuad(const uint8_t* p, wchar_t* d) {
   constexpr uint64_t kMask = 0xC0C0F0C0C0F0, kForm = 0x8080E08080E0;
   if ((Load64(p) & kMask) != kForm || (Load64(p + 6) & kMask) != kForm) return false;
-  const __m128i w = _mm_set_epi32(int(Load32(p + 9)), int(Load32(p + 6)), int(Load32(p + 3)),
-                                  int(Load32(p)));
-  if (!kValidated &&
-      _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(w, _mm_set1_epi32(0x200F)),
-                                        _mm_setzero_si128())) != 0) {
+  const __m128i w =
+      _mm_set_epi32(int(Load32(p + 9)), int(Load32(p + 6)), int(Load32(p + 3)), int(Load32(p)));
+  if (!kValidated && _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(w, _mm_set1_epi32(0x200F)),
+                                                       _mm_setzero_si128())) != 0) {
     return false;
   }
-  const __m128i value = _mm_or_si128(
-      _mm_slli_epi32(_mm_and_si128(w, _mm_set1_epi32(0x0F)), 12),
-      _mm_or_si128(_mm_and_si128(_mm_srli_epi32(w, 2), _mm_set1_epi32(0xFC0)),
-                   _mm_and_si128(_mm_srli_epi32(w, 16), _mm_set1_epi32(0x3F))));
+  const __m128i value =
+      _mm_or_si128(_mm_slli_epi32(_mm_and_si128(w, _mm_set1_epi32(0x0F)), 12),
+                   _mm_or_si128(_mm_and_si128(_mm_srli_epi32(w, 2), _mm_set1_epi32(0xFC0)),
+                                _mm_and_si128(_mm_srli_epi32(w, 16), _mm_set1_epi32(0x3F))));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(d), value);
   return true;
 }
@@ -448,8 +443,10 @@ inline const uint8_t* DecodeRun(const uint8_t* p, const uint8_t* stop, const uin
 // destination has room; without it the caller guarantees an element per byte.
 // Words are read only as far as the range goes.
 template <bool kValidated, bool kCheckRoom>
-__attribute__((always_inline)) inline const uint8_t* DecodeTail(const uint8_t* p, const uint8_t* end, wchar_t*& dOut,
-                                 const wchar_t* destEnd, bool& failed) {
+__attribute__((always_inline)) inline const uint8_t* DecodeTail(const uint8_t* p,
+                                                                const uint8_t* end, wchar_t*& dOut,
+                                                                const wchar_t* destEnd,
+                                                                bool& failed) {
   wchar_t* d = dOut;
   while (p < end && (!kCheckRoom || d < destEnd)) {
     const uint32_t c = *p;
@@ -475,7 +472,8 @@ __attribute__((always_inline)) inline const uint8_t* DecodeTail(const uint8_t* p
         continue;
       }
       if (!kCheckRoom || destEnd - d >= 2) {
-        if (c < 0xE0 ? DecodeTwoBytePair<kValidated>(w, d) : DecodeThreeBytePair<kValidated>(w, d)) {
+        if (c < 0xE0 ? DecodeTwoBytePair<kValidated>(w, d)
+                     : DecodeThreeBytePair<kValidated>(w, d)) {
           d += 2;
           p += c < 0xE0 ? 4 : 6;
           continue;
@@ -537,8 +535,9 @@ __attribute__((noinline)) const uint8_t* DecodeBlocks(const uint8_t* p, const ui
 // element. Returns the number of elements written, with `p` left at the first byte
 // not converted and `invalid` set when conversion stopped at an invalid sequence.
 template <bool kValidated>
-__attribute__((always_inline)) inline size_t DecodeInto(const uint8_t*& pInOut, const uint8_t* end, wchar_t* d,
-                         const wchar_t* destEnd, bool& invalid) {
+__attribute__((always_inline)) inline size_t DecodeInto(const uint8_t*& pInOut, const uint8_t* end,
+                                                        wchar_t* d, const wchar_t* destEnd,
+                                                        bool& invalid) {
   const uint8_t* p = pInOut;
   wchar_t* const first = d;
   invalid = false;
@@ -558,8 +557,9 @@ __attribute__((always_inline)) inline size_t DecodeInto(const uint8_t*& pInOut, 
 }
 
 // The loop shared by the throwing and the stopping buffer-filling forms.
-__attribute__((always_inline)) inline size_t FillBuffer(const uint8_t*& begin, const uint8_t* end, wchar_t* destBegin,
-                  const wchar_t* destEnd) {
+__attribute__((always_inline)) inline size_t FillBuffer(const uint8_t*& begin, const uint8_t* end,
+                                                        wchar_t* destBegin,
+                                                        const wchar_t* destEnd) {
   if (destBegin == nullptr || destBegin > destEnd) ThrowInvalidArgument(__LINE__);
   if (destBegin == destEnd) osdep::OutputAssertion("destBegin < destEnd", "", kFile, __LINE__);
   if (begin == nullptr) return 0;
@@ -616,10 +616,10 @@ wchar_t* Utf8ToWide(const unsigned char* source, size_t length) {
   size_t count = 0;
   if (!CountCodePoints(source, end, count)) ThrowInvalidSequence(__LINE__);
 
+  // Both the element count and the size in bytes of the array must fit.
   SafeInteger<size_t> elements(count);
   elements.add(1);
-  SafeInteger<size_t> bytes(elements);
-  bytes.multiply(sizeof(wchar_t));
+  SafeInteger<size_t>::Multiply(elements, sizeof(wchar_t));
   std::unique_ptr<wchar_t[]> result(new wchar_t[elements.rawValue()]);
 
   // The count proved the range valid, so this pass only assembles code points.
@@ -646,8 +646,8 @@ size_t Utf8ToWideNoOverflow(const unsigned char*& begin, const unsigned char* en
   return FillBuffer(begin, end, destBegin, destEnd);
 }
 
-const unsigned char* ConvertNextUtf8Character(const unsigned char* begin,
-                                              const unsigned char* end, wchar_t& out) {
+const unsigned char* ConvertNextUtf8Character(const unsigned char* begin, const unsigned char* end,
+                                              wchar_t& out) {
   if (begin == nullptr || begin >= end) {
     out = 0;
     return begin;

@@ -72,8 +72,7 @@ __attribute__((noinline, cold)) void ReportOutOfRange() {
 // nothing is written and `dest` may be null. Returns -1 for a value above 0x7FFFFFFF
 // (after reporting it) and -2, writing nothing, when the encoding does not fit
 // before `destEnd`.
-int utf8_wctombc(unsigned char* dest, const unsigned char* destEnd, wchar_t value,
-                 bool countOnly) {
+int utf8_wctombc(unsigned char* dest, const unsigned char* destEnd, wchar_t value, bool countOnly) {
   const uint32_t v = uint32_t(value);
   const size_t length = EncodedLength(v);
   if (length == 0) {
@@ -149,9 +148,9 @@ inline size_t EncodeGroup4(__m128i v, uint8_t* d) {
   const __m128i mid6 = _mm_and_si128(_mm_srli_epi32(v, 6), _mm_set1_epi32(0x3F));
   const __m128i two = _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0x80C0), _mm_srli_epi32(v, 6)),
                                    _mm_slli_epi32(low6, 8));
-  const __m128i both = _mm_or_si128(
-      _mm_or_si128(_mm_set1_epi32(0x8080E0), _mm_srli_epi32(v, 12)),
-      _mm_or_si128(_mm_slli_epi32(mid6, 8), _mm_slli_epi32(low6, 16)));
+  const __m128i both =
+      _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0x8080E0), _mm_srli_epi32(v, 12)),
+                   _mm_or_si128(_mm_slli_epi32(mid6, 8), _mm_slli_epi32(low6, 16)));
   __m128i x = _mm_or_si128(_mm_andnot_si128(multi, v), _mm_and_si128(multi, two));
   x = _mm_or_si128(_mm_andnot_si128(three, x), _mm_and_si128(three, both));
   const unsigned index = unsigned(_mm_movemask_ps(_mm_castsi128_ps(multi))) |
@@ -195,8 +194,9 @@ inline bool EncodeUniformBlock16(const wchar_t* s, uint8_t*& dOut, uint32_t orOf
                         _mm_loadu_si128(in + 3)};
   uint8_t* d = dOut;
   const __m128i t2 = _mm_set1_epi32(0x7FF);
-  const __m128i all3 = _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(v[0], t2), _mm_cmpgt_epi32(v[1], t2)),
-                                     _mm_and_si128(_mm_cmpgt_epi32(v[2], t2), _mm_cmpgt_epi32(v[3], t2)));
+  const __m128i all3 =
+      _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(v[0], t2), _mm_cmpgt_epi32(v[1], t2)),
+                    _mm_and_si128(_mm_cmpgt_epi32(v[2], t2), _mm_cmpgt_epi32(v[3], t2)));
   if (_mm_movemask_epi8(all3) == 0xFFFF) {
     // Each lane becomes its three bytes in the low three bytes (little-endian), and
     // is stored as four: the next lane's store covers the extra byte, except after
@@ -223,16 +223,16 @@ inline bool EncodeUniformBlock16(const wchar_t* s, uint8_t*& dOut, uint32_t orOf
   }
   if (orOfAll >= 0x800) return false;
   const __m128i t1 = _mm_set1_epi32(0x7F);
-  const __m128i all2 = _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(v[0], t1), _mm_cmpgt_epi32(v[1], t1)),
-                                     _mm_and_si128(_mm_cmpgt_epi32(v[2], t1), _mm_cmpgt_epi32(v[3], t1)));
+  const __m128i all2 =
+      _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(v[0], t1), _mm_cmpgt_epi32(v[1], t1)),
+                    _mm_and_si128(_mm_cmpgt_epi32(v[2], t1), _mm_cmpgt_epi32(v[3], t1)));
   if (_mm_movemask_epi8(all2) != 0xFFFF) return false;
   // Each lane becomes its two bytes in the low half; the halves, sign-extended so
   // that the saturating pack keeps them, pack into 16 bytes for eight elements.
   __m128i halves[4];
   for (int i = 0; i < 4; ++i) {
-    const __m128i x = _mm_or_si128(
-        _mm_or_si128(_mm_set1_epi32(0x80C0), _mm_srli_epi32(v[i], 6)),
-        _mm_slli_epi32(_mm_and_si128(v[i], _mm_set1_epi32(0x3F)), 8));
+    const __m128i x = _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0x80C0), _mm_srli_epi32(v[i], 6)),
+                                   _mm_slli_epi32(_mm_and_si128(v[i], _mm_set1_epi32(0x3F)), 8));
     halves[i] = _mm_srai_epi32(_mm_slli_epi32(x, 16), 16);
   }
   _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_packs_epi32(halves[0], halves[1]));
@@ -479,8 +479,7 @@ inline uint8_t* EncodeMultibyteCovered(uint8_t* d, uint32_t v) {
 // not pay for their setup. Sets `stopped` when a value out of range stops it.
 template <OutOfRangeRule kRule>
 __attribute__((noinline)) uint8_t* EncodeBlocks(const wchar_t*& sInOut, const wchar_t* end,
-                                                uint8_t* d, const uint8_t* destEnd,
-                                                bool& stopped) {
+                                                uint8_t* d, const uint8_t* destEnd, bool& stopped) {
   const wchar_t* s = sInOut;
   uint8_t* next;
   // Blocks of 16 elements, while the room holds what the block can need: 16 bytes
@@ -547,8 +546,8 @@ done:
 // value out of range). Returns the bytes written, with `s` left at the first element
 // not converted.
 template <OutOfRangeRule kRule>
-__attribute__((always_inline)) inline size_t EncodeInto(const wchar_t*& sInOut, const wchar_t* end, uint8_t* d,
-                         const uint8_t* destEnd) {
+__attribute__((always_inline)) inline size_t EncodeInto(const wchar_t*& sInOut, const wchar_t* end,
+                                                        uint8_t* d, const uint8_t* destEnd) {
   const wchar_t* s = sInOut;
   uint8_t* const first = d;
   uint8_t* next;
@@ -632,8 +631,9 @@ inline void CopyShortText(uint8_t* dst, const uint8_t* src, size_t n) {
 }
 
 // The loop shared by the throwing and the stopping buffer-filling forms.
-__attribute__((always_inline)) inline size_t FillBuffer(const wchar_t*& begin, const wchar_t* end, unsigned char* destBegin,
-                  const unsigned char* destEnd) {
+__attribute__((always_inline)) inline size_t FillBuffer(const wchar_t*& begin, const wchar_t* end,
+                                                        unsigned char* destBegin,
+                                                        const unsigned char* destEnd) {
   if (destBegin == nullptr || destBegin > destEnd) ThrowInvalidArgument(__LINE__);
   if (destBegin == destEnd) osdep::OutputAssertion("destBegin < destEnd", "", kFile, __LINE__);
   if (begin == nullptr) return 0;
@@ -695,8 +695,7 @@ size_t GetUtf8EncodingBytes(const wchar_t* begin, const wchar_t* end) {
   return SizeOfUtf8(begin, end, std::numeric_limits<size_t>::max());
 }
 
-size_t GetUtf8EncodingBytesWithBufferLimit(const wchar_t* begin, const wchar_t* end,
-                                           size_t limit) {
+size_t GetUtf8EncodingBytesWithBufferLimit(const wchar_t* begin, const wchar_t* end, size_t limit) {
   return SizeOfUtf8(begin, end, limit);
 }
 
