@@ -17,6 +17,10 @@
 #include "fuzz/Utf8Reference.h"
 #include "qel/Utf8ToWide.h"
 #include "qel/WideToUtf8.h"
+// The unit under test is compiled into this program, so that libFuzzer's coverage
+// instrumentation, which only this program's own sources get, sees its branches;
+// its definitions take the place of the library's copy at link time.
+#include "qel/WideToUtf8.cpp"  // NOLINT(build/include)
 #include "qel/exception/Exception.h"
 
 using vo::qel::exception::BufferOverflow;
