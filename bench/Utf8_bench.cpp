@@ -28,7 +28,7 @@ namespace {
 
 struct Text {
   const char* name;
-  std::string utf8;          // cut at a character boundary to at most the size asked
+  std::string utf8;           // cut at a character boundary to at most the size asked
   std::vector<wchar_t> wide;  // the same text decoded
 };
 
@@ -38,7 +38,8 @@ const char kAsciiSample[] =
 
 // Latin-1 accents, Greek words and CJK in one text, as a multilingual log would hold.
 const char kMixedSample[] =
-    "Gr\xC3\xB6\xC3\x9F" "e der Datei: 42 Bytes, caf\xC3\xA9 na\xC3\xAFve "
+    "Gr\xC3\xB6\xC3\x9F"
+    "e der Datei: 42 Bytes, caf\xC3\xA9 na\xC3\xAFve "
     "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC "
     "\xCE\xBA\xCE\xB5\xCE\xAF\xCE\xBC\xCE\xB5\xCE\xBD\xCE\xBF "
     "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x83\x86\xE3\x82\xAD\xE3\x82\xB9"
@@ -276,20 +277,26 @@ int RegisterAll() {
     texts.push_back(MakeText("cjk", kCjkSample, size));
   }
   const Implementation decoders[] = {
-      {"QelFill", DecodeQelFill},   {"IconvFill", DecodeIconvFill},
+    {"QelFill", DecodeQelFill},
+    {"IconvFill", DecodeIconvFill},
 #if defined(LORVATH_HAVE_ICU)
-      {"IcuFill", DecodeIcuFill},   {"IcuAlloc", DecodeIcuAlloc},
+    {"IcuFill", DecodeIcuFill},
+    {"IcuAlloc", DecodeIcuAlloc},
 #endif
-      {"QelAlloc", DecodeQelAlloc}, {"IconvAlloc", DecodeIconvAlloc},
-      {"QelCount", DecodeQelCount},
+    {"QelAlloc", DecodeQelAlloc},
+    {"IconvAlloc", DecodeIconvAlloc},
+    {"QelCount", DecodeQelCount},
   };
   const Implementation encoders[] = {
-      {"QelFill", EncodeQelFill},   {"IconvFill", EncodeIconvFill},
+    {"QelFill", EncodeQelFill},
+    {"IconvFill", EncodeIconvFill},
 #if defined(LORVATH_HAVE_ICU)
-      {"IcuFill", EncodeIcuFill},   {"IcuAlloc", EncodeIcuAlloc},
+    {"IcuFill", EncodeIcuFill},
+    {"IcuAlloc", EncodeIcuAlloc},
 #endif
-      {"QelAlloc", EncodeQelAlloc}, {"IconvAlloc", EncodeIconvAlloc},
-      {"QelMeasure", EncodeQelMeasure},
+    {"QelAlloc", EncodeQelAlloc},
+    {"IconvAlloc", EncodeIconvAlloc},
+    {"QelMeasure", EncodeQelMeasure},
   };
   for (const Text& t : texts) {
     // Sizes are named by the bytes asked for; the text is cut to whole characters.

@@ -14,13 +14,12 @@
 
 #include "qel/osdep/Alert.h"
 
-#define FUZZ_CHECK(condition)                                                     \
-  do {                                                                            \
-    if (!(condition)) {                                                           \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__,      \
-                   #condition);                                                   \
-      std::abort();                                                               \
-    }                                                                             \
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (0)
 
 namespace fuzz {
@@ -106,8 +105,7 @@ inline void ReferenceAppend(uint32_t v, std::vector<unsigned char>& out) {
 // Counts failed-check reports (each shows an alert) without printing them.
 class CountingPresenter : public vo::qel::osdep::AlertPresenter {
  public:
-  vo::qel::osdep::AlertButton present(const char*, const char*, const char*,
-                                      const char*) override {
+  vo::qel::osdep::AlertButton present(const char*, const char*, const char*, const char*) override {
     ++count;
     return vo::qel::osdep::k_DEFAULT_BUTTON;
   }

@@ -8,6 +8,10 @@
 
 #include "fuzz/Utf8Reference.h"
 #include "qel/Utf8ToWide.h"
+// The unit under test is compiled into this program, so that libFuzzer's coverage
+// instrumentation, which only this program's own sources get, sees its branches;
+// its definitions take the place of the library's copy at link time.
+#include "qel/Utf8ToWide.cpp"  // NOLINT(build/include)
 #include "qel/WideToUtf8.h"
 #include "qel/exception/Exception.h"
 

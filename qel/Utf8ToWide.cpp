@@ -24,7 +24,8 @@ namespace {
 
 const char kFile[] = "Utf8ToWide";
 
-// Texts up to this many bytes are decoded without the counting pass.
+// Texts up to this many bytes are decoded once, into the stack, without the counting
+// pass.
 constexpr size_t kShortText = 128;
 
 // Length of the sequence a lead byte announces; 0 for bytes that never start one
@@ -219,15 +220,24 @@ inline size_t WidenAsciiPrefix16(const uint8_t* p, wchar_t* d) {
 inline __m128i BlockErrors(const uint8_t* p, __m128i cur) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i back1 = Load128(p - 1);
+  const __m128i back5 = Load128(p - 5);
+  // Lead bytes of four to six bytes (0xF0 and above) are rare; without one in the
+  // window from five bytes back to the end of the block, only the two bytes before a
+  // byte can announce it, and neither 0xFE nor 0xFF nor their overlong forms occur.
+  const bool longForms =
+      _mm_movemask_epi8(_mm_cmpeq_epi8(
+          _mm_subs_epu8(_mm_max_epu8(cur, back5), _mm_set1_epi8(char(0xEF))), zero)) != 0xFFFF;
   // A byte must be a continuation byte exactly when a lead byte announces it: one
   // at least 0xC0 one byte back, 0xE0 two back, 0xF0 three, 0xF8 four, 0xFC five.
   // Saturating subtraction leaves a non-zero lane only where the lead is that high.
-  const __m128i reach = _mm_or_si128(
-      _mm_or_si128(_mm_subs_epu8(back1, _mm_set1_epi8(char(0xBF))),
-                   _mm_subs_epu8(Load128(p - 2), _mm_set1_epi8(char(0xDF)))),
-      _mm_or_si128(_mm_or_si128(_mm_subs_epu8(Load128(p - 3), _mm_set1_epi8(char(0xEF))),
-                                _mm_subs_epu8(Load128(p - 4), _mm_set1_epi8(char(0xF7)))),
-                   _mm_subs_epu8(Load128(p - 5), _mm_set1_epi8(char(0xFB)))));
+  __m128i reach = _mm_or_si128(_mm_subs_epu8(back1, _mm_set1_epi8(char(0xBF))),
+                               _mm_subs_epu8(Load128(p - 2), _mm_set1_epi8(char(0xDF))));
+  if (longForms) {
+    reach = _mm_or_si128(
+        reach, _mm_or_si128(_mm_or_si128(_mm_subs_epu8(Load128(p - 3), _mm_set1_epi8(char(0xEF))),
+                                         _mm_subs_epu8(Load128(p - 4), _mm_set1_epi8(char(0xF7)))),
+                            _mm_subs_epu8(back5, _mm_set1_epi8(char(0xFB)))));
+  }
   const __m128i notAnnounced = _mm_cmpeq_epi8(reach, zero);
   // 0x80-0xBF are the smallest bytes when read as signed.
   const __m128i continuation = _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0xC0)));
@@ -235,23 +245,18 @@ inline __m128i BlockErrors(const uint8_t* p, __m128i cur) {
   // Lead bytes that never start a valid sequence: 0xC0, 0xC1, 0xFE, 0xFF.
   const __m128i even = _mm_and_si128(cur, _mm_set1_epi8(char(0xFE)));
   errors = _mm_or_si128(errors, _mm_cmpeq_epi8(even, _mm_set1_epi8(char(0xC0))));
-  errors = _mm_or_si128(errors, _mm_cmpeq_epi8(even, _mm_set1_epi8(char(0xFE))));
   // Overlong forms: a lead carrying no payload bits followed by a second byte below
   // 0xA0 (after 0xE0), 0x90 (0xF0), 0x88 (0xF8) or 0x84 (0xFC).
-  errors = _mm_or_si128(
-      errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xE0))),
-                            _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0xA0)))));
-  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(back1, _mm_set1_epi8(char(0xEF))), zero)) !=
-      0xFFFF) {
-    errors = _mm_or_si128(
-        errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xF0))),
-                              _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0x90)))));
-    errors = _mm_or_si128(
-        errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xF8))),
-                              _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0x88)))));
-    errors = _mm_or_si128(
-        errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xFC))),
-                              _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0x84)))));
+  errors = _mm_or_si128(errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xE0))),
+                                              _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0xA0)))));
+  if (longForms) {
+    errors = _mm_or_si128(errors, _mm_cmpeq_epi8(even, _mm_set1_epi8(char(0xFE))));
+    errors = _mm_or_si128(errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xF0))),
+                                                _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0x90)))));
+    errors = _mm_or_si128(errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xF8))),
+                                                _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0x88)))));
+    errors = _mm_or_si128(errors, _mm_and_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(char(0xFC))),
+                                                _mm_cmplt_epi8(cur, _mm_set1_epi8(char(0x84)))));
   }
   return errors;
 }
@@ -338,11 +343,51 @@ bool CountCodePoints(const uint8_t* p, const uint8_t* end, size_t& count) {
 }
 
 #if defined(QEL_UTF8_BLOCKS)
+// Four two-byte sequences in a row (a Greek or Cyrillic word), checked and decoded
+// from one word of eight bytes, four 16-bit lanes at once. REQUIRES: room for four
+// elements. False when the next four characters are not all of that form or one of
+// them is invalid.
+template <bool kValidated>
+inline bool DecodeTwoByteQuad(uint64_t w, wchar_t* d) {
+  if ((w & 0xC0E0C0E0C0E0C0E0u) != 0x80C080C080C080C0u) return false;
+  const __m128i lanes = _mm_cvtsi64_si128(int64_t(w));
+  if (!kValidated && _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(lanes, _mm_set1_epi16(0x1E)),
+                                                       _mm_setzero_si128())) &
+                         0xFF) {
+    return false;
+  }
+  const __m128i value = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(lanes, _mm_set1_epi16(0x1F)), 6),
+                                     _mm_and_si128(_mm_srli_epi16(lanes, 8), _mm_set1_epi16(0x3F)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi16(value, _mm_setzero_si128()));
+  return true;
+}
+
+// Four three-byte sequences in a row (a run of CJK), checked and decoded four lanes
+// at once. REQUIRES: 16 bytes readable at `p`, room for four elements. False when
+// the next four characters are not all of that form or one of them is invalid.
+template <bool kValidated>
+inline bool DecodeThreeByteQuad(const uint8_t* p, wchar_t* d) {
+  constexpr uint64_t kMask = 0xC0C0F0C0C0F0, kForm = 0x8080E08080E0;
+  if ((Load64(p) & kMask) != kForm || (Load64(p + 6) & kMask) != kForm) return false;
+  const __m128i w =
+      _mm_set_epi32(int(Load32(p + 9)), int(Load32(p + 6)), int(Load32(p + 3)), int(Load32(p)));
+  if (!kValidated && _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(w, _mm_set1_epi32(0x200F)),
+                                                       _mm_setzero_si128())) != 0) {
+    return false;
+  }
+  const __m128i value =
+      _mm_or_si128(_mm_slli_epi32(_mm_and_si128(w, _mm_set1_epi32(0x0F)), 12),
+                   _mm_or_si128(_mm_and_si128(_mm_srli_epi32(w, 2), _mm_set1_epi32(0xFC0)),
+                                _mm_and_si128(_mm_srli_epi32(w, 16), _mm_set1_epi32(0x3F))));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), value);
+  return true;
+}
+
 // Decodes the characters that start before `stop`, from text in which a word of
 // eight bytes may be read at any position before `stop`; `end` bounds the five- and
-// six-byte forms. The destination needs room for one element more than the bytes
-// before `stop`, as a pair may finish past it. Returns the position reached, which
-// is where an invalid sequence starts when `failed` is set.
+// six-byte forms. The destination needs room for four elements more than the bytes
+// before `stop`, as a pair or a quad may finish past it. Returns the position
+// reached, which is where an invalid sequence starts when `failed` is set.
 template <bool kValidated>
 inline const uint8_t* DecodeRun(const uint8_t* p, const uint8_t* stop, const uint8_t* end,
                                 wchar_t*& dOut, bool& failed) {
@@ -356,12 +401,22 @@ inline const uint8_t* DecodeRun(const uint8_t* p, const uint8_t* stop, const uin
     }
     const uint64_t w = Load64(p);
     if (c < 0xE0) {
+      if (DecodeTwoByteQuad<kValidated>(w, d)) {
+        d += 4;
+        p += 8;
+        continue;
+      }
       if (DecodeTwoBytePair<kValidated>(w, d)) {
         d += 2;
         p += 4;
         continue;
       }
     } else if (c < 0xF0) {
+      if (end - p >= 16 && DecodeThreeByteQuad<kValidated>(p, d)) {
+        d += 4;
+        p += 12;
+        continue;
+      }
       if (DecodeThreeBytePair<kValidated>(w, d)) {
         d += 2;
         p += 6;
@@ -388,8 +443,10 @@ inline const uint8_t* DecodeRun(const uint8_t* p, const uint8_t* stop, const uin
 // destination has room; without it the caller guarantees an element per byte.
 // Words are read only as far as the range goes.
 template <bool kValidated, bool kCheckRoom>
-inline const uint8_t* DecodeTail(const uint8_t* p, const uint8_t* end, wchar_t*& dOut,
-                                 const wchar_t* destEnd, bool& failed) {
+__attribute__((always_inline)) inline const uint8_t* DecodeTail(const uint8_t* p,
+                                                                const uint8_t* end, wchar_t*& dOut,
+                                                                const wchar_t* destEnd,
+                                                                bool& failed) {
   wchar_t* d = dOut;
   while (p < end && (!kCheckRoom || d < destEnd)) {
     const uint32_t c = *p;
@@ -415,7 +472,8 @@ inline const uint8_t* DecodeTail(const uint8_t* p, const uint8_t* end, wchar_t*&
         continue;
       }
       if (!kCheckRoom || destEnd - d >= 2) {
-        if (c < 0xE0 ? DecodeTwoBytePair<kValidated>(w, d) : DecodeThreeBytePair<kValidated>(w, d)) {
+        if (c < 0xE0 ? DecodeTwoBytePair<kValidated>(w, d)
+                     : DecodeThreeBytePair<kValidated>(w, d)) {
           d += 2;
           p += c < 0xE0 ? 4 : 6;
           continue;
@@ -449,27 +507,44 @@ inline const uint8_t* DecodeTail(const uint8_t* p, const uint8_t* end, wchar_t*&
   return p;
 }
 
-// Decodes from `p` while it is before `end` and the destination has room for one
-// element. Returns the number of elements written, with `p` left at the first byte
-// not converted and `invalid` set when conversion stopped at an invalid sequence.
-template <bool kValidated>
-size_t DecodeInto(const uint8_t*& pInOut, const uint8_t* end, wchar_t* d, const wchar_t* destEnd,
-                  bool& invalid) {
-  const uint8_t* p = pInOut;
-  wchar_t* const first = d;
-  invalid = false;
 #if defined(QEL_UTF8_BLOCKS)
-  // Blocks of 16 bytes: the run of ASCII at the front widened at once, the rest
-  // one character (or a pair of like characters) at a time.
+// The blocks of 16 bytes of DecodeInto, kept out of line so that short texts do not
+// pay for their setup: the run of ASCII at the front of a block widened at once, the
+// rest one character (or a pair of like characters) at a time.
+template <bool kValidated>
+__attribute__((noinline)) const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end,
+                                                      wchar_t*& dOut, const wchar_t* destEnd,
+                                                      bool& failed) {
+  wchar_t* d = dOut;
   while (end - p >= kBlock && destEnd - d >= kBlock) {
     const size_t ascii = WidenAsciiPrefix16(p, d);
     const uint8_t* const blockEnd = p + kBlock;
     p += ascii;
     d += ascii;
     if (p == blockEnd) continue;
-    if (end - blockEnd < 7 || destEnd - d < blockEnd - p + 1) break;
-    p = DecodeRun<kValidated>(p, blockEnd, end, d, invalid);
-    if (invalid) break;
+    if (end - blockEnd < 7 || destEnd - d < blockEnd - p + 4) break;
+    p = DecodeRun<kValidated>(p, blockEnd, end, d, failed);
+    if (failed) break;
+  }
+  dOut = d;
+  return p;
+}
+#endif
+
+// Decodes from `p` while it is before `end` and the destination has room for one
+// element. Returns the number of elements written, with `p` left at the first byte
+// not converted and `invalid` set when conversion stopped at an invalid sequence.
+template <bool kValidated>
+__attribute__((always_inline)) inline size_t DecodeInto(const uint8_t*& pInOut, const uint8_t* end,
+                                                        wchar_t* d, const wchar_t* destEnd,
+                                                        bool& invalid) {
+  const uint8_t* p = pInOut;
+  wchar_t* const first = d;
+  invalid = false;
+#if defined(QEL_UTF8_BLOCKS)
+  // (Shorter texts would leave their block at the first non-ASCII byte anyway.)
+  if (end - p >= kBlock + 7 && destEnd - d >= kBlock) {
+    p = DecodeBlocks<kValidated>(p, end, d, destEnd, invalid);
   }
 #endif
   // The last bytes, or where the room is short.
@@ -482,8 +557,9 @@ size_t DecodeInto(const uint8_t*& pInOut, const uint8_t* end, wchar_t* d, const 
 }
 
 // The loop shared by the throwing and the stopping buffer-filling forms.
-size_t FillBuffer(const uint8_t*& begin, const uint8_t* end, wchar_t* destBegin,
-                  const wchar_t* destEnd) {
+__attribute__((always_inline)) inline size_t FillBuffer(const uint8_t*& begin, const uint8_t* end,
+                                                        wchar_t* destBegin,
+                                                        const wchar_t* destEnd) {
   if (destBegin == nullptr || destBegin > destEnd) ThrowInvalidArgument(__LINE__);
   if (destBegin == destEnd) osdep::OutputAssertion("destBegin < destEnd", "", kFile, __LINE__);
   if (begin == nullptr) return 0;
@@ -491,6 +567,18 @@ size_t FillBuffer(const uint8_t*& begin, const uint8_t* end, wchar_t* destBegin,
   const size_t written = DecodeInto<false>(begin, end, destBegin, destEnd, invalid);
   if (invalid) ThrowInvalidSequence(__LINE__);
   return written;
+}
+
+// Copies the `n` elements of a short text from the stack to its array in moves of
+// four elements, the last one overlapping the one before: cheaper than a call for a
+// few dozen bytes.
+inline void CopyShortText(wchar_t* dst, const wchar_t* src, size_t n) {
+  if (n < 4) {
+    for (size_t i = 0; i < n; ++i) dst[i] = src[i];
+    return;
+  }
+  for (size_t i = 0; i + 4 <= n; i += 4) std::memcpy(dst + i, src + i, 4 * sizeof(wchar_t));
+  std::memcpy(dst + n - 4, src + n - 4, 4 * sizeof(wchar_t));
 }
 
 // Decodes one character: stores its code point in `*out` (unless only counting) and
@@ -521,17 +609,17 @@ wchar_t* Utf8ToWide(const unsigned char* source, size_t length) {
     const size_t count = DecodeInto<false>(p, end, local, local + length, invalid);
     if (invalid) ThrowInvalidSequence(__LINE__);
     wchar_t* result = new wchar_t[count + 1];
-    std::memcpy(result, local, count * sizeof(wchar_t));
+    CopyShortText(result, local, count);
     result[count] = 0;
     return result;
   }
   size_t count = 0;
   if (!CountCodePoints(source, end, count)) ThrowInvalidSequence(__LINE__);
 
+  // Both the element count and the size in bytes of the array must fit.
   SafeInteger<size_t> elements(count);
   elements.add(1);
-  SafeInteger<size_t> bytes(elements);
-  bytes.multiply(sizeof(wchar_t));
+  SafeInteger<size_t>::Multiply(elements, sizeof(wchar_t));
   std::unique_ptr<wchar_t[]> result(new wchar_t[elements.rawValue()]);
 
   // The count proved the range valid, so this pass only assembles code points.
@@ -558,8 +646,8 @@ size_t Utf8ToWideNoOverflow(const unsigned char*& begin, const unsigned char* en
   return FillBuffer(begin, end, destBegin, destEnd);
 }
 
-const unsigned char* ConvertNextUtf8Character(const unsigned char* begin,
-                                              const unsigned char* end, wchar_t& out) {
+const unsigned char* ConvertNextUtf8Character(const unsigned char* begin, const unsigned char* end,
+                                              wchar_t& out) {
   if (begin == nullptr || begin >= end) {
     out = 0;
     return begin;

@@ -37,8 +37,8 @@ size_t Utf8ToWideNoOverflow(const unsigned char*& begin, const unsigned char* en
 
 // Decodes one character into `out` and returns the position after it. At the end
 // of the text (or with a null `begin`) sets `out` to 0 and returns `begin`.
-const unsigned char* ConvertNextUtf8Character(const unsigned char* begin,
-                                              const unsigned char* end, wchar_t& out);
+const unsigned char* ConvertNextUtf8Character(const unsigned char* begin, const unsigned char* end,
+                                              wchar_t& out);
 
 // The number of code points in [begin, end); a null `begin` counts 0. Throws
 // InvalidSequence, so a successful count also proves the range valid.

@@ -121,9 +121,10 @@ class Vector {
       detail::VectorCheck(begin_ <= end_, "begin_ <= end_", detail::kVectorLineBeginBeforeEnd);
       detail::VectorCheck(end_ <= endOfStorage_, "end_ <= endOfStorage_",
                           detail::kVectorLineEndBeforeStorageEnd);
-      detail::VectorCheck((begin_ && end_ && endOfStorage_) || (!begin_ && !end_ && !endOfStorage_),
-                          "(begin_ && end_ && endOfStorage_) || (!begin_ && !end_ && !endOfStorage_)",
-                          detail::kVectorLineAllOrNoneNull);
+      detail::VectorCheck(
+          (begin_ && end_ && endOfStorage_) || (!begin_ && !end_ && !endOfStorage_),
+          "(begin_ && end_ && endOfStorage_) || (!begin_ && !end_ && !endOfStorage_)",
+          detail::kVectorLineAllOrNoneNull);
       detail::VectorCheck(size_t(endOfStorage_ - begin_) <= UINT_MAX,
                           "size_t(endOfStorage_ - begin_) <= UINT_MAX",
                           detail::kVectorLineCapacityFits);
@@ -159,7 +160,9 @@ class Vector {
 
   void swap(Vector& that) noexcept { impl_.swap(that.impl_); }
 
-  unsigned int size() const noexcept { return static_cast<unsigned int>(impl_.end_ - impl_.begin_); }
+  unsigned int size() const noexcept {
+    return static_cast<unsigned int>(impl_.end_ - impl_.begin_);
+  }
   unsigned int capacity() const noexcept {
     return static_cast<unsigned int>(impl_.endOfStorage_ - impl_.begin_);
   }
@@ -200,8 +203,7 @@ class Vector {
  private:
   bool indexInRange(unsigned int index) const noexcept {
     const bool inRange = index < size();
-    detail::VectorCheck(inRange, "(impl_.begin_ + index) < impl_.end_",
-                        detail::kVectorLineIndex);
+    detail::VectorCheck(inRange, "(impl_.begin_ + index) < impl_.end_", detail::kVectorLineIndex);
     return inRange;
   }
 

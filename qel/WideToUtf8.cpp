@@ -72,8 +72,7 @@ __attribute__((noinline, cold)) void ReportOutOfRange() {
 // nothing is written and `dest` may be null. Returns -1 for a value above 0x7FFFFFFF
 // (after reporting it) and -2, writing nothing, when the encoding does not fit
 // before `destEnd`.
-int utf8_wctombc(unsigned char* dest, const unsigned char* destEnd, wchar_t value,
-                 bool countOnly) {
+int utf8_wctombc(unsigned char* dest, const unsigned char* destEnd, wchar_t value, bool countOnly) {
   const uint32_t v = uint32_t(value);
   const size_t length = EncodedLength(v);
   if (length == 0) {
@@ -138,8 +137,10 @@ constexpr std::array<uint32_t, 256> kGroupOffsets = MakeGroupOffsets();
 // Encodes four elements, all below 0x10000, without a branch: each lane is turned
 // into its one, two or three bytes in the low bytes of a word, and the words are
 // stored one after the other, four bytes each, every one starting where the bytes
-// of the one before end. The bytes stored past the group are put back as they
-// were. Returns the bytes the group takes. REQUIRES: room for 16 bytes.
+// of the one before end. Up to three bytes past the group are stored too; with
+// `kRestore` they are put back as they were (otherwise what follows covers them).
+// Returns the bytes the group takes. REQUIRES: room for 16 bytes.
+template <bool kRestore>
 inline size_t EncodeGroup4(__m128i v, uint8_t* d) {
   const __m128i multi = _mm_cmpgt_epi32(v, _mm_set1_epi32(0x7F));
   const __m128i three = _mm_cmpgt_epi32(v, _mm_set1_epi32(0x7FF));
@@ -147,26 +148,25 @@ inline size_t EncodeGroup4(__m128i v, uint8_t* d) {
   const __m128i mid6 = _mm_and_si128(_mm_srli_epi32(v, 6), _mm_set1_epi32(0x3F));
   const __m128i two = _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0x80C0), _mm_srli_epi32(v, 6)),
                                    _mm_slli_epi32(low6, 8));
-  const __m128i both = _mm_or_si128(
-      _mm_or_si128(_mm_set1_epi32(0x8080E0), _mm_srli_epi32(v, 12)),
-      _mm_or_si128(_mm_slli_epi32(mid6, 8), _mm_slli_epi32(low6, 16)));
+  const __m128i both =
+      _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0x8080E0), _mm_srli_epi32(v, 12)),
+                   _mm_or_si128(_mm_slli_epi32(mid6, 8), _mm_slli_epi32(low6, 16)));
   __m128i x = _mm_or_si128(_mm_andnot_si128(multi, v), _mm_and_si128(multi, two));
   x = _mm_or_si128(_mm_andnot_si128(three, x), _mm_and_si128(three, both));
   const unsigned index = unsigned(_mm_movemask_ps(_mm_castsi128_ps(multi))) |
                          unsigned(_mm_movemask_ps(_mm_castsi128_ps(three))) << 4;
   const uint32_t offsets = kGroupOffsets[index];
   const size_t total = offsets >> 24;
-  uint32_t after;
-  std::memcpy(&after, d + total, 4);
-  const uint32_t w0 = uint32_t(_mm_cvtsi128_si32(x));
-  const uint32_t w1 = uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(x, 1)));
-  const uint32_t w2 = uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(x, 2)));
-  const uint32_t w3 = uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(x, 3)));
-  std::memcpy(d, &w0, 4);
-  std::memcpy(d + (offsets & 0xFF), &w1, 4);
-  std::memcpy(d + ((offsets >> 8) & 0xFF), &w2, 4);
-  std::memcpy(d + ((offsets >> 16) & 0xFF), &w3, 4);
-  std::memcpy(d + total, &after, 4);
+  uint32_t after = 0;
+  if (kRestore) std::memcpy(&after, d + total, 4);
+  const uint64_t low = uint64_t(_mm_cvtsi128_si64(x));
+  const uint64_t high = uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(x, x)));
+  const uint32_t w[4] = {uint32_t(low), uint32_t(low >> 32), uint32_t(high), uint32_t(high >> 32)};
+  std::memcpy(d, &w[0], 4);
+  std::memcpy(d + (offsets & 0xFF), &w[1], 4);
+  std::memcpy(d + ((offsets >> 8) & 0xFF), &w[2], 4);
+  std::memcpy(d + ((offsets >> 16) & 0xFF), &w[3], 4);
+  if (kRestore) std::memcpy(d + total, &after, 4);
   return total;
 }
 
@@ -194,8 +194,9 @@ inline bool EncodeUniformBlock16(const wchar_t* s, uint8_t*& dOut, uint32_t orOf
                         _mm_loadu_si128(in + 3)};
   uint8_t* d = dOut;
   const __m128i t2 = _mm_set1_epi32(0x7FF);
-  const __m128i all3 = _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(v[0], t2), _mm_cmpgt_epi32(v[1], t2)),
-                                     _mm_and_si128(_mm_cmpgt_epi32(v[2], t2), _mm_cmpgt_epi32(v[3], t2)));
+  const __m128i all3 =
+      _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(v[0], t2), _mm_cmpgt_epi32(v[1], t2)),
+                    _mm_and_si128(_mm_cmpgt_epi32(v[2], t2), _mm_cmpgt_epi32(v[3], t2)));
   if (_mm_movemask_epi8(all3) == 0xFFFF) {
     // Each lane becomes its three bytes in the low three bytes (little-endian), and
     // is stored as four: the next lane's store covers the extra byte, except after
@@ -222,16 +223,16 @@ inline bool EncodeUniformBlock16(const wchar_t* s, uint8_t*& dOut, uint32_t orOf
   }
   if (orOfAll >= 0x800) return false;
   const __m128i t1 = _mm_set1_epi32(0x7F);
-  const __m128i all2 = _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(v[0], t1), _mm_cmpgt_epi32(v[1], t1)),
-                                     _mm_and_si128(_mm_cmpgt_epi32(v[2], t1), _mm_cmpgt_epi32(v[3], t1)));
+  const __m128i all2 =
+      _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(v[0], t1), _mm_cmpgt_epi32(v[1], t1)),
+                    _mm_and_si128(_mm_cmpgt_epi32(v[2], t1), _mm_cmpgt_epi32(v[3], t1)));
   if (_mm_movemask_epi8(all2) != 0xFFFF) return false;
   // Each lane becomes its two bytes in the low half; the halves, sign-extended so
   // that the saturating pack keeps them, pack into 16 bytes for eight elements.
   __m128i halves[4];
   for (int i = 0; i < 4; ++i) {
-    const __m128i x = _mm_or_si128(
-        _mm_or_si128(_mm_set1_epi32(0x80C0), _mm_srli_epi32(v[i], 6)),
-        _mm_slli_epi32(_mm_and_si128(v[i], _mm_set1_epi32(0x3F)), 8));
+    const __m128i x = _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0x80C0), _mm_srli_epi32(v[i], 6)),
+                                   _mm_slli_epi32(_mm_and_si128(v[i], _mm_set1_epi32(0x3F)), 8));
     halves[i] = _mm_srai_epi32(_mm_slli_epi32(x, 16), 16);
   }
   _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_packs_epi32(halves[0], halves[1]));
@@ -478,8 +479,7 @@ inline uint8_t* EncodeMultibyteCovered(uint8_t* d, uint32_t v) {
 // not pay for their setup. Sets `stopped` when a value out of range stops it.
 template <OutOfRangeRule kRule>
 __attribute__((noinline)) uint8_t* EncodeBlocks(const wchar_t*& sInOut, const wchar_t* end,
-                                                uint8_t* d, const uint8_t* destEnd,
-                                                bool& stopped) {
+                                                uint8_t* d, const uint8_t* destEnd, bool& stopped) {
   const wchar_t* s = sInOut;
   uint8_t* next;
   // Blocks of 16 elements, while the room holds what the block can need: 16 bytes
@@ -495,18 +495,21 @@ __attribute__((noinline)) uint8_t* EncodeBlocks(const wchar_t*& sInOut, const wc
     if (destEnd - d < std::ptrdiff_t(kBlock * longest)) break;
     // Runs of one form are tried only where the block starts and ends in the same
     // form, which a mixed text seldom does.
-    const bool sameEnds = EncodedLength(uint32_t(s[0])) == EncodedLength(uint32_t(s[kBlock - 1])) &&
-                          s[0] >= 0x80;
+    const uint32_t head = uint32_t(s[0]), tail = uint32_t(s[kBlock - 1]);
+    const bool sameEnds = head >= 0x80 && tail >= 0x80 && (head < 0x800) == (tail < 0x800);
     if (longest <= 3 && sameEnds && EncodeUniformBlock16(s, d, orOfAll)) {
       s += kBlock;
       continue;
     }
     if (longest <= 3 && destEnd - d >= std::ptrdiff_t(kBlock * 3 + 4)) {
       // Mixed text of one to three bytes an element: four at a time, no branches.
-      for (int group = 0; group < 4; ++group) {
-        d += EncodeGroup4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), d);
+      // The bytes that each group stores past itself are covered by the next.
+      for (int group = 0; group < 3; ++group) {
+        d += EncodeGroup4<false>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), d);
         s += 4;
       }
+      d += EncodeGroup4<true>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), d);
+      s += 4;
       continue;
     }
     // All but the last element may write one byte too many, which the next one
@@ -543,8 +546,8 @@ done:
 // value out of range). Returns the bytes written, with `s` left at the first element
 // not converted.
 template <OutOfRangeRule kRule>
-inline size_t EncodeInto(const wchar_t*& sInOut, const wchar_t* end, uint8_t* d,
-                         const uint8_t* destEnd) {
+__attribute__((always_inline)) inline size_t EncodeInto(const wchar_t*& sInOut, const wchar_t* end,
+                                                        uint8_t* d, const uint8_t* destEnd) {
   const wchar_t* s = sInOut;
   uint8_t* const first = d;
   uint8_t* next;
@@ -556,7 +559,8 @@ inline size_t EncodeInto(const wchar_t*& sInOut, const wchar_t* end, uint8_t* d,
   }
 #endif
   // The rest four elements at a time: ASCII at once, others one by one while the
-  // room holds six bytes for each; then element by element, checking the room.
+  // room holds six bytes for each (short runs like these are faster with branches
+  // than through EncodeGroup4); then element by element, checking the room.
   while (s < end) {
 #if defined(QEL_UTF8_SSE2)
     if (end - s >= 4 && destEnd - d >= 4) {
@@ -564,15 +568,6 @@ inline size_t EncodeInto(const wchar_t*& sInOut, const wchar_t* end, uint8_t* d,
         s += 4;
         d += 4;
         continue;
-      }
-      if (destEnd - d >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(~0xFFFF)),
-                                              _mm_setzero_si128())) == 0xFFFF) {
-          d += EncodeGroup4(v, d);
-          s += 4;
-          continue;
-        }
       }
       if (destEnd - d >= std::ptrdiff_t(4 * kLongestSequence)) {
         for (int i = 0; i < 4; ++i) {
@@ -617,9 +612,28 @@ done:
   return size_t(d - first);
 }
 
+// Copies the `n` bytes of a short text from the stack to its array in moves of 16,
+// 8 or 4 bytes, the last one overlapping the one before: cheaper than a call for a
+// few dozen bytes.
+inline void CopyShortText(uint8_t* dst, const uint8_t* src, size_t n) {
+  if (n >= 16) {
+    for (size_t i = 0; i + 16 <= n; i += 16) std::memcpy(dst + i, src + i, 16);
+    std::memcpy(dst + n - 16, src + n - 16, 16);
+  } else if (n >= 8) {
+    std::memcpy(dst, src, 8);
+    std::memcpy(dst + n - 8, src + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(dst, src, 4);
+    std::memcpy(dst + n - 4, src + n - 4, 4);
+  } else {
+    for (size_t i = 0; i < n; ++i) dst[i] = src[i];
+  }
+}
+
 // The loop shared by the throwing and the stopping buffer-filling forms.
-size_t FillBuffer(const wchar_t*& begin, const wchar_t* end, unsigned char* destBegin,
-                  const unsigned char* destEnd) {
+__attribute__((always_inline)) inline size_t FillBuffer(const wchar_t*& begin, const wchar_t* end,
+                                                        unsigned char* destBegin,
+                                                        const unsigned char* destEnd) {
   if (destBegin == nullptr || destBegin > destEnd) ThrowInvalidArgument(__LINE__);
   if (destBegin == destEnd) osdep::OutputAssertion("destBegin < destEnd", "", kFile, __LINE__);
   if (begin == nullptr) return 0;
@@ -643,7 +657,7 @@ unsigned char* WideToUtf8(const wchar_t* begin, const wchar_t* end) {
     const size_t written = EncodeInto<k_STOP>(s, end, local, local + kShortTextBytes);
     if (s == end) {
       unsigned char* result = new unsigned char[written + 1];
-      std::memcpy(result, local, written);
+      CopyShortText(result, local, written);
       result[written] = 0;
       return result;
     }
@@ -681,8 +695,7 @@ size_t GetUtf8EncodingBytes(const wchar_t* begin, const wchar_t* end) {
   return SizeOfUtf8(begin, end, std::numeric_limits<size_t>::max());
 }
 
-size_t GetUtf8EncodingBytesWithBufferLimit(const wchar_t* begin, const wchar_t* end,
-                                           size_t limit) {
+size_t GetUtf8EncodingBytesWithBufferLimit(const wchar_t* begin, const wchar_t* end, size_t limit) {
   return SizeOfUtf8(begin, end, limit);
 }
 

@@ -46,8 +46,7 @@ size_t GetUtf8EncodingBytes(const wchar_t* begin, const wchar_t* end);
 
 // Bytes of the longest run of whole characters from `begin` whose encoding fits in
 // `limit` bytes. A limit that cuts the text is reported as a failed check.
-size_t GetUtf8EncodingBytesWithBufferLimit(const wchar_t* begin, const wchar_t* end,
-                                           size_t limit);
+size_t GetUtf8EncodingBytesWithBufferLimit(const wchar_t* begin, const wchar_t* end, size_t limit);
 
 }  // namespace qel
 }  // namespace vo

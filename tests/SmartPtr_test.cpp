@@ -113,8 +113,14 @@ TEST_F(SmartPtrTest, GetRefFillsTheOwner) {
 TEST_F(SmartPtrTest, ReleasePoliciesMatchTheirAllocators) {
   { WideArray w(new wchar_t[8]); }
   { DismissableWideArray w(new wchar_t[8]); }
-  { MallocedChars c(strdup("from the C library")); EXPECT_STREQ("from the C library", c.get()); }
-  { MallocedChars none(nullptr); EXPECT_TRUE(!none); }
+  {
+    MallocedChars c(strdup("from the C library"));
+    EXPECT_STREQ("from the C library", c.get());
+  }
+  {
+    MallocedChars none(nullptr);
+    EXPECT_TRUE(!none);
+  }
 }
 
 }  // namespace

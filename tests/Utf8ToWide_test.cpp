@@ -90,6 +90,12 @@ const ValidCase kValid[] = {
     {"embedded_zero", std::string("A\0B", 3), {0x41, 0x00, 0x42}},
     {"pair_of_two_byte", "\xCE\xB1\xCE\xB2", {0x3B1, 0x3B2}},
     {"pair_of_three_byte", "\xE4\xB8\xAD\xE6\x96\x87", {0x4E2D, 0x6587}},
+    {"run_of_two_byte",
+     "\xCE\xB1\xCE\xB2\xCE\xB3\xCE\xB4\xCE\xB5",
+     {0x3B1, 0x3B2, 0x3B3, 0x3B4, 0x3B5}},
+    {"run_of_three_byte",
+     "\xE4\xB8\xAD\xE6\x96\x87\xE5\xAD\x97\xE7\xAC\xA6\xE4\xB8\xB2",
+     {0x4E2D, 0x6587, 0x5B57, 0x7B26, 0x4E32}},
     {"mixed_forms", "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x8E\x89z", {0x61, 0xE9, 0x4E2D, 0x1F389, 0x7A}},
 };
 
@@ -146,6 +152,10 @@ const InvalidCase kInvalid[] = {
     {"lead_FE", "\xFE"},
     {"lead_FF", "\xFF"},
     {"continuation_after_whole", "\xC3\xA9\xA9"},
+    {"overlong_inside_two_byte_run", "\xCE\xB1\xCE\xB1\xC1\xBF\xCE\xB1\xCE\xB1"},
+    {"overlong_inside_three_byte_run",
+     "\xE4\xB8\xAD\xE4\xB8\xAD\xE0\x80\x80\xE4\xB8\xAD\xE4\xB8\xAD"},
+    {"ascii_inside_three_byte_run", "\xE4\xB8\xAD\xE4\xB8\xAD\xE4\x41\xAD\xE4\xB8\xAD"},
     {"ascii_instead_of_continuation_2", "\xC3\x41"},
     {"ascii_instead_of_continuation_3", "\xE3\x81\x41"},
     {"lead_instead_of_continuation", "\xE3\xC3\xA9"},
@@ -303,9 +313,16 @@ TEST(Utf8ToWideTest, NullSources) {
 // compared with stepping through it one character at a time, which has no fast
 // path, and the buffer beyond what the filling form reports stays untouched.
 TEST(Utf8ToWideTest, LongTextsAgreeWithSteppingDecode) {
-  const std::string pieces[] = {"a",  "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x8E\x89",
-                                " ",  "\xCE\xB1", "\xE6\x96\x87", "\xF8\x88\x80\x80\x80",
-                                "xy", "\xFD\xBF\xBF\xBF\xBF\xBF"};
+  const std::string pieces[] = {"a",
+                                "\xC3\xA9",
+                                "\xE4\xB8\xAD",
+                                "\xF0\x9F\x8E\x89",
+                                " ",
+                                "\xCE\xB1",
+                                "\xE6\x96\x87",
+                                "\xF8\x88\x80\x80\x80",
+                                "xy",
+                                "\xFD\xBF\xBF\xBF\xBF\xBF"};
   unsigned seed = 12345;
   for (int round = 0; round < 300; ++round) {
     std::string text;

@@ -195,8 +195,7 @@ TEST(VectorTest, IndexPastTheEndIsReportedAndTouchesNoElement) {
 TEST(VectorTest, ImplRefusesSizesBeyond32Bits) {
   // 0x10000000 strings take more than 4 GiB: refused before anything is allocated.
   static_assert(sizeof(String) > 16, "the product must pass 32 bits");
-  EXPECT_THROW(Vector<String>::Impl(SafeInteger<unsigned int>(0x10000000)),
-               exception::OutOfRange);
+  EXPECT_THROW(Vector<String>::Impl(SafeInteger<unsigned int>(0x10000000)), exception::OutOfRange);
 }
 
 TEST(VectorTest, ImplReportsCopiesBeyondItsBlock) {

@@ -214,7 +214,8 @@ TEST(WideToUtf8Test, StoppingFormConvertsWholeCharactersOnly) {
 }
 
 TEST(WideToUtf8Test, MeasuringWithALimit) {
-  const std::string cut = "UTF-8 string representation overflowed a size_t. The string will be truncated";
+  const std::string cut =
+      "UTF-8 string representation overflowed a size_t. The string will be truncated";
   struct {
     const char* name;
     std::vector<uint32_t> values;
@@ -291,8 +292,8 @@ TEST(WideToUtf8Test, DestinationArguments) {
 // Long mixed texts: the blocks against encoding one element at a time through the
 // smallest room each character needs (no block fits there).
 TEST(WideToUtf8Test, LongTextsAgreeWithOneElementAtATime) {
-  const uint32_t pieces[] = {0x61, 0xE9, 0x4E2D, 0x1F389, 0x20, 0x3B1, 0x7FF, 0x800,
-                             0xFFFF, 0x10000, 0x200000, 0x7FFFFFFF, 0x7F, 0x80};
+  const uint32_t pieces[] = {0x61,  0xE9,   0x4E2D,  0x1F389,  0x20,       0x3B1, 0x7FF,
+                             0x800, 0xFFFF, 0x10000, 0x200000, 0x7FFFFFFF, 0x7F,  0x80};
   unsigned seed = 777;
   for (int round = 0; round < 300; ++round) {
     std::vector<uint32_t> values;

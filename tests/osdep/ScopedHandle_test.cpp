@@ -32,9 +32,8 @@ struct LoggingRelease {
   }
 };
 
-using Handle =
-    ScopedHandle<int*, HandleStoragePolicy<int*, NullInvalidHandlePolicy<int*>>, LoggingCopy,
-                 LoggingRelease>;
+using Handle = ScopedHandle<int*, HandleStoragePolicy<int*, NullInvalidHandlePolicy<int*>>,
+                            LoggingCopy, LoggingRelease>;
 
 class ScopedHandleTest : public ::testing::Test {
  protected:
