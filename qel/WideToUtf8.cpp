@@ -612,6 +612,78 @@ done:
   return size_t(d - first);
 }
 
+// Writes the one, two or three bytes of `v` (below 0x10000) at `d` and returns the
+// position after them, the continuation bytes of a three-byte form two at a time.
+// With `kCovered` a three-byte form is stored as four bytes at once, for use where
+// what follows is written next and covers the extra byte.
+template <bool kCovered>
+inline uint8_t* EncodeNarrow(uint8_t* d, uint32_t v) {
+  if (v < 0x80) {
+    *d = uint8_t(v);
+    return d + 1;
+  }
+  if (v < 0x800) {
+    const uint16_t x = uint16_t(0x80C0 | (v >> 6) | ((v & 0x3F) << 8));
+    std::memcpy(d, &x, 2);
+    return d + 2;
+  }
+  if (kCovered) {
+    const uint32_t x = 0x8080E0 | (v >> 12) | ((v << 2) & 0x3F00) | ((v << 16) & 0x3F0000);
+    std::memcpy(d, &x, 4);
+  } else {
+    const uint16_t x = uint16_t(0x8080 | ((v >> 6) & 0x3F) | ((v & 0x3F) << 8));
+    d[0] = uint8_t(0xE0 | (v >> 12));
+    std::memcpy(d + 1, &x, 2);
+  }
+  return d + 3;
+}
+
+// Texts shorter than a block take a simpler loop: for a few characters any wider
+// setup costs more than it saves, and a loop that calls nothing keeps the whole call
+// free of register saves. It encodes elements below 0x10000 whose bytes fit whole
+// (with `kCheckRoom`; else the caller guarantees three bytes an element) and
+// returns the first element it leaves to the general loop: `end`, one that does not
+// fit, or one of four bytes or more. Four elements at a time while the room holds
+// three bytes each (ASCII at once, others one by one without checks), then one by
+// one. Nothing is stored past the bytes written.
+template <bool kCheckRoom>
+__attribute__((always_inline)) inline const wchar_t* EncodeShortRun(const wchar_t* s,
+                                                                    const wchar_t* end,
+                                                                    uint8_t*& dInOut,
+                                                                    const uint8_t* destEnd) {
+  uint8_t* d = dInOut;
+  while (end - s >= 4 && (!kCheckRoom || destEnd - d >= 12)) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i zero = _mm_setzero_si128();
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(~0x7F)), zero)) ==
+        0xFFFF) {
+      const __m128i packed = _mm_packs_epi32(v, v);
+      const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(packed, packed)));
+      std::memcpy(d, &bytes, 4);
+      s += 4;
+      d += 4;
+      continue;
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(~0xFFFF)), zero)) !=
+        0xFFFF) {
+      break;
+    }
+    d = EncodeNarrow<true>(d, uint32_t(s[0]));
+    d = EncodeNarrow<true>(d, uint32_t(s[1]));
+    d = EncodeNarrow<true>(d, uint32_t(s[2]));
+    d = EncodeNarrow<false>(d, uint32_t(s[3]));
+    s += 4;
+  }
+  for (; s < end; ++s) {
+    const uint32_t v = uint32_t(*s);
+    if (v >= 0x10000) break;
+    if (kCheckRoom && destEnd - d < (v < 0x80 ? 1 : v < 0x800 ? 2 : 3)) break;
+    d = EncodeNarrow<false>(d, v);
+  }
+  dInOut = d;
+  return s;
+}
+
 // Copies the `n` bytes of a short text from the stack to its array in moves of 16,
 // 8 or 4 bytes, the last one overlapping the one before: cheaper than a call for a
 // few dozen bytes.
@@ -640,6 +712,43 @@ __attribute__((always_inline)) inline size_t FillBuffer(const wchar_t*& begin, c
   return EncodeInto<k_REPLACE>(begin, end, destBegin, destEnd);
 }
 
+__attribute__((noinline)) size_t FillBufferOrThrow(const wchar_t* begin, const wchar_t* end,
+                                                   unsigned char* destBegin,
+                                                   const unsigned char* destEnd) {
+  const size_t written = FillBuffer(begin, end, destBegin, destEnd);
+  if (begin != nullptr && begin < end) ThrowBufferOverflow(__LINE__);
+  return written;
+}
+
+__attribute__((noinline)) size_t FillBufferOrStop(const wchar_t*& begin, const wchar_t* end,
+                                                  unsigned char* destBegin,
+                                                  const unsigned char* destEnd) {
+  return FillBuffer(begin, end, destBegin, destEnd);
+}
+
+// A text shorter than a block, with a usable destination, that EncodeShortRun takes
+// whole: the common case of the buffer-filling forms, done without any register to
+// save. False leaves the whole text to the general path, which then starts over
+// (writing the same bytes again) and does every check and report.
+__attribute__((always_inline)) inline bool FillShort(const wchar_t* begin, const wchar_t* end,
+                                                     unsigned char* destBegin,
+                                                     const unsigned char* destEnd,
+                                                     size_t& written) {
+#if defined(QEL_UTF8_SSE2)
+  if (begin == nullptr || destBegin == nullptr || destBegin >= destEnd ||
+      end - begin >= std::ptrdiff_t(kBlock)) {
+    return false;
+  }
+  uint8_t* d = destBegin;
+  if (EncodeShortRun<true>(begin, end, d, destEnd) != end) return false;
+  written = size_t(d - destBegin);
+  return true;
+#else
+  (void)begin, (void)end, (void)destBegin, (void)destEnd, (void)written;
+  return false;
+#endif
+}
+
 }  // namespace
 
 unsigned char* WideToUtf8(const wchar_t* text) {
@@ -650,7 +759,21 @@ unsigned char* WideToUtf8(const wchar_t* begin, const wchar_t* end) {
   if (begin == nullptr) return new unsigned char[1]();
 
   // A short text is encoded once into the stack and copied, when it fits there and
-  // holds no value out of range (whose reports come from measuring, below).
+  // holds no value out of range (whose reports come from measuring, below). Below a
+  // block, three bytes an element always fit.
+#if defined(QEL_UTF8_SSE2)
+  if (end - begin < std::ptrdiff_t(kBlock)) {
+    uint8_t local[3 * kBlock];
+    uint8_t* d = local;
+    if (EncodeShortRun<false>(begin, end, d, nullptr) == end) {
+      const size_t written = size_t(d - local);
+      unsigned char* result = new unsigned char[written + 1];
+      CopyShortText(result, local, written);
+      result[written] = 0;
+      return result;
+    }
+  }
+#endif
   if (end - begin <= std::ptrdiff_t(kShortText)) {
     uint8_t local[kShortTextBytes];
     const wchar_t* s = begin;
@@ -676,14 +799,19 @@ unsigned char* WideToUtf8(const wchar_t* begin, const wchar_t* end) {
 
 size_t WideToUtf8(const wchar_t* begin, const wchar_t* end, unsigned char* destBegin,
                   const unsigned char* destEnd) {
-  const size_t written = FillBuffer(begin, end, destBegin, destEnd);
-  if (begin != nullptr && begin < end) ThrowBufferOverflow(__LINE__);
-  return written;
+  size_t written;
+  if (FillShort(begin, end, destBegin, destEnd, written)) return written;
+  return FillBufferOrThrow(begin, end, destBegin, destEnd);
 }
 
 size_t WideToUtf8NoOverflow(const wchar_t*& begin, const wchar_t* end, unsigned char* destBegin,
                             const unsigned char* destEnd) {
-  return FillBuffer(begin, end, destBegin, destEnd);
+  size_t written;
+  if (FillShort(begin, end, destBegin, destEnd, written)) {
+    begin = end;
+    return written;
+  }
+  return FillBufferOrStop(begin, end, destBegin, destEnd);
 }
 
 size_t GetUtf8EncodingBytes(const wchar_t* text) {
