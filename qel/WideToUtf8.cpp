@@ -170,6 +170,19 @@ inline size_t EncodeGroup4(__m128i v, uint8_t* d) {
   return total;
 }
 
+// EncodeGroup4, but four ASCII elements (a word of mixed text) are simply narrowed.
+template <bool kRestore>
+inline size_t EncodeMixedGroup4(__m128i v, uint8_t* d) {
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(~0x7F)),
+                                        _mm_setzero_si128())) == 0xFFFF) {
+    const __m128i packed = _mm_packs_epi32(v, v);
+    const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(packed, packed)));
+    std::memcpy(d, &bytes, 4);
+    return 4;
+  }
+  return EncodeGroup4<kRestore>(v, d);
+}
+
 // When the 4 elements at `s` are below 0x80, stores them as bytes at `d` and
 // returns true.
 inline bool NarrowAscii4(const wchar_t* s, uint8_t* d) {
@@ -330,7 +343,9 @@ inline void MeasureBlocks(const wchar_t*& sInOut, const wchar_t* end, size_t& to
       narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t2));
       narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t1));
       narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t2));
-      if (++narrowBlocks == 8192) {  // at most 4 a lane a block: no 16-bit overflow
+      // At most 4 a lane a block, summed as signed 16-bit lanes: 4096 blocks stay
+      // below 0x8000.
+      if (++narrowBlocks == 4096) {
         wide = _mm_add_epi32(wide, _mm_madd_epi16(narrow, _mm_set1_epi16(1)));
         narrow = zero;
         narrowBlocks = 0;
@@ -359,6 +374,51 @@ inline void MeasureBlocks(const wchar_t*& sInOut, const wchar_t* end, size_t& to
 }
 #endif
 
+// The common case of MeasureBlocks, for text all below 0x10000, with fewer
+// operations a block: compares in 16-bit lanes (values from 0x8000 saturate to
+// 0x7FFF, still above both thresholds) and one check for larger values after the
+// last block. Returns false, changing nothing, when there was one.
+inline bool MeasureNarrowBlocks(const wchar_t*& sInOut, const wchar_t* end, size_t& total) {
+  const wchar_t* s = sInOut;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i t1 = _mm_set1_epi16(0x7F);
+  const __m128i t2 = _mm_set1_epi16(0x7FF);
+  __m128i any = zero;
+  __m128i narrow = zero;  // extra bytes, 16-bit lanes
+  __m128i wide = zero;    // extra bytes, 32-bit lanes
+  unsigned narrowBlocks = 0;
+  while (end - s >= 16) {
+    const __m128i* in = reinterpret_cast<const __m128i*>(s);
+    const __m128i v0 = _mm_loadu_si128(in);
+    const __m128i v1 = _mm_loadu_si128(in + 1);
+    const __m128i v2 = _mm_loadu_si128(in + 2);
+    const __m128i v3 = _mm_loadu_si128(in + 3);
+    any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(v0, v1), _mm_or_si128(v2, v3)));
+    const __m128i a = _mm_packs_epi32(v0, v1);
+    const __m128i b = _mm_packs_epi32(v2, v3);
+    narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t1));
+    narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t2));
+    narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t1));
+    narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t2));
+    s += 16;
+    // At most 4 a lane a block, summed as signed 16-bit lanes: 4096 blocks stay
+    // below 0x8000; 32-bit lanes hold the sums of 2^31 elements and more.
+    if (++narrowBlocks == 4096) {
+      wide = _mm_add_epi32(wide, _mm_madd_epi16(narrow, _mm_set1_epi16(1)));
+      narrow = zero;
+      narrowBlocks = 0;
+    }
+  }
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, _mm_set1_epi32(~0xFFFF)), zero)) !=
+      0xFFFF) {
+    return false;
+  }
+  wide = _mm_add_epi32(wide, _mm_madd_epi16(narrow, _mm_set1_epi16(1)));
+  total += size_t(s - sInOut) + SumOfLanes(wide);
+  sInOut = s;
+  return true;
+}
+
 // A value out of range is reported when measured, and counts one byte for the '?'
 // that converting writes in its place.
 __attribute__((noinline, cold)) size_t MeasureOutOfRange(wchar_t value) {
@@ -376,6 +436,9 @@ size_t SizeOfUtf8(const wchar_t* begin, const wchar_t* end, size_t limit) {
   // the way: blocks, and one by one what they leave (the last elements, or a block
   // holding a value out of range, which is reported).
   if (s <= end && limit / kLongestSequence >= size_t(end - s)) {
+#if defined(QEL_UTF8_SSE2)
+    MeasureNarrowBlocks(s, end, total);
+#endif
     while (s < end) {
 #if defined(QEL_UTF8_SSE2)
       MeasureBlocks(s, end, total);
@@ -502,13 +565,14 @@ __attribute__((noinline)) uint8_t* EncodeBlocks(const wchar_t*& sInOut, const wc
       continue;
     }
     if (longest <= 3 && destEnd - d >= std::ptrdiff_t(kBlock * 3 + 4)) {
-      // Mixed text of one to three bytes an element: four at a time, no branches.
-      // The bytes that each group stores past itself are covered by the next.
+      // Mixed text of one to three bytes an element: four at a time, without a
+      // branch unless all four are ASCII. The bytes that each group stores past
+      // itself are covered by the next.
       for (int group = 0; group < 3; ++group) {
-        d += EncodeGroup4<false>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), d);
+        d += EncodeMixedGroup4<false>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), d);
         s += 4;
       }
-      d += EncodeGroup4<true>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), d);
+      d += EncodeMixedGroup4<true>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), d);
       s += 4;
       continue;
     }
@@ -541,77 +605,7 @@ done:
 }
 #endif
 
-// Encodes from `s` while it is before `end` and at least one byte is free; stops
-// before an element whose encoding does not fit whole (and under k_STOP before a
-// value out of range). Returns the bytes written, with `s` left at the first element
-// not converted.
-template <OutOfRangeRule kRule>
-__attribute__((always_inline)) inline size_t EncodeInto(const wchar_t*& sInOut, const wchar_t* end,
-                                                        uint8_t* d, const uint8_t* destEnd) {
-  const wchar_t* s = sInOut;
-  uint8_t* const first = d;
-  uint8_t* next;
 #if defined(QEL_UTF8_SSE2)
-  if (end - s >= std::ptrdiff_t(kBlock)) {
-    bool stopped = false;
-    d = EncodeBlocks<kRule>(s, end, d, destEnd, stopped);
-    if (stopped) goto done;
-  }
-#endif
-  // The rest four elements at a time: ASCII at once, others one by one while the
-  // room holds six bytes for each (short runs like these are faster with branches
-  // than through EncodeGroup4); then element by element, checking the room.
-  while (s < end) {
-#if defined(QEL_UTF8_SSE2)
-    if (end - s >= 4 && destEnd - d >= 4) {
-      if (NarrowAscii4(s, d)) {
-        s += 4;
-        d += 4;
-        continue;
-      }
-      if (destEnd - d >= std::ptrdiff_t(4 * kLongestSequence)) {
-        for (int i = 0; i < 4; ++i) {
-          const uint32_t v = uint32_t(s[i]);
-          if (v < 0x80) {
-            *d++ = uint8_t(v);
-          } else {
-            if ((next = EncodeMultibyte<kRule>(d, v)) == nullptr) {
-              s += i;
-              goto done;
-            }
-            d = next;
-          }
-        }
-        s += 4;
-        continue;
-      }
-    }
-#endif
-    const uint32_t v = uint32_t(*s);
-    if (v < 0x80) {
-      if (d == destEnd) break;
-      *d++ = uint8_t(v);
-    } else if (destEnd - d >= std::ptrdiff_t(kLongestSequence)) {
-      if ((next = EncodeMultibyte<kRule>(d, v)) == nullptr) goto done;
-      d = next;
-    } else {
-      if (d == destEnd || (kRule == k_STOP && v > 0x7FFFFFFF)) break;
-      const int length = utf8_wctombc(d, destEnd, wchar_t(v), false);
-      if (length == -2) break;
-      if (length == -1) {
-        osdep::OutputAssertion("length != -1", "invalid unicode", kFile, __LINE__);
-        *d++ = '?';
-      } else {
-        d += length;
-      }
-    }
-    ++s;
-  }
-done:
-  sInOut = s;
-  return size_t(d - first);
-}
-
 // Writes the one, two or three bytes of `v` (below 0x10000) at `d` and returns the
 // position after them, the continuation bytes of a three-byte form two at a time.
 // With `kCovered` a three-byte form is stored as four bytes at once, for use where
@@ -682,6 +676,82 @@ __attribute__((always_inline)) inline const wchar_t* EncodeShortRun(const wchar_
   }
   dInOut = d;
   return s;
+}
+
+#endif
+
+// Encodes from `s` while it is before `end` and at least one byte is free; stops
+// before an element whose encoding does not fit whole (and under k_STOP before a
+// value out of range). Returns the bytes written, with `s` left at the first element
+// not converted.
+template <OutOfRangeRule kRule>
+__attribute__((always_inline)) inline size_t EncodeInto(const wchar_t*& sInOut, const wchar_t* end,
+                                                        uint8_t* d, const uint8_t* destEnd) {
+  const wchar_t* s = sInOut;
+  uint8_t* const first = d;
+  uint8_t* next;
+#if defined(QEL_UTF8_SSE2)
+  if (end - s >= std::ptrdiff_t(kBlock)) {
+    bool stopped = false;
+    d = EncodeBlocks<kRule>(s, end, d, destEnd, stopped);
+    if (stopped) goto done;
+  }
+#endif
+#if defined(QEL_UTF8_SSE2)
+  s = EncodeShortRun<true>(s, end, d, destEnd);
+#endif
+  // The rest four elements at a time: ASCII at once, others one by one while the
+  // room holds six bytes for each (short runs like these are faster with branches
+  // than through EncodeGroup4); then element by element, checking the room.
+  while (s < end) {
+#if defined(QEL_UTF8_SSE2)
+    if (end - s >= 4 && destEnd - d >= 4) {
+      if (NarrowAscii4(s, d)) {
+        s += 4;
+        d += 4;
+        continue;
+      }
+      if (destEnd - d >= std::ptrdiff_t(4 * kLongestSequence)) {
+        for (int i = 0; i < 4; ++i) {
+          const uint32_t v = uint32_t(s[i]);
+          if (v < 0x80) {
+            *d++ = uint8_t(v);
+          } else {
+            if ((next = EncodeMultibyte<kRule>(d, v)) == nullptr) {
+              s += i;
+              goto done;
+            }
+            d = next;
+          }
+        }
+        s += 4;
+        continue;
+      }
+    }
+#endif
+    const uint32_t v = uint32_t(*s);
+    if (v < 0x80) {
+      if (d == destEnd) break;
+      *d++ = uint8_t(v);
+    } else if (destEnd - d >= std::ptrdiff_t(kLongestSequence)) {
+      if ((next = EncodeMultibyte<kRule>(d, v)) == nullptr) goto done;
+      d = next;
+    } else {
+      if (d == destEnd || (kRule == k_STOP && v > 0x7FFFFFFF)) break;
+      const int length = utf8_wctombc(d, destEnd, wchar_t(v), false);
+      if (length == -2) break;
+      if (length == -1) {
+        osdep::OutputAssertion("length != -1", "invalid unicode", kFile, __LINE__);
+        *d++ = '?';
+      } else {
+        d += length;
+      }
+    }
+    ++s;
+  }
+done:
+  sInOut = s;
+  return size_t(d - first);
 }
 
 // Copies the `n` bytes of a short text from the stack to its array in moves of 16,
