@@ -191,6 +191,12 @@ TEST(WideToUtf8Test, StoppingFormConvertsWholeCharactersOnly) {
       {"replacement_needs_one", {0x61, 0x90000000u, 0x62}, 2, 2, 2},
       {"long_ascii_full_mid_block", std::vector<uint32_t>(40, 'q'), 19, 19, 19},
       {"long_cjk_full", std::vector<uint32_t>(40, 0x4E2D), 100, 99, 33},
+      // Short texts: four at a time while the room holds three bytes each, so a
+      // group may end exactly where the room does.
+      {"short_group_then_no_room", std::vector<uint32_t>(5, 0x4E2D), 13, 12, 4},
+      {"short_group_fills_room", {0x4E2D, 0x3B1, 0x4E2D, 0x4E2D, 0x61}, 11, 11, 4},
+      {"short_four_byte_after_group", {0x4E2D, 0x4E2D, 0x4E2D, 0x4E2D, 0x1F389}, 15, 12, 4},
+      {"short_last_three_byte_no_room", {0x61, 0x62, 0x4E2D}, 4, 2, 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -210,6 +216,33 @@ TEST(WideToUtf8Test, StoppingFormConvertsWholeCharactersOnly) {
       EXPECT_EQ(c.written, WideToUtf8(wide.begin(), wide.end(), dest.data(), dest.data() + c.room));
     }
     ::testing::internal::GetCapturedStderr();
+  }
+}
+
+// Long runs of one form, past the point where per-lane sums of the measuring blocks
+// must be folded (a three-byte text of 2^17 characters once measured 17 GB).
+TEST(WideToUtf8Test, LongRunsOfOneForm) {
+  struct {
+    const char* name;
+    uint32_t value;
+    size_t bytes;
+    uint32_t first;  // 0: none
+  } const cases[] = {
+      {"three_byte", 0x4E2D, 3, 0},      {"two_byte", 0x3B1, 2, 0},
+      {"ascii", 'a', 1, 0},              {"four_byte_then_three_byte", 0x4E2D, 3, 0x1F389},
+      {"six_byte_then_two_byte", 0x3B1, 2, 0x7FFFFFFF},
+  };
+  const size_t count = 4096 * 16 * 3 + 5;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint32_t> values(count, c.value);
+    if (c.first != 0) values.insert(values.begin(), c.first);
+    const size_t want = count * c.bytes + (c.first == 0 ? 0 : c.first < 0x200000 ? 4 : 6);
+    const Wide wide(values);
+    EXPECT_EQ(want, GetUtf8EncodingBytes(wide.begin(), wide.end()));
+    const std::string allocated = Allocating(wide);
+    EXPECT_EQ(want, allocated.size());
+    EXPECT_EQ(allocated, Filling(wide, want));
   }
 }
 
