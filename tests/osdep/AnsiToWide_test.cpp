@@ -41,13 +41,13 @@ const LocaleSpec kLocales[] = {
 };
 
 // Makes the locale available or skips the calling test with the reason.
-#define REQUIRE_LOCALE(spec)                                                        \
-  do {                                                                              \
-    std::string why;                                                                \
-    if ((spec).source != nullptr &&                                                 \
-        !testing::EnsureLocale((spec).name, (spec).source, (spec).charmap, &why)) { \
-      GTEST_SKIP() << why;                                                          \
-    }                                                                               \
+#define REQUIRE_LOCALE(locale)                                                            \
+  do {                                                                                    \
+    std::string why;                                                                      \
+    if ((locale).source != nullptr &&                                                     \
+        !testing::EnsureLocale((locale).name, (locale).source, (locale).charmap, &why)) { \
+      GTEST_SKIP() << why;                                                                \
+    }                                                                                     \
   } while (0)
 
 struct Freed {
@@ -146,7 +146,7 @@ TEST(AnsiToWideTest, NarrowToWideInRealLocales) {
       {"named_latin1_in_c_locale", "C", "ISO-8859-1", "\xE9", L"\u00E9"},
       {"named_utf8_in_c_locale", "C", "UTF-8", "\xE2\x82\xAC", L"\u20AC"},
   };
-  for (const auto& spec : kLocales) REQUIRE_LOCALE(spec);
+  for (const auto& locale : kLocales) REQUIRE_LOCALE(locale);
   testing::AlertRecorder alerts;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -197,7 +197,7 @@ TEST(AnsiToWideTest, WideToNarrowInRealLocales) {
       {"named_ascii", "C.UTF-8", "US-ASCII", L"\u00E9t\u00E9", "?t?"},
       {"named_latin1", "C", "ISO-8859-1", L"\u00E9", "\xE9"},
   };
-  for (const auto& spec : kLocales) REQUIRE_LOCALE(spec);
+  for (const auto& locale : kLocales) REQUIRE_LOCALE(locale);
   testing::AlertRecorder alerts;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
