@@ -362,10 +362,6 @@ namespace {
 class MirroredBlocks {
  public:
   static void* Allocate(size_t size) { return size < kLarge ? std::malloc(size) : Mirror(size); }
-  // Growing a huge text is not expected of any case.
-  static void* Reallocate(void* p, size_t size) {
-    return size < kLarge ? std::realloc(p, size) : nullptr;
-  }
 
   // `size` bytes in which one chunk repeats; each call a chunk of its own.
   static void* Mirror(size_t size) {
@@ -399,7 +395,7 @@ class MirroredBlocks {
 [[noreturn]] void CheckLongestText() {
   using S = Utf8String;
   using C = S::value_type;
-  detail::ReplaceAllocFunctions({&MirroredBlocks::Allocate, &MirroredBlocks::Reallocate});
+  detail::ReplaceAllocFunctions({&MirroredBlocks::Allocate, nullptr});
   const S::size_type longest = 0xFFFFFFFE;
   S huge(static_cast<const C*>(MirroredBlocks::Mirror(longest)), longest);
   const S one = Make<S>("y"), two = Make<S>("yz");

@@ -231,33 +231,6 @@ TYPED_TEST(StringSerializationTest, RefusesMalformedInputWithoutAllocating) {
   }
 }
 
-// Reading into a buffer of 10 follows the rule of assignment.
-TYPED_TEST(StringSerializationTest, ReadingFollowsTheAssignmentBufferRule) {
-  using S = TypeParam;
-  struct {
-    const char* name;
-    std::string text;
-    unsigned int capacity;
-  } const cases[] = {
-      {"half_or_more_used_keeps_buffer", "abcdef", 10},
-      {"less_than_half_used_shrinks", "ab", 2},
-      {"larger_grows_exactly", "abcdefghijkl", 12},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const S source = Make<S>(T<S>(c.text));
-    Bytes bytes(source.serializationSize());
-    unsigned char* out = bytes.data();
-    source.serialize(out, bytes.data() + bytes.size());
-    S s;
-    s.reserve(10);
-    const unsigned char* in = bytes.data();
-    s.deserialize(in, bytes.data() + bytes.size());
-    EXPECT_EQ(T<S>(c.text), Text<S>(s.begin(), s.end()));
-    EXPECT_EQ(c.capacity, s.capacity());
-  }
-}
-
 // An element above 0x7FFFFFFF has no UTF-8 form: it is reported and travels as '?',
 // and the size agrees with what is written.
 TEST(StringSerializationWideTest, ElementWithoutUtf8FormTravelsAsQuestionMark) {
