@@ -42,7 +42,7 @@ class Runner {
         string_.erase(P(random_() % 40), npos, S::KeepCapacity);
         model_.erase(string_.length());
       }
-      const int op = int(random_() % 23);
+      const int op = int(random_() % 24);
       SCOPED_TRACE(::testing::Message()
                    << "step " << step_ << ", op " << op << ", text length " << model_.size());
       perform(op);
@@ -269,6 +269,12 @@ class Runner {
         const C ch = element();
         const S plusChar = string_ + ch;
         EXPECT_EQ(model_ + ch, Model(plusChar.begin(), plusChar.end()));
+        break;
+      }
+      case 23: {  // copy construction, and assignment from a string of equal text
+        const S copy(string_);
+        string_ = copy;
+        EXPECT_EQ(model_, Model(copy.begin(), copy.end()));
         break;
       }
     }
