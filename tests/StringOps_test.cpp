@@ -272,13 +272,15 @@ TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
       {"cut_lead_byte_is_bad", "a\xC3", "a\xC3\xA9", 1, 1},
       {"case_folds_before_a_bad_byte", "a\xFF", "A\xFF", 0, 1},
       {"decided_before_the_bad_bytes", "b\xFF", "a\xFF", 1, 1},
-      {"prefix_first", "\xFF",
-       "\xFF"
-       "a",
-       -1, -1},
+      {"prefix_first", "\xFF", "\xFF\x61", -1, -1},  // 0x61 is 'a'
   };
-  std::vector<Utf8String> all = {make(""), make("A"), make(std::string("\0\xFF", 2)),
-                                 make("\xC3\xA9\xC3"), make("a\xE0\x80\x80")};
+  // Further texts for the sweep below: overlong forms, a lone continuation byte,
+  // the highest six-byte value, a 0 before a bad byte.
+  std::vector<Utf8String> all = {make(std::string("\0\xFF", 2))};
+  for (const char* t : {"", "A", "\xC3\xA9\xC3", "a\xE0\x80\x80", "a\xC0\xAF", "a\x80",
+                        "\xFD\xBF\xBF\xBF\xBF\xBF"}) {
+    all.push_back(make(t));
+  }
   for (const auto& p : pairs) {
     SCOPED_TRACE(p.name);
     const Utf8String l = make(p.left), r = make(p.right);
