@@ -34,11 +34,6 @@ enum Thrown {
   kTooLarge,  // BoundExceeded2 "Resulting string too large" from StringBase
 };
 
-template <typename S>
-std::string Pos(typename S::size_type pos) {
-  return pos == S::npos ? "npos" : std::to_string(pos);
-}
-
 int Sign(int order) { return (order > 0) - (order < 0); }
 
 template <typename S>
@@ -103,7 +98,9 @@ TYPED_TEST(StringOpsTest, SearchBounds) {
   const S cd = Make<S>("cd");
   const S set = Make<S>("db");
   const S embedded = Make<S>(std::string("a\0b\0", 4));
-  auto at = [](typename S::size_type pos) { return Pos<S>(pos); };
+  auto at = [](typename S::size_type pos) {
+    return pos == S::npos ? std::string("npos") : std::to_string(pos);
+  };
   RunCases<S>({
       {"find_ch_at_length", [&](S& s) { return at(s.find(C('d'), 4)); }, "npos"},
       {"find_ch_one_past", [&](S& s) { return at(s.find(C('d'), 5)); }, "npos"},
