@@ -26,11 +26,11 @@
 
 namespace {
 
+using ::testing::PrintToString;
 using vo::lorvath::testing::HostString;
 using vo::lorvath::testing::LogReceiver;
 using vo::lorvath::testing::LogRecord;
 using vo::lorvath::testing::LorvathLibrary;
-using ::testing::PrintToString;
 
 constexpr int kUser = LOG_USER;  // syslog(3)'s facility when the caller gave none
 
@@ -237,7 +237,9 @@ TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
 
 TEST_F(LibraryTest, NullFlagIsReportedAndTakesNoReservation) {
   // The library's own alert presenter answers on standard error without waiting.
-  const auto firstLine = [](const std::string& text) { return text.substr(0, text.find('\n') + 1); };
+  const auto firstLine = [](const std::string& text) {
+    return text.substr(0, text.find('\n') + 1);
+  };
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(lib_->reserve(nullptr), LORVATH_ERR_ARGUMENT);
   EXPECT_EQ(firstLine(::testing::internal::GetCapturedStderr()),
@@ -283,8 +285,9 @@ TEST_F(LoggingTest, WritesUnderAReservationNeverFindTheLoggerMissing) {
         const auto write = round % 2 == 0 ? lib_->writeMessage : lib_->writeMessageUTF8;
         if (write(nullptr, nullptr, nullptr, 9) != LORVATH_ERR_ARGUMENT) ++failures;
         if (round % kRecordEvery == 0) {
-          ++(write(nullptr, nullptr, message.handle(), Lorvath_SeverityInformation) == 0 ? written
-                                                                                         : failures);
+          ++(write(nullptr, nullptr, message.handle(), Lorvath_SeverityInformation) == 0
+                 ? written
+                 : failures);
         }
         if (lib_->unreserve(&flag) != 0) ++failures;
         // Unreserved for a moment, so that the count often falls to 0.
