@@ -115,90 +115,64 @@ class LoggingTest : public LibraryTest {
   std::unique_ptr<LogReceiver> receiver_;
 };
 
-TEST_F(LoggingTest, SeverityChoosesThePriorityAndNothingIsLoggedWithoutAReservation) {
-  const struct {
-    const char* name;
-    Lorvath_Severity severity;
-    int32_t result;
-    int priority;  // -1: nothing is logged
-  } cases[] = {
-      {"error", Lorvath_SeverityError, 0, kUser | LOG_ERR},
-      {"warning", Lorvath_SeverityWarning, 0, kUser | LOG_WARNING},
-      {"information", Lorvath_SeverityInformation, 0, kUser | LOG_INFO},
-      {"three", 3, LORVATH_ERR_ARGUMENT, -1},
-      {"minus_one", -1, LORVATH_ERR_ARGUMENT, -1},
-      {"int_min", INT_MIN, LORVATH_ERR_ARGUMENT, -1},
-  };
-  unsigned char flag = 0;
-  for (const auto& f : kWriteFunctions) {
-    for (const auto& c : cases) {
-      SCOPED_TRACE(std::string(f.name) + " " + c.name);
-      HostString message(c.name);
-      EXPECT_EQ(Write(c.severity, message.handle(), f.function), LORVATH_ERR_NO_LOGGER);
-      ASSERT_EQ(lib_->reserve(&flag), 0);
-      EXPECT_EQ(Write(c.severity, message.handle(), f.function), c.result);
-      if (c.priority >= 0) ExpectRecord(c.priority, c.name);
-      ASSERT_EQ(lib_->unreserve(&flag), 0);
-    }
-  }
-  ExpectNothingLoggedSinceLastRecord();
-}
-
-TEST_F(LoggingTest, MessageBytesBecomeOneRecord) {
+// Every row is written by both functions, first without a reservation (nothing may be
+// logged) and then under one.
+TEST_F(LoggingTest, EachWriteBecomesOneRecordOrNone) {
   std::string longText;
   while (longText.size() < 4096) longText += "line of a long message\n";
   std::string longLogged = longText;
   for (char& c : longLogged) c = c == '\n' ? '\t' : c;
+  const int kPriority[] = {kUser | LOG_ERR, kUser | LOG_WARNING, kUser | LOG_INFO};
   const struct {
     const char* name;
+    Lorvath_Severity severity;
     std::string bytes;
+    int32_t result;
     std::string logged;
+    int32_t countOnly = 0;  // negative: a record of only this count (a read past it is a
+                            // sanitizer error)
   } cases[] = {
-      {"lf_becomes_tab", "\na\nb\n", "\ta\tb\t"},
-      {"cr_stays_before_tab", "a\r\nb\rc", "a\r\tb\rc"},
-      {"cut_at_zero_byte", std::string("ab\0cd", 5), "ab"},
-      {"zero_byte_first", std::string("\0abc", 4), ""},
-      {"format_text_taken_literally", "%n%s%x", "%n%s%x"},
-      {"bytes_unchecked", "caf\xC3\xA9 \xFF\x80", "caf\xC3\xA9 \xFF\x80"},
-      {"empty_record", "", ""},
-      {"long_with_line_feeds", longText, longLogged},
+      {"error", Lorvath_SeverityError, "error", 0, "error"},
+      {"warning", Lorvath_SeverityWarning, "warning", 0, "warning"},
+      {"information", Lorvath_SeverityInformation, "information", 0, "information"},
+      {"severity_three", 3, "x", LORVATH_ERR_ARGUMENT, ""},
+      {"severity_minus_one", -1, "x", LORVATH_ERR_ARGUMENT, ""},
+      {"severity_int_min", INT_MIN, "x", LORVATH_ERR_ARGUMENT, ""},
+      {"lf_becomes_tab", 1, "\na\nb\n", 0, "\ta\tb\t"},
+      {"cr_stays_before_tab", 1, "a\r\nb\rc", 0, "a\r\tb\rc"},
+      {"cut_at_zero_byte", 1, std::string("ab\0cd", 5), 0, "ab"},
+      {"zero_byte_first", 1, std::string("\0abc", 4), 0, ""},
+      {"format_text_taken_literally", 1, "%n%s%x", 0, "%n%s%x"},
+      {"bytes_unchecked", 1, "caf\xC3\xA9 \xFF\x80", 0, "caf\xC3\xA9 \xFF\x80"},
+      {"empty_record", 1, "", 0, ""},
+      {"long_with_line_feeds", 1, longText, 0, longLogged},
+      {"negative_count", 0, "", LORVATH_ERR_INVALID_ARGUMENT, "", -1},
+      {"int_min_count", 0, "", LORVATH_ERR_INVALID_ARGUMENT, "", INT_MIN},
+      {"severity_before_count", 5, "", LORVATH_ERR_ARGUMENT, "", -1},
   };
   // The first two handles are never read: null, or pointing nowhere valid.
   const auto nowhere = reinterpret_cast<LStrHandle>(uintptr_t{1});
   unsigned char flag = 0;
-  ASSERT_EQ(lib_->reserve(&flag), 0);
   for (const auto& f : kWriteFunctions) {
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(f.name) + " " + c.name);
-      HostString message(c.bytes);
-      EXPECT_EQ((lib_->*f.function)(nullptr, nowhere, message.handle(), 1), 0);
-      ExpectRecord(kUser | LOG_WARNING, c.logged);
+      HostString message =
+          c.countOnly < 0 ? HostString::WithCountOnly(c.countOnly) : HostString(c.bytes);
+      EXPECT_EQ(Write(c.severity, message.handle(), f.function), LORVATH_ERR_NO_LOGGER);
+      ASSERT_EQ(lib_->reserve(&flag), 0);
+      EXPECT_EQ((lib_->*f.function)(nullptr, nowhere, message.handle(), c.severity), c.result);
+      if (c.result == 0) ExpectRecord(kPriority[c.severity], c.logged);
+      ASSERT_EQ(lib_->unreserve(&flag), 0);
     }
     SCOPED_TRACE(std::string(f.name) + " null handle, then null record");
+    ASSERT_EQ(lib_->reserve(&flag), 0);
     EXPECT_EQ((lib_->*f.function)(nowhere, nullptr, nullptr, 1), 0);
     ExpectRecord(kUser | LOG_WARNING, "");
     HostString nullRecord = HostString::WithNullRecord();
     EXPECT_EQ((lib_->*f.function)(nullptr, nullptr, nullRecord.handle(), 1), 0);
     ExpectRecord(kUser | LOG_WARNING, "");
+    ASSERT_EQ(lib_->unreserve(&flag), 0);
   }
-  EXPECT_EQ(lib_->unreserve(&flag), 0);
-}
-
-TEST_F(LoggingTest, NegativeCountIsRefusedWithoutReadingPastIt) {
-  unsigned char flag = 0;
-  ASSERT_EQ(lib_->reserve(&flag), 0);
-  for (const auto& f : kWriteFunctions) {
-    for (int32_t count : {-1, INT_MIN}) {
-      // The record holds the count field only: a read past it is a sanitizer error.
-      HostString message = HostString::WithCountOnly(count);
-      EXPECT_EQ(Write(Lorvath_SeverityError, message.handle(), f.function),
-                LORVATH_ERR_INVALID_ARGUMENT)
-          << f.name << " count " << count;
-    }
-  }
-  HostString negative = HostString::WithCountOnly(-1);
-  EXPECT_EQ(Write(5, negative.handle()), LORVATH_ERR_ARGUMENT) << "severity is checked first";
-  EXPECT_EQ(lib_->unreserve(&flag), 0);
   ExpectNothingLoggedSinceLastRecord();
 }
 
