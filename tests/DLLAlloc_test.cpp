@@ -16,18 +16,15 @@ namespace {
 
 // Sees every request that reaches the C library, refusing all of them.
 struct RefusingAllocator {
-  static std::vector<size_t>& sizes() {
-    static std::vector<size_t> s;
-    return s;
-  }
+  static inline std::vector<size_t> sizes;
   static void* Malloc(size_t size) {
-    sizes().push_back(size);
+    sizes.push_back(size);
     return nullptr;
   }
   static void* Realloc(void*, size_t size) { return Malloc(size); }
 
   RefusingAllocator() : previous_(detail::ReplaceAllocFunctions({&Malloc, &Realloc})) {
-    sizes().clear();
+    sizes.clear();
   }
   ~RefusingAllocator() { detail::ReplaceAllocFunctions(previous_); }
   detail::AllocFunctions previous_;
@@ -45,7 +42,7 @@ TEST(DLLAllocTest, SwitchMakesEveryAllocationFailAndComesBack) {
     EXPECT_EQ(nullptr, DLLReallocNoThrow(nullptr, 64));
     EXPECT_THROW(DLLMalloc(16), std::bad_alloc);
     EXPECT_THROW(DLLRealloc(kept, 64), std::bad_alloc);
-    EXPECT_TRUE(RefusingAllocator::sizes().empty()) << "no request reached the C library";
+    EXPECT_TRUE(RefusingAllocator::sizes.empty()) << "no request reached the C library";
   }
   // A refused resize leaves the old block as it was.
   EXPECT_EQ(std::string(16, 'k'), std::string(static_cast<char*>(kept), 16));
@@ -84,7 +81,7 @@ TEST(DLLAllocTest, SizesAbove32BitsAreReportedAndStillAttempted) {
     ::testing::internal::CaptureStderr();
     EXPECT_THROW(c.realloc ? DLLRealloc(nullptr, c.size) : DLLMalloc(c.size), std::bad_alloc);
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::vector<size_t>{c.size}, RefusingAllocator::sizes());
+    EXPECT_EQ(std::vector<size_t>{c.size}, RefusingAllocator::sizes);
     ASSERT_EQ(c.reported ? 1u : 0u, alerts.alerts().size());
     if (c.reported) {
       EXPECT_NE(std::string::npos, alerts.alerts()[0].text.find("Expression: size <= UINT_MAX\n"));

@@ -92,31 +92,26 @@ void* SlowMalloc(size_t size) {
   return std::malloc(size);
 }
 
-class SlowAllocation {
- public:
+struct SlowAllocation {
   SlowAllocation(size_t size, bool fails) {
-    g_slowStarted = false;
-    g_slowFinished = false;
+    g_slowStarted = g_slowFinished = false;
     g_slowFails = fails;
     g_slowSize = size;
-    previous_ = vo::qel::detail::ReplaceAllocFunctions({&SlowMalloc, nullptr});
+    previous = vo::qel::detail::ReplaceAllocFunctions({&SlowMalloc, nullptr});
   }
   ~SlowAllocation() {
-    vo::qel::detail::ReplaceAllocFunctions(previous_);
+    vo::qel::detail::ReplaceAllocFunctions(previous);
     g_slowSize = 0;
   }
-  // Whether the slow request has begun within a few seconds.
-  static bool Started() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!g_slowStarted && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::yield();
-    }
-    return g_slowStarted;
-  }
-
- private:
-  vo::qel::detail::AllocFunctions previous_{};
+  vo::qel::detail::AllocFunctions previous;
 };
+
+// Whether the slow request has begun within a few seconds.
+bool SlowStarted() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!g_slowStarted && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  return g_slowStarted;
+}
 
 TEST(ConcurrencyTest, ReservationWhileTheLoggerIsCreatedReturnsOnlyOnceItExists) {
   unsigned char first = 0, second = 0;
@@ -124,7 +119,7 @@ TEST(ConcurrencyTest, ReservationWhileTheLoggerIsCreatedReturnsOnlyOnceItExists)
     SlowAllocation slow(sizeof(Logger), false);
     std::thread creator([&] { EXPECT_EQ(Lorvath_Reserve(&first), 0); });
     // The count is 1 now, the logger not yet made.
-    EXPECT_TRUE(SlowAllocation::Started()) << "the logger was not allocated";
+    EXPECT_TRUE(SlowStarted()) << "the logger was not allocated";
     EXPECT_EQ(Lorvath_Reserve(&second), 0);
     EXPECT_EQ(Probe(), 1) << "a reservation returned before the logger existed";
     creator.join();
@@ -147,7 +142,7 @@ TEST(ConcurrencyTest, LastReleaseWaitsForWritesInProgress) {
     SlowAllocation slow(text.size() + 1, true);
     std::thread writer([&] { EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, &record, 0), 2); });
     // The writer is using the logger now.
-    EXPECT_TRUE(SlowAllocation::Started()) << "the message was not copied";
+    EXPECT_TRUE(SlowStarted()) << "the message was not copied";
     EXPECT_EQ(Lorvath_Unreserve(&flag), 0);
     EXPECT_TRUE(g_slowFinished) << "the logger was destroyed while a write was using it";
     writer.join();
