@@ -30,13 +30,10 @@ namespace {
 const std::string kToolsDir = LORVATH_TOOLS_DIR;
 const std::string kLibrary = LORVATH_LIBRARY_PATH;
 
-std::string Tool(const std::string& name) { return kToolsDir + "/" + name; }
-
 struct DriverRun {
   int status = -1;
   pid_t pid = 0;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 std::string ReadAll(const std::string& path) {
@@ -55,7 +52,7 @@ DriverRun RunDriver(const std::vector<std::string>& args) {
   ::posix_spawn_file_actions_init(&actions);
   ::posix_spawn_file_actions_adddup2(&actions, outFd, 1);
   ::posix_spawn_file_actions_adddup2(&actions, errFd, 2);
-  const std::string driver = Tool("engine_driver");
+  const std::string driver = kToolsDir + "/engine_driver";
   std::vector<char*> argv{const_cast<char*>(driver.c_str())};
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
