@@ -314,6 +314,15 @@ TEST(RsyslogTest, DaemonStoresThePriorityAndTheTabbedMessage) {
           (base + "/rsyslogd.pid").c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
+  struct Stop {  // also when an assertion below ends the test early
+    pid_t pid;
+    std::string base;
+    ~Stop() {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+      std::system(("rm -rf '" + base + "'").c_str());
+    }
+  } stop{pid, base};
   struct stat st {};
   for (int i = 0; i < 200 && !(stat("/dev/log", &st) == 0 && S_ISSOCK(st.st_mode)); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -337,10 +346,7 @@ TEST(RsyslogTest, DaemonStoresThePriorityAndTheTabbedMessage) {
     lines.clear();
     for (std::string line; std::getline(records, line);) lines.push_back(line);
   }
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
   closelog();
-  std::system(("rm -rf '" + base + "'").c_str());
   // rsyslog keeps the space after the tag's colon and stores control characters as
   // "#" and their octal code.
   EXPECT_EQ(lines, (std::vector<std::string>{"11| a#011b", "12| a#015#011b", "14| plain"}));
