@@ -19,10 +19,9 @@ namespace qel {
 namespace osdep {
 namespace {
 
+using namespace carbon;  // NOLINT
 using std::string;
 using std::wstring;
-
-const wchar_t kFive[] = L"12345";
 
 wstring ToWide(const string& in, const char* charset) {
   wchar_t* begin = nullptr;
@@ -40,7 +39,7 @@ string ToNarrow(const wstring& in, const char* charset) {
   return string(begin, end);
 }
 
-// Restores the system encoding on the way out of a test.
+// Forces the encodings of the two directions (0: the system's) for a scope.
 struct ForcedEncodings {
   ForcedEncodings(unsigned int narrowToWide, unsigned int wideToNarrow) {
     ForceCarbonAnsiToWideDebugEncoding(narrowToWide);
@@ -52,80 +51,68 @@ struct ForcedEncodings {
   }
 };
 
-TEST(CarbonRouteTest, SystemEncodingIsUtf8) {
-  struct {
+enum Way { kBoth, kToWide, kToNarrow };
+const unsigned int kLatin1 = kCFStringEncodingISOLatin1, kAscii = kCFStringEncodingASCII;
+const char* const kA2W = "osdep/CarbonAnsiToWide";
+
+TEST(CarbonRouteTest, ConvertsInTheSystemOrAForcedEncoding) {
+  const struct {
     const char* name;
+    unsigned int toWide, toNarrow;  // forced encodings
+    Way way;
     string narrow;
     wstring wide;
-  } const cases[] = {
-      {"ascii", "Hello", L"Hello"},
-      {"latin1", "caf\xC3\xA9", L"caf\u00E9"},
-      {"cjk", "\xE6\x97\xA5\xE6\x9C\xAC", L"\u65E5\u672C"},
-      {"beyond_bmp", "\xF0\x9F\x98\x80", L"\U0001F600"},
-      {"embedded_zero", string("a\0b", 3), wstring(L"a\0b", 3)},
-      {"empty", "", L""},
+    const char* thrownBy;    // file of the InvalidLocale thrown, or nullptr
+    size_t bytesPerElement;  // that the narrow side reserves
+  } cases[] = {
+      {"ascii", 0, 0, kBoth, "Hello", L"Hello", nullptr, 4},
+      {"latin1", 0, 0, kBoth, "caf\xC3\xA9", L"caf\u00E9", nullptr, 4},
+      {"cjk", 0, 0, kBoth, "\xE6\x97\xA5\xE6\x9C\xAC", L"\u65E5\u672C", nullptr, 4},
+      {"beyond_bmp", 0, 0, kBoth, "\xF0\x9F\x98\x80", L"\U0001F600", nullptr, 4},
+      {"embedded_zero", 0, 0, kBoth, string("a\0b", 3), wstring(L"a\0b", 3), nullptr, 4},
+      {"empty", 0, 0, kBoth, "", L"", nullptr, 4},
+      {"invalid_utf8", 0, 0, kToWide, "caf\xE9", L"", kA2W, 0},
+      {"lone_surrogate", 0, 0, kToNarrow, "", wstring(1, wchar_t(0xD800)), "osdep/CarbonWideToAnsi",
+       4},
+      // Each direction follows its own forced encoding only.
+      {"latin1_to_wide", kLatin1, 0, kToWide, "caf\xE9", L"caf\u00E9", nullptr, 0},
+      {"latin1_to_wide_only", kLatin1, 0, kToNarrow, "caf\xC3\xA9", L"caf\u00E9", nullptr, 4},
+      {"latin1_loss_byte", 0, kLatin1, kToNarrow, "caf\xE9 ?", L"caf\u00E9 \u65E5", nullptr, 1},
+      {"latin1_to_narrow_only", 0, kLatin1, kToWide, "caf\xC3\xA9", L"caf\u00E9", nullptr, 0},
+      {"ascii_loss_bytes", kAscii, kAscii, kToNarrow, "?t?", L"\u00E9t\u00E9", nullptr, 1},
+      {"ascii_high_byte", kAscii, kAscii, kToWide, "\xE9", L"", kA2W, 0},
+      {"unforced_again", 0, 0, kToWide, "caf\xE9", L"", kA2W, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.wide, ToWide(c.narrow, "carbon"));
-    EXPECT_EQ(c.narrow, ToNarrow(c.wide, "carbon"));
+    ForcedEncodings forced(c.toWide, c.toNarrow);
+    try {
+      if (c.way != kToNarrow) {
+        EXPECT_EQ(c.wide, ToWide(c.narrow, "carbon"));
+      }
+      if (c.way != kToWide) {
+        EXPECT_EQ(c.narrow, ToNarrow(c.wide, "carbon"));
+      }
+      EXPECT_EQ(nullptr, c.thrownBy);
+    } catch (const exception::InvalidLocale& e) {
+      EXPECT_STREQ(c.thrownBy, e.getFileName());
+    }
+    if (c.way != kToWide) {
+      EXPECT_EQ(c.bytesPerElement * c.wide.size(),
+                GetWideToAnsiRequiredBufferLength(c.wide.data(), c.wide.data() + c.wide.size(),
+                                                  "carbon"));
+    }
   }
-  EXPECT_EQ(20u, GetWideToAnsiRequiredBufferLength(kFive, kFive + 5, "carbon"));
-  EXPECT_EQ(0x1C000100u, GetCFStringWcharEncoding());
-  // Empty ranges return at once, on the direct calls too.
-  wchar_t room[1];
-  wchar_t* roomEnd = room + 1;
-  EXPECT_EQ(0u, CarbonAnsiToWide(nullptr, nullptr, room, roomEnd));
-  EXPECT_EQ(room, roomEnd);
+  // An encoding the layer does not know converts nothing, and says so.
+  ForcedEncodings forced(0, 0x1234);
+  testing::AlertRecorder alerts;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ("", ToNarrow(L"abc", "carbon"));
+  const string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(string::npos, err.find("failed to convert full CFString")) << err;
 }
 
-TEST(CarbonRouteTest, TextInvalidInTheEncodingThrowsInvalidLocale) {
-  const string narrow = "caf\xE9";  // Latin-1, not UTF-8
-  try {
-    ToWide(narrow, "carbon");
-    ADD_FAILURE() << "no exception";
-  } catch (const exception::InvalidLocale& e) {
-    EXPECT_STREQ("osdep/CarbonAnsiToWide", e.getFileName());
-  }
-  const wstring surrogate(1, wchar_t(0xD800));
-  try {
-    ToNarrow(surrogate, "carbon");
-    ADD_FAILURE() << "no exception";
-  } catch (const exception::InvalidLocale& e) {
-    EXPECT_STREQ("osdep/CarbonWideToAnsi", e.getFileName());
-  }
-}
-
-TEST(CarbonRouteTest, ForcedEncodingsApplyPerDirection) {
-  using namespace carbon;  // NOLINT
-  {
-    ForcedEncodings forced(kCFStringEncodingISOLatin1, 0);
-    EXPECT_EQ(L"caf\u00E9", ToWide("caf\xE9", "carbon"));
-    EXPECT_EQ("caf\xC3\xA9", ToNarrow(L"caf\u00E9", "carbon"));  // still UTF-8
-  }
-  EXPECT_THROW(ToWide("caf\xE9", "carbon"), exception::InvalidLocale);  // back to UTF-8
-  {
-    ForcedEncodings forced(0, kCFStringEncodingISOLatin1);
-    EXPECT_EQ("caf\xE9 ?", ToNarrow(L"caf\u00E9 \u65E5", "carbon"));
-    EXPECT_EQ(5u, GetWideToAnsiRequiredBufferLength(kFive, kFive + 5, "carbon"));
-    EXPECT_EQ(L"caf\u00E9", ToWide("caf\xC3\xA9", "carbon"));
-  }
-  {
-    ForcedEncodings forced(kCFStringEncodingASCII, kCFStringEncodingASCII);
-    EXPECT_EQ("?t?", ToNarrow(L"\u00E9t\u00E9", "carbon"));
-    EXPECT_THROW(ToWide("\xE9", "carbon"), exception::InvalidLocale);
-  }
-  {
-    ForcedEncodings forced(0, 0x1234);  // an encoding the layer does not know
-    testing::AlertRecorder alerts;
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ("", ToNarrow(L"abc", "carbon"));
-    const string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(string::npos, err.find("failed to convert full CFString")) << err;
-  }
-}
-
-TEST(CarbonRouteTest, DestinationOneElementShortIsCutAndReported) {
+TEST(CarbonRouteTest, DestinationTooShortIsCutAndReported) {
   testing::AlertRecorder alerts;
   const string narrow = "ab\xE6\x97\xA5";
   std::vector<wchar_t> wide(3, L'#');
@@ -150,55 +137,36 @@ TEST(CarbonRouteTest, DestinationOneElementShortIsCutAndReported) {
   EXPECT_NE(string::npos, err.find("osdep/CarbonWideToAnsi(")) << err;
 }
 
-// Random texts drawn from ASCII, controls and zero, Latin-1, CJK and characters
-// beyond the Basic Multilingual Plane.
-std::vector<wstring> GeneratedTexts() {
-  std::mt19937 random(20240611);
-  const std::pair<uint32_t, uint32_t> pools[] = {
-      {0x20, 0x7E}, {0x00, 0x1F}, {0xA0, 0xFF}, {0x4E00, 0x9FFF}, {0x1F600, 0x1F64F}};
-  std::vector<wstring> texts;
-  for (int i = 0; i < 400; ++i) {
-    wstring text;
-    const size_t length = random() % 40;
-    for (size_t j = 0; j < length; ++j) {
-      const auto& pool = pools[random() % 5];
-      text.push_back(static_cast<wchar_t>(pool.first + random() % (pool.second - pool.first + 1)));
-    }
-    texts.push_back(text);
-  }
-  return texts;
-}
-
+// Random texts from ASCII, controls and zero, Latin-1, CJK and beyond the BMP,
+// converted by both routes in UTF-8, Latin-1 and ASCII; characters an encoding
+// lacks must become one '?' each on both.
 TEST(CarbonRouteTest, AgreesWithIconvOnGeneratedTexts) {
-  using namespace carbon;  // NOLINT
   std::string why;
   ASSERT_TRUE(testing::EnsureLocale("C.UTF-8", "C", "UTF-8", &why)) << why;
   testing::ScopedProcessLocale locale("C.UTF-8");
   ASSERT_TRUE(locale.ok());
-  int compared = 0;
-  for (const wstring& wide : GeneratedTexts()) {
+  std::mt19937 random(20240611);
+  const std::pair<uint32_t, uint32_t> pools[] = {
+      {0x20, 0x7E}, {0x00, 0x1F}, {0xA0, 0xFF}, {0x4E00, 0x9FFF}, {0x1F600, 0x1F64F}};
+  for (int i = 0; i < 300; ++i) {
+    wstring wide;
+    for (size_t n = random() % 40; n > 0; --n) {
+      const auto& pool = pools[random() % 5];
+      wide.push_back(static_cast<wchar_t>(pool.first + random() % (pool.second - pool.first + 1)));
+    }
     SCOPED_TRACE(::testing::PrintToString(wide));
-    // The system encoding against the locale's set, both UTF-8.
     const string utf8 = ToNarrow(wide, "");
     EXPECT_EQ(utf8, ToNarrow(wide, "carbon"));
     EXPECT_EQ(wide, ToWide(utf8, "carbon"));
     EXPECT_EQ(wide, ToWide(utf8, ""));
-    {
-      // Latin-1 both ways; characters it lacks become one '?' each on both routes.
-      ForcedEncodings forced(kCFStringEncodingISOLatin1, kCFStringEncodingISOLatin1);
-      const string latin1 = ToNarrow(wide, "ISO-8859-1");
-      EXPECT_EQ(latin1, ToNarrow(wide, "carbon"));
-      EXPECT_EQ(ToWide(latin1, "ISO-8859-1"), ToWide(latin1, "carbon"));
+    for (const auto& set : {std::make_pair(kCFStringEncodingISOLatin1, "ISO-8859-1"),
+                            std::make_pair(kCFStringEncodingASCII, "US-ASCII")}) {
+      ForcedEncodings forced(set.first, set.first);
+      const string narrow = ToNarrow(wide, set.second);
+      EXPECT_EQ(narrow, ToNarrow(wide, "carbon"));
+      EXPECT_EQ(ToWide(narrow, set.second), ToWide(narrow, "carbon"));
     }
-    {
-      ForcedEncodings forced(kCFStringEncodingASCII, kCFStringEncodingASCII);
-      const string ascii = ToNarrow(wide, "US-ASCII");
-      EXPECT_EQ(ascii, ToNarrow(wide, "carbon"));
-      EXPECT_EQ(ToWide(ascii, "US-ASCII"), ToWide(ascii, "carbon"));
-    }
-    ++compared;
   }
-  EXPECT_EQ(400, compared);
 }
 
 }  // namespace
