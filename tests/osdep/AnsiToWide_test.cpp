@@ -1,5 +1,5 @@
-// Conversion between named character sets and wide text, through the system's iconv
-// in real locales.
+// Conversion between named character sets and wide text: through the system's
+// iconv in real locales, and through the "carbon" route.
 #include "qel/osdep/AnsiToWide.h"
 
 #include <gtest/gtest.h>
@@ -7,52 +7,48 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "qel/exception/Exception.h"
+#include "qel/osdep/CarbonText.h"
 #include "tests/support/AlertRecorder.h"
 #include "tests/support/TestLocales.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 using std::string;
 using std::wstring;
 using testing::ScopedProcessLocale;
 
-// Owns what the allocating forms return and reads it up to `end` (default: the terminator).
-wstring TakeWide(wchar_t* p, const wchar_t* end = nullptr) {
+// Owns what the allocating forms return and reads it up to the terminator.
+wstring TakeWide(wchar_t* p) {
   std::unique_ptr<wchar_t[]> owner(p);
-  return end != nullptr ? wstring(p, end - p) : wstring(p);
+  return wstring(p);
 }
-string TakeNarrow(char* p, const char* end = nullptr) {
+string TakeNarrow(char* p) {
   std::unique_ptr<char[]> owner(p);
-  return end != nullptr ? string(p, end - p) : string(p);
+  return string(p);
 }
 
-// Both allocating forms; they must agree and terminate the output.
+// The allocating forms, which must terminate the output.
 wstring ToWide(const string& in, const char* charset) {
-  wchar_t* outBegin = nullptr;
-  wchar_t* outEnd = nullptr;
-  AnsiToWide(in.data(), in.data() + in.size(), charset, outBegin, outEnd);
-  EXPECT_EQ(L'\0', *outEnd);
-  const wstring out = TakeWide(outBegin, outEnd);
-  wchar_t* plain = AnsiToWide(in.data(), in.data() + in.size(), charset);
-  EXPECT_EQ(out, TakeWide(plain, plain + out.size()));
-  return out;
+  wchar_t* begin = nullptr;
+  wchar_t* end = nullptr;
+  AnsiToWide(in.data(), in.data() + in.size(), charset, begin, end);
+  std::unique_ptr<wchar_t[]> owner(begin);
+  EXPECT_EQ(L'\0', *end);
+  return wstring(begin, end);
 }
 string ToNarrow(const wstring& in, const char* charset) {
-  char* outBegin = nullptr;
-  char* outEnd = nullptr;
-  WideToAnsi(in.data(), in.data() + in.size(), charset, outBegin, outEnd);
-  EXPECT_EQ('\0', *outEnd);
-  std::unique_ptr<char[]> plain(WideToAnsi(in.data(), in.data() + in.size(), charset));
-  EXPECT_EQ(string(plain.get(), outEnd - outBegin), string(outBegin, outEnd));
-  return TakeNarrow(outBegin, outEnd);
+  char* begin = nullptr;
+  char* end = nullptr;
+  WideToAnsi(in.data(), in.data() + in.size(), charset, begin, end);
+  std::unique_ptr<char[]> owner(begin);
+  EXPECT_EQ('\0', *end);
+  return string(begin, end);
 }
 
 // Converts into `room` elements of a larger buffer, checking that nothing beyond the
@@ -188,13 +184,10 @@ TEST(AnsiToWideTest, NarrowDestinationTooShort) {
 
 TEST(AnsiToWideTest, EmptyRangesAndUnknownCharacterSets) {
   const char* const kUnknown = "NO-SUCH-CHARSET";
+  // An empty range is never converted, so even an unknown set gives empty text.
   for (const char* charset : {"", kUnknown}) {
-    SCOPED_TRACE(charset);
-    // An empty range is never converted, so even an unknown set gives empty text.
-    EXPECT_EQ(L"", TakeWide(AnsiToWide(nullptr, nullptr, charset)));
-    EXPECT_EQ(L"", ToWide("", charset));
-    EXPECT_EQ("", TakeNarrow(WideToAnsi(nullptr, nullptr, charset)));
-    EXPECT_EQ("", ToNarrow(L"", charset));
+    EXPECT_EQ(L"", TakeWide(AnsiToWide(nullptr, nullptr, charset))) << charset;
+    EXPECT_EQ("", TakeNarrow(WideToAnsi(nullptr, nullptr, charset))) << charset;
   }
   const char abc[] = "abc";
   wchar_t room[2] = {L'#', L'#'};
@@ -206,7 +199,6 @@ TEST(AnsiToWideTest, EmptyRangesAndUnknownCharacterSets) {
   EXPECT_THROW(AnsiToWideNoAlloc(abc, abc + 3, kUnknown, room, destEnd), exception::InvalidLocale);
   EXPECT_EQ(room + 2, destEnd);
   EXPECT_EQ(L'#', room[0]);
-  EXPECT_THROW(AnsiToWide(abc, abc + 3, kUnknown), exception::InvalidLocale);
   EXPECT_THROW(WideToAnsi(L"abc", kUnknown), exception::InvalidLocale);
   // Filling a buffer opens the converter even for an empty range, so the name is checked.
   char bytes[2] = {'#', '#'};
@@ -225,24 +217,19 @@ TEST(AnsiToWideTest, TextWithByteCountAndCallerErrors) {
     wstring expected;
     const char* report;  // on standard error; "" for none
   } cases[] = {
-      {"zero_before_count", "abc", 10, "US-ASCII", L"abc", ""},
       {"count_before_zero", "abcdef", 4, "US-ASCII", L"abcd", ""},
-      {"embedded_zero", "ab\0cd", 5, "US-ASCII", L"ab", ""},
+      {"zero_before_count", "ab\0cd", 5, "US-ASCII", L"ab", ""},
       {"null_text", nullptr, 3, "", L"", "Assertion failed: s != 0"},
       {"negative_count", "abc", -1, "", L"", "Assertion failed: byteCount >= 0"},
       // A null set name is reported and taken as the locale's set.
       {"null_charset", "ab", 2, nullptr, L"ab", "User must provide a character set name"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(c.expected, TakeWide(AnsiToWide(c.text, c.byteCount, c.charset)));
+    EXPECT_EQ(c.expected, TakeWide(AnsiToWide(c.text, c.byteCount, c.charset))) << c.name;
     const string err = ::testing::internal::GetCapturedStderr();
-    if (*c.report == '\0') {
-      EXPECT_EQ("", err);
-    } else {
-      EXPECT_NE(string::npos, err.find(c.report)) << err;
-    }
+    EXPECT_EQ(*c.report == '\0', err.empty()) << c.name << ": " << err;
+    EXPECT_NE(string::npos, err.find(c.report)) << c.name << ": " << err;
   }
   ::testing::internal::CaptureStderr();
   EXPECT_EQ("ab", TakeNarrow(WideToAnsi(L"ab", nullptr)));
@@ -263,37 +250,123 @@ TEST(AnsiToWideTest, FailureSwitchesAndOverflowThrow) {
   EXPECT_EQ("abc", TakeNarrow(WideToAnsi(L"abc", "")));
   EXPECT_TRUE(MakeAnsiToWideThrow(false));
   EXPECT_FALSE(MakeWideToAnsiThrow(true));
-  EXPECT_THROW(WideToAnsi(L"abc", ""), std::bad_alloc);
-  EXPECT_THROW(WideToAnsiNoAlloc(L"abc", L"abc" + 3, "", bytes, bytesEnd), std::bad_alloc);
+  EXPECT_THROW(WideToAnsiNoAlloc(L"abc", L"abc" + 3, "carbon", bytes, bytesEnd), std::bad_alloc);
   EXPECT_EQ(L"abc", TakeWide(AnsiToWide(abc, 3, "")));
   EXPECT_TRUE(MakeWideToAnsiThrow(false));
-
   // Only the size computation runs: the range is never read.
   const char* begin = reinterpret_cast<const char*>(uintptr_t(1) << 12);
   EXPECT_THROW(AnsiToWide(begin, begin + (uintptr_t(1) << 62), ""), exception::OutOfRange);
 }
 
-TEST(AnsiToWideTest, ThreadsConvertAtOnce) {
+// The "carbon" route: the system encoding (UTF-8), or one forced per direction,
+// through the CoreFoundation-like layer.
+struct ForcedEncodings {
+  ForcedEncodings(unsigned int narrowToWide, unsigned int wideToNarrow) {
+    ForceCarbonAnsiToWideDebugEncoding(narrowToWide);
+    ForceCarbonWideToAnsiDebugEncoding(wideToNarrow);
+  }
+  ~ForcedEncodings() {
+    ForceCarbonAnsiToWideDebugEncoding(0);
+    ForceCarbonWideToAnsiDebugEncoding(0);
+  }
+};
+const unsigned int kLatin1 = carbon::kCFStringEncodingISOLatin1;
+const unsigned int kAscii = carbon::kCFStringEncodingASCII;
+
+TEST(AnsiToWideTest, CarbonRoute) {
+  const char* const kA2W = "osdep/CarbonAnsiToWide";
+  const struct {
+    const char* name;
+    unsigned int toWide, toNarrow;  // forced encodings, 0 for the system's
+    Way way;
+    string narrow;
+    wstring wide;
+    const char* thrownBy;    // file of the InvalidLocale thrown, or nullptr
+    size_t bytesPerElement;  // that the narrow side reserves
+  } cases[] = {
+      {"ascii", 0, 0, kBoth, "Hello", L"Hello", nullptr, 4},
+      {"cjk", 0, 0, kBoth, "\xE6\x97\xA5\xE6\x9C\xAC", L"\u65E5\u672C", nullptr, 4},
+      {"beyond_bmp", 0, 0, kBoth, "\xF0\x9F\x98\x80", L"\U0001F600", nullptr, 4},
+      {"embedded_zero", 0, 0, kBoth, string("a\0b", 3), wstring(L"a\0b", 3), nullptr, 4},
+      {"invalid_utf8", 0, 0, kToWide, "caf\xE9", L"", kA2W, 0},
+      {"lone_surrogate", 0, 0, kToNarrow, "", wstring(1, wchar_t(0xD800)), "osdep/CarbonWideToAnsi",
+       4},
+      // Each direction follows its own forced encoding only.
+      {"latin1_to_wide", kLatin1, 0, kToWide, "caf\xE9", L"caf\u00E9", nullptr, 0},
+      {"latin1_to_wide_only", kLatin1, 0, kToNarrow, "caf\xC3\xA9", L"caf\u00E9", nullptr, 4},
+      {"latin1_loss_byte", 0, kLatin1, kToNarrow, "caf\xE9 ?", L"caf\u00E9 \u65E5", nullptr, 1},
+      {"latin1_to_narrow_only", 0, kLatin1, kToWide, "caf\xC3\xA9", L"caf\u00E9", nullptr, 0},
+      {"ascii_loss_bytes", kAscii, kAscii, kToNarrow, "?t?", L"\u00E9t\u00E9", nullptr, 1},
+      {"ascii_high_byte", kAscii, kAscii, kToWide, "\xE9", L"", kA2W, 0},
+      {"unforced_again", 0, 0, kToWide, "caf\xE9", L"", kA2W, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ForcedEncodings forced(c.toWide, c.toNarrow);
+    try {
+      if (c.way != kToNarrow) {
+        EXPECT_EQ(c.wide, ToWide(c.narrow, "carbon"));
+      }
+      if (c.way != kToWide) {
+        EXPECT_EQ(c.narrow, ToNarrow(c.wide, "carbon"));
+        EXPECT_EQ(c.bytesPerElement * c.wide.size(),
+                  GetWideToAnsiRequiredBufferLength(c.wide.data(), c.wide.data() + c.wide.size(),
+                                                    "carbon"));
+      }
+      EXPECT_EQ(nullptr, c.thrownBy);
+    } catch (const exception::InvalidLocale& e) {
+      EXPECT_STREQ(c.thrownBy, e.getFileName());
+    }
+  }
+  // An encoding the layer does not know converts nothing, and says so.
+  ForcedEncodings forced(0, 0x1234);
+  testing::AlertRecorder alerts;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ("", ToNarrow(L"abc", "carbon"));
+  const string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(string::npos, err.find("failed to convert full CFString")) << err;
+}
+
+TEST(AnsiToWideTest, CarbonDestinationTooShortIsCutAndReported) {
+  testing::AlertRecorder alerts;
+  string err;
+  EXPECT_EQ(L"ab", Into(AnsiToWideNoAlloc, string("ab\xE6\x97\xA5"), "carbon", 2, &err));
+  EXPECT_NE(string::npos, err.find("osdep/CarbonAnsiToWide(")) << err;
+  EXPECT_NE(string::npos, err.find("output buffer is too small, string will be truncated")) << err;
+  // A character that does not fit whole is left out, never half written.
+  EXPECT_EQ("ab", Into(WideToAnsiNoAlloc, wstring(L"ab\u65E5"), "carbon", 4, &err));
+  EXPECT_NE(string::npos, err.find("osdep/CarbonWideToAnsi(")) << err;
+}
+
+// Random texts from ASCII, controls and zero, Latin-1, CJK and beyond the BMP,
+// converted by both routes in UTF-8, Latin-1 and ASCII; characters an encoding
+// lacks must become one '?' each on both.
+TEST(AnsiToWideTest, CarbonAgreesWithIconvOnGeneratedTexts) {
   ScopedProcessLocale locale("C.UTF-8");
   ASSERT_TRUE(locale.ok());
-  const string narrow = "caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80";
-  const wstring wide = L"caf\u00E9 \u65E5\u672C \U0001F600";
-  std::vector<std::thread> threads;
-  std::vector<int> failures(4, 0);
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 2000; ++i) {
-        std::unique_ptr<wchar_t[]> w(AnsiToWide(narrow.data(), narrow.data() + narrow.size(), ""));
-        std::unique_ptr<char[]> n(WideToAnsi(w.get(), ""));
-        if (wide != w.get() || narrow != n.get()) ++failures[t];
-      }
-    });
+  std::mt19937 random(20240611);
+  const std::pair<uint32_t, uint32_t> pools[] = {
+      {0x20, 0x7E}, {0x00, 0x1F}, {0xA0, 0xFF}, {0x4E00, 0x9FFF}, {0x1F600, 0x1F64F}};
+  for (int i = 0; i < 300; ++i) {
+    wstring wide;
+    for (size_t n = random() % 40; n > 0; --n) {
+      const auto& pool = pools[random() % 5];
+      wide.push_back(static_cast<wchar_t>(pool.first + random() % (pool.second - pool.first + 1)));
+    }
+    SCOPED_TRACE(::testing::PrintToString(wide));
+    const string utf8 = ToNarrow(wide, "");
+    EXPECT_EQ(utf8, ToNarrow(wide, "carbon"));
+    EXPECT_EQ(wide, ToWide(utf8, "carbon"));
+    EXPECT_EQ(wide, ToWide(utf8, ""));
+    for (const auto& set :
+         {std::make_pair(kLatin1, "ISO-8859-1"), std::make_pair(kAscii, "US-ASCII")}) {
+      ForcedEncodings forced(set.first, set.first);
+      const string narrow = ToNarrow(wide, set.second);
+      EXPECT_EQ(narrow, ToNarrow(wide, "carbon"));
+      EXPECT_EQ(ToWide(narrow, set.second), ToWide(narrow, "carbon"));
+    }
   }
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(std::vector<int>(4, 0), failures);
 }
 
 }  // namespace
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
