@@ -1,35 +1,68 @@
-// Exact and case-insensitive comparison of narrow and wide text, ranged and
+// Exact and case-insensitive comparison of narrow, wide and UTF-8 text, ranged and
 // zero-terminated, in the "C" locale of the C character functions (the process
 // never changes it here).
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdint>
+#include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
+#include "qel/WideToUtf8.h"
+#include "qel/exception/Exception.h"
 #include "qel/osdep/StringCaseCompare.h"
 #include "qel/osdep/StringExactCompare.h"
+#include "qel/osdep/Utf8StringCaseInsensitiveCompare.h"
+#include "qel/osdep/Utf8StringCompareInternal.h"
+#include "qel/osdep/Utf8StringExactCompare.h"
 #include "tests/support/AlertRecorder.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 using std::string;
 using std::wstring;
 
 int Sign(int v) { return (v > 0) - (v < 0); }
+const unsigned char* U(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
 
-template <class S>
-int Case(const S& l, const S& r) {
-  return StringCaseCompare(l.data(), l.data() + l.size(), r.data(), r.data() + r.size());
-}
-template <class S>
-int Exact(const S& l, const S& r) {
-  return StringExactCompare(l.data(), l.data() + l.size(), r.data(), r.data() + r.size());
-}
+struct Plain {  // narrow and wide
+  template <class S>
+  static int Exact(const S& l, const S& r) {
+    return StringExactCompare(l.data(), l.data() + l.size(), r.data(), r.data() + r.size());
+  }
+  template <class S>
+  static int Caseless(const S& l, const S& r) {
+    return StringCaseCompare(l.data(), l.data() + l.size(), r.data(), r.data() + r.size());
+  }
+  template <class C>
+  static int ExactZero(const C* l, const C* r) {
+    return StringExactCompare(l, r);
+  }
+  template <class C>
+  static int CaselessZero(const C* l, const C* r) {
+    return StringCaseCompare(l, r);
+  }
+};
 
-// Case-insensitive values are exact: callers sort by them. Exact ones by sign.
+struct Utf8 {  // the bytes are UTF-8 text
+  static int Exact(const string& l, const string& r) {
+    return Utf8StringExactCompare(U(l.data()), U(l.data()) + l.size(), U(r.data()),
+                                  U(r.data()) + r.size());
+  }
+  static int Caseless(const string& l, const string& r) {
+    return Utf8StringCaseInsensitiveCompare(U(l.data()), U(l.data()) + l.size(), U(r.data()),
+                                            U(r.data()) + r.size());
+  }
+  static int ExactZero(const char* l, const char* r) { return Utf8StringExactCompare(U(l), U(r)); }
+  static int CaselessZero(const char* l, const char* r) {
+    return Utf8StringCaseInsensitiveCompare(U(l), U(r));
+  }
+};
+
+// Caseless values are checked exactly: callers sort by them. Exact ones by sign.
 template <class S>
 struct Row {
   const char* name;
@@ -38,21 +71,21 @@ struct Row {
   int exactZero, caselessZero;  // zero-terminated forms, which stop at a 0 element
 };
 
-template <class S>
+template <class Kind, class S>
 void Check(const Row<S>& c) {
   SCOPED_TRACE(c.name);
-  EXPECT_EQ(c.exact, Sign(Exact(c.lhs, c.rhs)));
-  EXPECT_EQ(c.caseless, Case(c.lhs, c.rhs));
-  EXPECT_EQ(c.exactZero, Sign(StringExactCompare(c.lhs.c_str(), c.rhs.c_str())));
-  EXPECT_EQ(c.caselessZero, StringCaseCompare(c.lhs.c_str(), c.rhs.c_str()));
+  EXPECT_EQ(c.exact, Sign(Kind::Exact(c.lhs, c.rhs)));
+  EXPECT_EQ(c.caseless, Kind::Caseless(c.lhs, c.rhs));
+  EXPECT_EQ(c.exactZero, Sign(Kind::ExactZero(c.lhs.c_str(), c.rhs.c_str())));
+  EXPECT_EQ(c.caselessZero, Kind::CaselessZero(c.lhs.c_str(), c.rhs.c_str()));
   // The same pair the other way round mirrors the order.
-  EXPECT_EQ(-c.exact, Sign(Exact(c.rhs, c.lhs)));
-  EXPECT_EQ(-Sign(c.caseless), Sign(Case(c.rhs, c.lhs)));
+  EXPECT_EQ(-c.exact, Sign(Kind::Exact(c.rhs, c.lhs)));
+  EXPECT_EQ(-Sign(c.caseless), Sign(Kind::Caseless(c.rhs, c.lhs)));
 }
 
-TEST(StringCompareTest, Narrow) {
+TEST(StringCompareTest, Values) {
   ASSERT_STREQ("C", std::setlocale(LC_CTYPE, nullptr));
-  const Row<string> cases[] = {
+  const Row<string> narrow[] = {
       {"equal", "abc", "abc", 0, 0, 0, 0},
       {"equal_ignoring_case", "abc", "ABC", 1, 0, 1, 0},
       {"first_difference_wins", "abc", "abd", -1, 'C' - 'D', -1, 'C' - 'D'},
@@ -68,16 +101,8 @@ TEST(StringCompareTest, Narrow) {
       {"high_byte_below_control", "\x80", "\x01", 1, -128 - 1, 1, -128 - 1},
       {"punctuation_between_cases", "_", "a", -1, '_' - 'A', -1, '_' - 'A'},
   };
-  for (const auto& c : cases) Check(c);
-  // Null is the empty text.
-  EXPECT_EQ(0, StringCaseCompare(static_cast<const char*>(nullptr), nullptr));
-  EXPECT_EQ(-65, StringCaseCompare(nullptr, "a"));
-  EXPECT_EQ(0, StringExactCompare("", static_cast<const char*>(nullptr)));
-  EXPECT_EQ(-1, Sign(StringExactCompare(nullptr, "a")));
-}
-
-TEST(StringCompareTest, Wide) {
-  const Row<wstring> cases[] = {
+  for (const auto& c : narrow) Check<Plain>(c);
+  const Row<wstring> wide[] = {
       {"equal_ignoring_case", L"abc", L"ABC", 1, 0, 1, 0},
       {"first_difference", L"abc", L"abd", -1, -1, -1, -1},
       // Zero-terminated: the text that ended sorts first, by -1 not by the element.
@@ -88,14 +113,41 @@ TEST(StringCompareTest, Wide) {
       {"latin1_not_folded", L"\u00E9", L"\u00C9", 1, 1, 1, 1},
       {"beyond_bmp", L"\U0001F600", L"\uFFFF", 1, 1, 1, 1},
   };
-  for (const auto& c : cases) Check(c);
+  for (const auto& c : wide) Check<Plain>(c);
+  // UTF-8 is ordered by code point, its tails counted in bytes.
+  const Row<string> utf8[] = {
+      {"case_only", "abc", "ABC", 1, 0, 1, 0},
+      {"latin1_not_folded", "\xC3\xA9", "\xC3\x89", 1, 1, 1, 1},
+      {"tail_in_bytes", "a\xC3\xA9", "a", 1, 2, 1, 2},
+      {"tail_of_cjk", "a", "a\xE6\x97\xA5", -1, -3, -1, -3},
+      {"code_point_order_not_signed_bytes", "\xC3\xA9", "z", 1, 1, 1, 1},
+      {"beyond_bmp_above_bmp", "\xF0\x9F\x98\x80", "\xEF\xBF\xBF", 1, 1, 1, 1},
+      {"embedded_zero", string("a\0b", 3), string("a\0c", 3), -1, -1, 0, 0},
+      {"empty_against_text", "", "ab", -1, -2, -1, -2},
+  };
+  for (const auto& c : utf8) Check<Utf8>(c);
+  // Null is the empty text.
+  EXPECT_EQ(-65, StringCaseCompare(nullptr, "a"));
+  EXPECT_EQ(0, StringExactCompare("", static_cast<const char*>(nullptr)));
   EXPECT_EQ(-1, StringCaseCompare(static_cast<const wchar_t*>(nullptr), L"a"));
-  EXPECT_EQ(0, StringCaseCompare(static_cast<const wchar_t*>(nullptr), nullptr));
   EXPECT_EQ(0, StringExactCompare(static_cast<const wchar_t*>(nullptr), L""));
-  EXPECT_EQ(1, Sign(StringExactCompare(L"a", static_cast<const wchar_t*>(nullptr))));
+  EXPECT_EQ(0, Utf8StringExactCompare(nullptr, nullptr));
+  EXPECT_EQ(1, Utf8StringCaseInsensitiveCompare(U("a"), nullptr));
 }
 
-TEST(StringCompareTest, BadRangesAreReportedAndReadNothing) {
+TEST(StringCompareTest, MalformedUtf8ThrowsInvalidSequence) {
+  const string cases[] = {"\xC3", "\x80", "\xC0\xAF", "\xFF", "a\xE6\x97"};
+  for (const string& bad : cases) {
+    SCOPED_TRACE(::testing::PrintToString(bad));
+    const string good = "a" + string(bad.size(), 'a');
+    EXPECT_THROW(Utf8::Exact(bad, good), exception::InvalidSequence);
+    EXPECT_THROW(Utf8::Caseless(good, bad), exception::InvalidSequence);
+  }
+  // A difference before the malformed part decides without reading it.
+  EXPECT_EQ(-1, Utf8::Exact("a\xFF", "b\xFF"));
+}
+
+TEST(StringCompareTest, CallerErrorsAreReportedAndReadNothing) {
   testing::AlertRecorder alerts;
   const char text[] = "abc";
   struct {
@@ -108,22 +160,86 @@ TEST(StringCompareTest, BadRangesAreReportedAndReadNothing) {
       {"null_rhs", text, text + 3, nullptr, text + 1, "Assertion failed: rhs\a"},
       {"reversed_rhs", text, text + 3, text + 2, text, "Assertion failed: rhs <= rhsEnd\a"},
   };
+  const char* const files[] = {"osdep/StringExactCompare(", "osdep/StringCaseCompare(",
+                               "osdep/Utf8StringCompareInternal("};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ::testing::internal::CaptureStderr();
-    StringExactCompare(c.lhs, c.lhsEnd, c.rhs, c.rhsEnd);
-    string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(string::npos, err.find(c.report)) << err;
-    EXPECT_NE(string::npos, err.find("osdep/StringExactCompare(")) << err;
-    ::testing::internal::CaptureStderr();
-    StringCaseCompare(c.lhs, c.lhsEnd, c.rhs, c.rhsEnd);
-    err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(string::npos, err.find(c.report)) << err;
-    EXPECT_NE(string::npos, err.find("osdep/StringCaseCompare(")) << err;
+    for (int kind = 0; kind < 3; ++kind) {
+      ::testing::internal::CaptureStderr();
+      if (kind == 0) {
+        StringExactCompare(c.lhs, c.lhsEnd, c.rhs, c.rhsEnd);
+      } else if (kind == 1) {
+        StringCaseCompare(c.lhs, c.lhsEnd, c.rhs, c.rhsEnd);
+      } else {
+        Utf8StringCaseInsensitiveCompare(U(c.lhs), U(c.lhsEnd), U(c.rhs), U(c.rhsEnd));
+      }
+      const string err = ::testing::internal::GetCapturedStderr();
+      EXPECT_NE(string::npos, err.find(c.report)) << err;
+      EXPECT_NE(string::npos, err.find(files[kind])) << err;
+    }
   }
+  ::testing::internal::CaptureStderr();
+  Utf8StringCompareInternal(U("a"), U("a") + 1, U("A"), U("A") + 1, true, nullptr);
+  const string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(string::npos, err.find("!caseInsensitive || (0 != uppercaseConverter)")) << err;
+  // Only the tails' lengths are used: nothing is read.
+  const unsigned char* far = U(text) + (uintptr_t(1) << 32);
+  EXPECT_THROW(Utf8StringExactCompare(U(text), U(text), U(text), far), exception::OutOfRange);
+}
+
+// Signs of compare(i, j) for all pairs of n texts, checked to be a total order:
+// antisymmetric (so reflexive) and transitive.
+template <class F>
+std::vector<int> TotalOrder(const char* name, size_t n, F compare) {
+  std::vector<int> s(n * n);
+  for (size_t i = 0; i < n * n; ++i) s[i] = Sign(compare(i / n, i % n));
+  int broken = 0;
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t j = 0; j < n; ++j) {
+      broken += s[i * n + j] != -s[j * n + i];
+      for (size_t k = 0; k < n; ++k) {
+        broken += s[i * n + j] <= 0 && s[j * n + k] <= 0 && s[i * n + k] > 0;
+      }
+    }
+  }
+  EXPECT_EQ(0, broken) << name;
+  return s;
+}
+
+// On random short texts that share prefixes and differ in case, with zeros, Latin-1,
+// CJK and text beyond the BMP, every comparison is a total order (the narrow forms
+// also over bytes that are not UTF-8, which they never reject), and UTF-8 text
+// orders like the same text as wide characters.
+TEST(StringCompareTest, EveryKindIsATotalOrderAndUtf8FollowsWide) {
+  std::mt19937 random(7);
+  const wchar_t alphabet[] = {L'a', L'A', L'b', L'z', L'Z',   L'\0',  L'_',
+                              0xE9, 0xC9, 0x7F, 0x80, 0x4E00, 0xFFFF, 0x1F600};
+  const char* const junk[] = {"", "", "\xFF", "\x80", "\xC3", "\xE0\x80"};
+  std::vector<wstring> wide;
+  std::vector<string> utf8, bytes;
+  for (int i = 0; i < 60; ++i) {
+    wstring text;
+    for (size_t n = random() % 5; n > 0; --n) text.push_back(alphabet[random() % 14]);
+    wide.push_back(text);
+    std::unique_ptr<unsigned char[]> encoded(WideToUtf8(text.data(), text.data() + text.size()));
+    utf8.emplace_back(reinterpret_cast<const char*>(encoded.get()),
+                      GetUtf8EncodingBytes(text.data(), text.data() + text.size()));
+    bytes.push_back(utf8.back() + junk[random() % 6]);
+  }
+  const size_t n = wide.size();
+  TotalOrder("narrow_exact", n,
+             [&](size_t i, size_t j) { return Plain::Exact(bytes[i], bytes[j]); });
+  TotalOrder("narrow_caseless", n,
+             [&](size_t i, size_t j) { return Plain::Caseless(bytes[i], bytes[j]); });
+  EXPECT_EQ(TotalOrder("wide_exact", n,
+                       [&](size_t i, size_t j) { return Plain::Exact(wide[i], wide[j]); }),
+            TotalOrder("utf8_exact", n,
+                       [&](size_t i, size_t j) { return Utf8::Exact(utf8[i], utf8[j]); }));
+  EXPECT_EQ(TotalOrder("wide_caseless", n,
+                       [&](size_t i, size_t j) { return Plain::Caseless(wide[i], wide[j]); }),
+            TotalOrder("utf8_caseless", n,
+                       [&](size_t i, size_t j) { return Utf8::Caseless(utf8[i], utf8[j]); }));
 }
 
 }  // namespace
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
