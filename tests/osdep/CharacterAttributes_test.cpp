@@ -9,9 +9,7 @@
 #include "qel/exception/DetailedException.h"
 #include "tests/support/TestLocales.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 // Every class member of the default objects against the C library's classification
@@ -26,9 +24,9 @@ TEST(CharacterAttributesTest, DefaultObjectsMatchTheCLocale) {
     const bool ascii = b < 0x80;
     const char c = static_cast<char>(b);
     const wchar_t w = static_cast<wchar_t>(b);
-#define EXPECT_CLASS(member, function)              \
-  EXPECT_EQ(ascii&& function(b), narrow.member(c)); \
-  EXPECT_EQ(ascii&& function(b), wide.member(w))
+#define EXPECT_CLASS(member, function)                    \
+  EXPECT_EQ(function(b) != 0 && ascii, narrow.member(c)); \
+  EXPECT_EQ(function(b) != 0 && ascii, wide.member(w))
     EXPECT_CLASS(isAlnum, std::isalnum);
     EXPECT_CLASS(isAlpha, std::isalpha);
     EXPECT_CLASS(isCntrl, std::iscntrl);
@@ -109,6 +107,4 @@ TEST(CharacterAttributesTest, UnknownLocaleNameThrowsInvalidArgument2) {
 }
 
 }  // namespace
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
