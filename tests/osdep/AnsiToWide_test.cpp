@@ -92,18 +92,15 @@ TEST(AnsiToWideTest, ConvertsInRealLocales) {
       {"c_ascii", "C", "", kBoth, "Hello, world", L"Hello, world"},
       {"c_embedded_zero", "C", "", kBoth, string("a\0b", 3), wstring(L"a\0b", 3)},
       {"c_latin1_byte_is_invalid", "C", "", kToWide, "caf\xE9", L"caf?"},
-      {"c_utf8_bytes_each_invalid", "C", "", kToWide, "\xC3\xA9", L"??"},
       {"c_latin1_missing", "C", "", kToNarrow, "caf?", L"caf\u00E9"},
       {"utf8_latin1", "C.UTF-8", "", kBoth, "caf\xC3\xA9", L"caf\u00E9"},
       {"utf8_cjk", "C.UTF-8", "", kBoth, "\xE6\x97\xA5\xE6\x9C\xAC", L"\u65E5\u672C"},
       {"utf8_beyond_bmp", "C.UTF-8", "", kBoth, "\xF0\x9F\x98\x80!", L"\U0001F600!"},
       {"utf8_invalid_byte", "C.UTF-8", "", kToWide, "a\xFFz", L"a?z"},
-      {"utf8_lone_continuation", "C.UTF-8", "", kToWide, "\x80x", L"?x"},
       {"utf8_overlong", "C.UTF-8", "", kToWide, "\xC0\xAF", L"??"},
       {"utf8_cut_at_end", "C.UTF-8", "", kToWide, "a\xE6\x97", L"a??"},
       {"utf8_encoded_surrogate", "C.UTF-8", "", kToWide, "\xED\xA0\x80", L"???"},
       {"utf8_lone_surrogate", "C.UTF-8", "", kToNarrow, "?x", wstring(1, wchar_t(0xD800)) + L"x"},
-      {"utf8_beyond_unicode", "C.UTF-8", "", kToNarrow, "?", wstring(1, wchar_t(0x110000))},
       {"utf8_negative_element", "C.UTF-8", "", kToNarrow, "?", wstring(1, wchar_t(-1))},
       {"latin1_locale", "de_DE.ISO-8859-1", "", kBoth, "caf\xE9 \xDF\xFF",
        L"caf\u00E9 \u00DF\u00FF"},
@@ -239,7 +236,9 @@ TEST(AnsiToWideTest, FailureSwitchesAndOverflowThrow) {
   EXPECT_EQ("abc", Take(WideToAnsi(L"abc", "")));
   EXPECT_TRUE(MakeAnsiToWideThrow(false));
   EXPECT_FALSE(MakeWideToAnsiThrow(true));
-  EXPECT_THROW(WideToAnsiNoAlloc(L"abc", L"abc" + 3, "carbon", bytes, bytesEnd), std::bad_alloc);
+  const wstring wide = L"abc";
+  EXPECT_THROW(WideToAnsiNoAlloc(wide.data(), wide.data() + 3, "carbon", bytes, bytesEnd),
+               std::bad_alloc);
   EXPECT_EQ(L"abc", Take(AnsiToWide(abc, 3, "")));
   EXPECT_TRUE(MakeWideToAnsiThrow(false));
   // Only the size computation runs: the range is never read.
