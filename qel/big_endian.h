@@ -1,6 +1,6 @@
 // Big-endian byte order: reversing copies between a machine (little-endian) value and
-// its big-endian bytes, and the conversions of a 32-bit value to and from big-endian
-// order, for forms such as file scalars that a caller asks to have in big-endian order.
+// its big-endian bytes, for forms such as file scalars that a caller asks to have in
+// big-endian order.
 //
 // Stateless; any thread may call them.
 //
@@ -10,10 +10,8 @@
 #define QEL_BIG_ENDIAN_H_
 
 #include <cstddef>
-#include <cstring>
 
-#include "qel/IntegerTypes.h"
-#include "qel/osdep/OutputAssertion.h"
+#include "qel/little_endian.h"
 
 namespace vo {
 namespace qel {
@@ -35,43 +33,9 @@ inline void CopyFromBigEndian(size_t size, void* destination, const void* source
   for (size_t i = 0; i < size; ++i) to[size - 1 - i] = from[i];
 }
 
-// `value` rearranged so that its four bytes in memory are the big-endian form:
-// storing the result writes the most significant byte first.
-inline UInt32 ToBigEndian(UInt32 value) noexcept {
-  const unsigned char bytes[4] = {
-      static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
-      static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
-  UInt32 stored;
-  std::memcpy(&stored, bytes, sizeof(stored));
-  return stored;
-}
-
-// The value whose big-endian form are the four bytes of `stored` as they lie in memory
-// (for example as read from a file). The inverse of ToBigEndian.
-inline UInt32 FromBigEndian(UInt32 stored) noexcept {
-  unsigned char bytes[4];
-  std::memcpy(bytes, &stored, sizeof(stored));
-  return UInt32(bytes[0]) << 24 | UInt32(bytes[1]) << 16 | UInt32(bytes[2]) << 8 | UInt32(bytes[3]);
-}
-
-// Reports the failed check "littleEndianTest.dw == 0x12345678" when the machine does
-// not store the least significant byte of a word first.
-class LittleEndianChecker {
- public:
-  LittleEndianChecker() noexcept {
-    struct {
-      unsigned char bytes[4];
-      UInt32 dw;
-    } littleEndianTest = {{0x78, 0x56, 0x34, 0x12}, 0};
-    std::memcpy(&littleEndianTest.dw, littleEndianTest.bytes, sizeof(littleEndianTest.dw));
-    if (littleEndianTest.dw != 0x12345678) {
-      osdep::OutputAssertion("littleEndianTest.dw == 0x12345678", "", "big_endian", __LINE__);
-    }
-  }
-};
-
-// One check per source file that includes this header, run when the library loads.
-static const LittleEndianChecker gLittleEndianChecker;
+// The load-time check is the little-endian helpers' own: including their header puts
+// one in every file that includes this one.
+using little_endian::LittleEndianChecker;
 
 }  // namespace big_endian
 }  // namespace qel

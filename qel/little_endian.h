@@ -121,25 +121,6 @@ inline void DeserializeByteArray(void* destination, size_t count, const unsigned
   in += count;
 }
 
-// `value` rearranged so that its four bytes in memory are the little-endian form:
-// storing the result writes least significant byte first on any machine.
-inline UInt32 ToLittleEndian(UInt32 value) noexcept {
-  const unsigned char bytes[4] = {
-      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-      static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-  UInt32 stored;
-  std::memcpy(&stored, bytes, sizeof(stored));
-  return stored;
-}
-
-// The value whose little-endian form are the four bytes of `stored` as they lie in
-// memory (for example as read from a file). The inverse of ToLittleEndian.
-inline UInt32 FromLittleEndian(UInt32 stored) noexcept {
-  unsigned char bytes[4];
-  std::memcpy(bytes, &stored, sizeof(stored));
-  return UInt32(bytes[0]) | UInt32(bytes[1]) << 8 | UInt32(bytes[2]) << 16 | UInt32(bytes[3]) << 24;
-}
-
 // Reports the failed check "littleEndianTest.dw == 0x12345678" when the machine does
 // not store the least significant byte of a word first.
 class LittleEndianChecker {

@@ -1,7 +1,5 @@
 #include "qel/exception/DetailedException.h"
 
-#include <cstring>
-
 namespace vo {
 namespace qel {
 namespace exception {
@@ -15,6 +13,12 @@ WithDetail<Base>::WithDetail(const ANSIString& detail) : message_(Base().what())
 template class WithDetail<InvalidArgument>;
 template class WithDetail<OutOfRange>;
 template class WithDetail<BoundExceeded>;
+
+AccessDenied::AccessDenied(const String& path) : message_("Access denied: ") {
+  message_ += ANSIString(path);
+}
+
+uint32_t AccessDenied::getErrorCode() const noexcept { return 0x8ABC7019; }
 
 }  // namespace exception
 }  // namespace qel

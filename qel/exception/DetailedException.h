@@ -1,6 +1,6 @@
 // Exceptions whose text carries a detail: the "2" variants append ": " and a detail
 // to their base's fixed text and keep the base's error code, so a handler for the
-// base catches them too.
+// base catches them too; AccessDenied names the path it was refused.
 //
 // Values owned by the thread that handles them.
 #ifndef QEL_EXCEPTION_DETAILEDEXCEPTION_H_
@@ -41,6 +41,18 @@ class OutOfRange2 : public WithDetail<OutOfRange> {
 class BoundExceeded2 : public WithDetail<BoundExceeded> {
  public:
   using WithDetail::WithDetail;
+};
+
+// A file-system call refused for `path`; what() is "Access denied: " and the path in
+// the system's encoding.
+class AccessDenied : public Exception {
+ public:
+  explicit AccessDenied(const String& path);
+  const char* what() const noexcept override { return message_.c_str(); }
+  uint32_t getErrorCode() const noexcept override;
+
+ private:
+  ANSIString message_;
 };
 
 }  // namespace exception

@@ -2,7 +2,12 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <memory>
+
+#include "qel/exception/Exception.h"
+#include "qel/osdep/OSException.h"
 
 namespace vo {
 namespace qel {
@@ -25,6 +30,25 @@ size_t ReadExePath(char* buffer, size_t size) noexcept {
   }
   buffer[length] = '\0';
   return length;
+}
+
+String GetExePath() {
+  // The size lstat reports for /proc/self/exe is 0, so the buffer grows until the
+  // path fits; the kernel's paths end long before the limit.
+  constexpr size_t kLimit = size_t{1} << 20;
+  for (size_t size = 256; size <= kLimit; size *= 2) {
+    std::unique_ptr<char[]> buffer(new char[size]);
+    const size_t length = ReadExePath(buffer.get(), size);
+    if (length == 0) throw AddFileAndLineInfo(PosixError(), "osdep/GetExePath", __LINE__);
+    if (length < size) return String(buffer.get(), static_cast<String::size_type>(length));
+  }
+  throw AddFileAndLineInfo(PosixError(ENAMETOOLONG), "osdep/GetExePath", __LINE__);
+}
+
+String GetExeBaseName() {
+  const String path = GetExePath();
+  const String::size_type slash = path.rfind(L'/');
+  return slash == String::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace osdep

@@ -17,6 +17,9 @@ TEST(DetailedExceptionTest, DetailFollowsTheBaseTextAndKeepsItsCode) {
   EXPECT_STREQ("A request was made that would exceed the bounds: x",
                BoundExceeded2(ANSIString("x")).what());
   EXPECT_EQ(0x8ABC7007u, BoundExceeded2(ANSIString("")).getErrorCode());
+  const AccessDenied denied(String(L"/var/lib/lorvath"));
+  EXPECT_STREQ("Access denied: /var/lib/lorvath", denied.what());
+  EXPECT_EQ(0x8ABC7019u, denied.getErrorCode());
 
   // A copy owns its own message.
   InvalidArgument2* original = new InvalidArgument2(ANSIString("gone"));

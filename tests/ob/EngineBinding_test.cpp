@@ -2,11 +2,12 @@
 // which loads the stand-in modules in the case's order, then the real liblorvath.so,
 // and makes forwarded calls. Whole standard output and standard error are compared,
 // with module addresses, paths and the diagnostic time stamp put in a neutral form.
+#include "qel/ob/EngineBinding.h"
+
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -19,26 +20,20 @@
 #include <string>
 #include <vector>
 
-#include "qel/ob/EngineBinding.h"
 #include "tests/support/AlertRecorder.h"
 
 extern char** environ;
 
-namespace vo {
-namespace qel {
-namespace ob {
+namespace vo::qel::ob {
 namespace {
 
 const std::string kToolsDir = LORVATH_TOOLS_DIR;
 const std::string kLibrary = LORVATH_LIBRARY_PATH;
 
-std::string Tool(const std::string& name) { return kToolsDir + "/" + name; }
-
 struct DriverRun {
   int status = -1;
   pid_t pid = 0;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 std::string ReadAll(const std::string& path) {
@@ -51,36 +46,31 @@ std::string ReadAll(const std::string& path) {
 // Starts engine_driver with `args`, capturing both output streams in files.
 DriverRun RunDriver(const std::vector<std::string>& args) {
   DriverRun run;
-  char outPath[] = "/tmp/engine_driver_out_XXXXXX";
-  char errPath[] = "/tmp/engine_driver_err_XXXXXX";
-  const int outFd = ::mkstemp(outPath);
-  const int errFd = ::mkstemp(errPath);
-  if (outFd < 0 || errFd < 0) {
-    ADD_FAILURE() << "mkstemp: " << std::strerror(errno);
-    return run;
-  }
+  char outPath[] = "/tmp/engine_driver_out_XXXXXX", errPath[] = "/tmp/engine_driver_err_XXXXXX";
+  const int outFd = ::mkstemp(outPath), errFd = ::mkstemp(errPath);
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
   ::posix_spawn_file_actions_adddup2(&actions, outFd, 1);
   ::posix_spawn_file_actions_adddup2(&actions, errFd, 2);
-  const std::string driver = Tool("engine_driver");
+  const std::string driver = kToolsDir + "/engine_driver";
   std::vector<char*> argv{const_cast<char*>(driver.c_str())};
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  const int rc = ::posix_spawn(&run.pid, driver.c_str(), &actions, nullptr, argv.data(), environ);
+  const int rc = outFd < 0 || errFd < 0 ? errno
+                                        : ::posix_spawn(&run.pid, driver.c_str(), &actions, nullptr,
+                                                        argv.data(), environ);
   ::posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
   if (rc != 0) {
     ADD_FAILURE() << "cannot start " << driver << ": " << std::strerror(rc);
   } else {
-    int status = 0;
     while (::waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
     }
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
-  ::close(outFd);
-  ::close(errFd);
   run.out = ReadAll(outPath);
   run.err = ReadAll(errPath);
+  for (const int fd : {outFd, errFd}) ::close(fd);
   ::unlink(outPath);
   ::unlink(errPath);
   return run;
@@ -120,19 +110,9 @@ std::string NeutralStderr(const DriverRun& run) {
 }
 
 std::string Expand(std::string text, const std::map<std::string, std::string>& addresses) {
-  for (const auto& entry : addresses) text = ReplaceAll(text, "{" + entry.first + "}", entry.second);
+  for (const auto& entry : addresses)
+    text = ReplaceAll(text, "{" + entry.first + "}", entry.second);
   return text;
-}
-
-bool RequireTools() {
-  for (const char* name : {"engine_driver", "ombrix_runtime.so", "ombrix_runtime_b.so",
-                           "ombrix_hsx.so", "ombrix_broker.so"}) {
-    if (::access(Tool(name).c_str(), X_OK | R_OK) != 0) {
-      ADD_FAILURE() << "stand-in " << Tool(name) << " is missing; build the tools first";
-      return false;
-    }
-  }
-  return true;
 }
 
 // Alert lines as the default presenter writes them.
@@ -145,168 +125,132 @@ const std::string kNoBundle = "Couldn't find Ombrix bundle";
 const std::string kNoFunction = "Had Ombrix bundle but failed to find function";
 const std::string kUnavailable = std::to_string(LORVATH_ERR_ENGINE_UNAVAILABLE);
 
-std::string Fallback(const std::string& kind, const std::string& module, const std::string& file,
-                     const std::string& identifier, const std::string& function) {
-  return "<time> LookupOmbrixRunTimeBundle: Fallback found a " + kind + " bundle {" + module +
-         "} for function \"" + function + "\"\n  bundle = Bundle <{tools}/" + file + "> (" +
-         identifier + ")\n";
+// The diagnostic of a search that found the run-time module "rt" or the development-host
+// module "hsx".
+std::string Fallback(const std::string& module, const std::string& function) {
+  const bool rt = module == "rt";
+  return "<time> LookupOmbrixRunTimeBundle: Fallback found a " +
+         std::string(rt ? "runtime" : "HSX") + " bundle {" + module + "} for function \"" +
+         function + "\"\n  bundle = Bundle <{tools}/" +
+         (rt ? "ombrix_runtime.so> (com.ombrix.runtime)\n" : "ombrix_hsx.so> (com.ombrix.hsx)\n");
 }
 
-struct Scenario {
-  const char* name;
+// The driver's arguments, read from the "> COMMAND ARGS" lines of a script in which
+// "{tools}" and "{library}" stand for the build's paths.
+std::vector<std::string> Commands(const std::string& script) {
   std::vector<std::string> args;
-  std::string out;
-  std::string err;
-};
+  std::istringstream lines(script);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("> ", 0) != 0) continue;
+    std::istringstream words(
+        ReplaceAll(ReplaceAll(line.substr(2), "{tools}", kToolsDir), "{library}", kLibrary));
+    for (std::string word; words >> word;) args.push_back(word);
+  }
+  return args;
+}
 
+const std::string kOldThenNew =
+    "<time> SetOmbrixRunTimeBundle: LookupOmbrixRunTimeBundle did not get correct bundle. "
+    "Old then New:\n";
+const std::string kAlreadyUnloaded =
+    "<time> ExtCodeLoadOBFunction: Ombrix runtime already unloaded when attempting to call ";
+
+// Each script is the driver's whole standard error: its echo of every command (which are
+// also the commands run) and the library's diagnostics after the command that caused them.
 TEST(EngineBindingTest, Scenarios) {
-  if (!RequireTools()) return;
-  const std::string rt = Tool("ombrix_runtime.so");
-  const std::string rtB = Tool("ombrix_runtime_b.so");
-  const std::string hsx = Tool("ombrix_hsx.so");
-  const std::string broker = Tool("ombrix_broker.so");
-  const std::string runtimeLine =
-      Fallback("runtime", "rt", "ombrix_runtime.so", "com.ombrix.runtime", "NumericArrayResize");
-  const std::string hsxLine =
-      Fallback("HSX", "hsx", "ombrix_hsx.so", "com.ombrix.hsx", "NumericArrayResize");
-
-  const Scenario scenarios[] = {
+  const std::string loadRt = "> load rt {tools}/ombrix_runtime.so\n";
+  const std::string loadHsx = "> load hsx {tools}/ombrix_hsx.so\n";
+  const std::string rtLine = Fallback("rt", "NumericArrayResize");
+  const std::string hsxLine = Fallback("hsx", "NumericArrayResize");
+  const std::string noHandle = kUnavailable + " (no handle)\n";
+  const struct {
+    const char* name;
+    std::string script;
+    std::string out;
+  } scenarios[] = {
       {"broker_answers_silently_and_is_asked_once",
-       {"load", "rt", rt, "load", "hsx", hsx, "load", "broker", broker, "broker-answer", "rt",
-        "lib", kLibrary, "resize", "10", "calls", "resize", "20", "calls", "dispose"},
+       loadRt + loadHsx + "> load broker {tools}/ombrix_broker.so\n> broker-answer rt\n" +
+           "> lib {library}\n> resize 10\n> calls\n> resize 20\n> calls\n> dispose\n",
        "loaded rt {rt}\nloaded hsx {hsx}\nloaded broker {broker}\nbroker-answer rt\n"
        "library {lib}\nresize 10 -> 0\ncalls rt=1\ncalls hsx=0\nasked broker=1\n"
-       "resize 20 -> 0\ncalls rt=2\ncalls hsx=0\nasked broker=1\ndispose -> 0\n",
-       "> load rt {tools}/ombrix_runtime.so\n> load hsx {tools}/ombrix_hsx.so\n"
-       "> load broker {tools}/ombrix_broker.so\n> broker-answer rt\n> lib {library}\n"
-       "> resize 10\n> calls\n> resize 20\n> calls\n> dispose\n"},
+       "resize 20 -> 0\ncalls rt=2\ncalls hsx=0\nasked broker=1\ndispose -> 0\n"},
       {"silent_broker_then_hsx_wins_over_earlier_runtime",
-       {"load", "rt", rt, "load", "broker", broker, "load", "hsx", hsx, "lib", kLibrary, "resize",
-        "10", "dispose", "calls"},
+       loadRt + "> load broker {tools}/ombrix_broker.so\n" + loadHsx +
+           "> lib {library}\n> resize 10\n" + rtLine + hsxLine + "> dispose\n> calls\n",
        "loaded rt {rt}\nloaded broker {broker}\nloaded hsx {hsx}\nlibrary {lib}\n"
-       "resize 10 -> 0\ndispose -> 0\ncalls rt=0\nasked broker=1\ncalls hsx=2\n",
-       "> load rt {tools}/ombrix_runtime.so\n> load broker {tools}/ombrix_broker.so\n"
-       "> load hsx {tools}/ombrix_hsx.so\n> lib {library}\n> resize 10\n" +
-           runtimeLine + hsxLine + "> dispose\n> calls\n"},
+       "resize 10 -> 0\ndispose -> 0\ncalls rt=0\nasked broker=1\ncalls hsx=2\n"},
       {"hsx_before_runtime_ends_the_search",
-       {"load", "hsx", hsx, "load", "rt", rt, "lib", kLibrary, "resize", "1", "dispose", "calls"},
+       loadHsx + loadRt + "> lib {library}\n> resize 1\n" + hsxLine + "> dispose\n> calls\n",
        "loaded hsx {hsx}\nloaded rt {rt}\nlibrary {lib}\nresize 1 -> 0\ndispose -> 0\n"
-       "calls hsx=2\ncalls rt=0\n",
-       "> load hsx {tools}/ombrix_hsx.so\n> load rt {tools}/ombrix_runtime.so\n"
-       "> lib {library}\n> resize 1\n" +
-           hsxLine + "> dispose\n> calls\n"},
+       "calls hsx=2\ncalls rt=0\n"},
       {"two_runtimes_first_one_wins",
-       {"load", "rt", rt, "load", "rtB", rtB, "lib", kLibrary, "resize", "1", "dispose", "calls"},
+       loadRt + "> load rtB {tools}/ombrix_runtime_b.so\n> lib {library}\n> resize 1\n" + rtLine +
+           "> dispose\n> calls\n",
        "loaded rt {rt}\nloaded rtB {rtB}\nlibrary {lib}\nresize 1 -> 0\ndispose -> 0\n"
-       "calls rt=2\ncalls rtB=0\n",
-       "> load rt {tools}/ombrix_runtime.so\n> load rtB {tools}/ombrix_runtime_b.so\n"
-       "> lib {library}\n> resize 1\n" +
-           runtimeLine + "> dispose\n> calls\n"},
+       "calls rt=2\ncalls rtB=0\n"},
       {"no_engine_alerts_and_fails_every_time",
-       {"lib", kLibrary, "resize", "10", "resize", "10", "errtext", "2", "dispose"},
-       "library {lib}\nresize 10 -> " + kUnavailable + " (no handle)\nresize 10 -> " +
-           kUnavailable + " (no handle)\nerrtext 2 -> 0 \"\"\ndispose -> " + kUnavailable + "\n",
-       "> lib {library}\n> resize 10\n" + Alert(kNoBundle, "NumericArrayResize") +
-           "> resize 10\n" + Alert(kNoBundle, "NumericArrayResize") + "> errtext 2\n" +
+       "> lib {library}\n> resize 10\n" + Alert(kNoBundle, "NumericArrayResize") + "> resize 10\n" +
+           Alert(kNoBundle, "NumericArrayResize") + "> errtext 2\n" +
            Alert(kNoBundle, "GGetOneErrorCode") + "> dispose\n" +
-           Alert(kNoBundle, "DSDisposeHandle")},
-      {"announcing_prints_old_then_new_only_for_a_change",
-       {"load", "rt", rt, "load", "hsx", hsx, "lib", kLibrary, "set", "rt", "set", "rt", "set",
-        "hsx", "set", "null", "set", "null", "set", "rt"},
-       "loaded rt {rt}\nloaded hsx {hsx}\nlibrary {lib}\nset rt\nset rt\nset hsx\nset null\n"
-       "set null\nset rt\n",
-       "> load rt {tools}/ombrix_runtime.so\n> load hsx {tools}/ombrix_hsx.so\n"
-       "> lib {library}\n> set rt\n> set rt\n> set hsx\n"
-       "<time> SetOmbrixRunTimeBundle: LookupOmbrixRunTimeBundle did not get correct bundle. "
-       "Old then New:\nBundle <{tools}/ombrix_runtime.so> (com.ombrix.runtime)\n"
-       "Bundle <{tools}/ombrix_hsx.so> (com.ombrix.hsx)\n> set null\n> set null\n> set rt\n"},
-      {"announcing_another_engine_rebinds_resolved_functions",
-       {"load", "rt", rt, "load", "hsx", hsx, "lib", kLibrary, "set", "rt", "resize", "4",
-        "dispose", "set", "hsx", "resize", "8", "dispose", "calls"},
-       "loaded rt {rt}\nloaded hsx {hsx}\nlibrary {lib}\nset rt\nresize 4 -> 0\ndispose -> 0\n"
-       "set hsx\nresize 8 -> 0\ndispose -> 0\ncalls rt=2\ncalls hsx=2\n",
-       "> load rt {tools}/ombrix_runtime.so\n> load hsx {tools}/ombrix_hsx.so\n"
-       "> lib {library}\n> set rt\n> resize 4\n> dispose\n> set hsx\n"
-       "<time> SetOmbrixRunTimeBundle: LookupOmbrixRunTimeBundle did not get correct bundle. "
-       "Old then New:\nBundle <{tools}/ombrix_runtime.so> (com.ombrix.runtime)\n"
-       "Bundle <{tools}/ombrix_hsx.so> (com.ombrix.hsx)\n> resize 8\n> dispose\n> calls\n"},
+           Alert(kNoBundle, "DSDisposeHandle"),
+       "library {lib}\nresize 10 -> " + noHandle + "resize 10 -> " + noHandle +
+           "errtext 2 -> 0 \"\"\ndispose -> " + kUnavailable + "\n"},
+      {"announcing_prints_old_then_new_only_for_a_change_and_rebinds",
+       loadRt + loadHsx + "> lib {library}\n> set rt\n> set rt\n> resize 4\n> dispose\n" +
+           "> set hsx\n" + kOldThenNew +
+           "Bundle <{tools}/ombrix_runtime.so> (com.ombrix.runtime)\n" +
+           "Bundle <{tools}/ombrix_hsx.so> (com.ombrix.hsx)\n> resize 8\n> dispose\n> set null\n" +
+           "> set null\n> set rt\n> calls\n",
+       "loaded rt {rt}\nloaded hsx {hsx}\nlibrary {lib}\nset rt\nset rt\nresize 4 -> 0\n"
+       "dispose -> 0\nset hsx\nresize 8 -> 0\ndispose -> 0\nset null\nset null\nset rt\n"
+       "calls rt=2\ncalls hsx=2\n"},
       {"withdrawn_engine_reports_once_then_answers_zero_until_announced_again",
-       {"load", "rt", rt, "lib", kLibrary, "set", "rt", "resize", "5", "dispose", "set", "null",
-        "unload", "rt", "dispose", "dispose", "errtext", "2", "errtext", "2", "load", "rt2", rt,
-        "set", "rt2", "resize", "3", "dispose", "calls"},
+       loadRt + "> lib {library}\n> set rt\n> resize 5\n> dispose\n> set null\n> unload rt\n" +
+           "> dispose\n" + kAlreadyUnloaded + "DSDisposeHandle\n> dispose\n> errtext 2\n" +
+           kAlreadyUnloaded + "GGetOneErrorCode\n> errtext 2\n" +
+           "> load rt2 {tools}/ombrix_runtime.so\n> set rt2\n> resize 3\n> dispose\n> calls\n",
        "loaded rt {rt}\nlibrary {lib}\nset rt\nresize 5 -> 0\ndispose -> 0\nset null\n"
        "unloaded rt\ndispose -> 0\ndispose -> 0\nerrtext 2 -> 0 \"\"\nerrtext 2 -> 0 \"\"\n"
-       "loaded rt2 {rt2}\nset rt2\nresize 3 -> 0\ndispose -> 0\ncalls rt2=2\n",
-       "> load rt {tools}/ombrix_runtime.so\n> lib {library}\n> set rt\n> resize 5\n"
-       "> dispose\n> set null\n> unload rt\n> dispose\n"
-       "<time> ExtCodeLoadOBFunction: Ombrix runtime already unloaded when attempting to call "
-       "DSDisposeHandle\n> dispose\n> errtext 2\n"
-       "<time> ExtCodeLoadOBFunction: Ombrix runtime already unloaded when attempting to call "
-       "GGetOneErrorCode\n> errtext 2\n> load rt2 {tools}/ombrix_runtime.so\n> set rt2\n"
-       "> resize 3\n> dispose\n> calls\n"},
+       "loaded rt2 {rt2}\nset rt2\nresize 3 -> 0\ndispose -> 0\ncalls rt2=2\n"},
+      // The main program's handle reaches every global module, the engine and the library
+      // included; the library's own entries and the engine's dependencies never count.
       {"names_count_only_where_the_bundle_defines_them",
-       // The main program's handle reaches every global module, the engine and the library
-       // included; the library's own entries and the engine's dependencies never count.
-       {"load-global", "rt", rt, "lib-global", kLibrary, "set", "main", "resize", "5", "set",
-        "lib", "resize", "5", "set", "rt", "ext", "malloc", "ext", "NumericArrayResize",
-        "calls"},
-       "loaded rt {rt}\nlibrary {lib}\nset main\nresize 5 -> " + kUnavailable +
-           " (no handle)\nset lib\nresize 5 -> " + kUnavailable +
-           " (no handle)\nset rt\next malloc -> null\next NumericArrayResize -> rt (stored)\n"
-           "calls rt=0\n",
        "> load-global rt {tools}/ombrix_runtime.so\n> lib-global {library}\n> set main\n"
        "> resize 5\n" +
-           Alert(kNoFunction, "NumericArrayResize") +
-           "> set lib\n<time> SetOmbrixRunTimeBundle: LookupOmbrixRunTimeBundle did not get "
-           "correct bundle. Old then New:\nBundle <{tools}/engine_driver> (no identifier)\n"
-           "Bundle <{library}> (no identifier)\n> resize 5\n" +
-           Alert(kNoFunction, "NumericArrayResize") +
-           "> set rt\n<time> SetOmbrixRunTimeBundle: LookupOmbrixRunTimeBundle did not get "
-           "correct bundle. Old then New:\nBundle <{library}> (no identifier)\n"
+           Alert(kNoFunction, "NumericArrayResize") + "> set lib\n" + kOldThenNew +
+           "Bundle <{tools}/engine_driver> (no identifier)\nBundle <{library}> (no identifier)\n" +
+           "> resize 5\n" + Alert(kNoFunction, "NumericArrayResize") + "> set rt\n" + kOldThenNew +
+           "Bundle <{library}> (no identifier)\n" +
            "Bundle <{tools}/ombrix_runtime.so> (com.ombrix.runtime)\n> ext malloc\n" +
-           Alert(kNoFunction, "malloc") + "> ext NumericArrayResize\n> calls\n"},
+           Alert(kNoFunction, "malloc") + "> ext NumericArrayResize\n> calls\n",
+       "loaded rt {rt}\nlibrary {lib}\nset main\nresize 5 -> " + noHandle + "set lib\n" +
+           "resize 5 -> " + noHandle +
+           "set rt\next malloc -> null\next NumericArrayResize -> rt (stored)\ncalls rt=0\n"},
       {"engine_error_codes_and_texts_pass_through",
-       {"load", "rt", rt, "lib", kLibrary, "errtext", "2", "errtext", "99", "errtext", "5000",
-        "errtext", "5001", "resize", "3000000000"},
+       loadRt + "> lib {library}\n> errtext 2\n" + Fallback("rt", "GGetOneErrorCode") +
+           "> errtext 99\n> errtext 5000\n> errtext 5001\n> resize 3000000000\n",
        "loaded rt {rt}\nlibrary {lib}\nerrtext 2 -> 1 \"Memory is full.\" (handle)\n"
        "errtext 99 -> 0 \"\"\nerrtext 5000 -> 0 \"stale text\" (handle)\n"
-       "errtext 5001 -> 1 \"\" (handle)\nresize 3000000000 -> 2 (no handle)\n",
-       "> load rt {tools}/ombrix_runtime.so\n> lib {library}\n> errtext 2\n" +
-           Fallback("runtime", "rt", "ombrix_runtime.so", "com.ombrix.runtime",
-                    "GGetOneErrorCode") +
-           "> errtext 99\n> errtext 5000\n> errtext 5001\n> resize 3000000000\n"},
-      {"strings_are_made_from_ascii_only",
-       {"lib", kLibrary, "string", "NumericArrayResize", "string", "", "string", "caf\xC3\xA9"},
-       "library {lib}\nstring \"NumericArrayResize\" -> made\nstring \"\" -> made\n"
-       "string \"caf\xC3\xA9\" -> null\n",
-       "> lib {library}\n> string NumericArrayResize\n> string \n> string caf\xC3\xA9\n"},
+       "errtext 5001 -> 1 \"\" (handle)\nresize 3000000000 -> 2 (no handle)\n"},
   };
-
-  for (const Scenario& scenario : scenarios) {
+  for (const auto& scenario : scenarios) {
     SCOPED_TRACE(scenario.name);
-    const DriverRun run = RunDriver(scenario.args);
+    const DriverRun run = RunDriver(Commands(scenario.script));
     EXPECT_EQ(0, run.status) << run.err;
     const auto addresses = Addresses(run.out);
     EXPECT_EQ(Expand(scenario.out, addresses), run.out);
-    EXPECT_EQ(Expand(scenario.err, addresses), NeutralStderr(run));
+    EXPECT_EQ(Expand(scenario.script, addresses), NeutralStderr(run));
   }
 }
 
 // Several threads make the first call of one function at once; under ThreadSanitizer
 // any unsynchronised access to the slots or the cached bundle fails the driver.
 TEST(EngineBindingTest, ConcurrentFirstCalls) {
-  if (!RequireTools()) return;
-  const std::string rt = Tool("ombrix_runtime.so");
-  const struct {
-    const char* name;
-    std::vector<std::string> args;
-  } cases[] = {
-      {"announced", {"load", "rt", rt, "lib", kLibrary, "set", "rt", "race", "8", "calls"}},
-      {"found_by_search", {"load", "rt", rt, "lib", kLibrary, "race", "8", "calls"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const DriverRun run = RunDriver(c.args);
+  for (const char* bindBy : {"> set rt\n", ""}) {
+    SCOPED_TRACE(*bindBy ? "announced" : "found by search");
+    const DriverRun run =
+        RunDriver(Commands("> load rt {tools}/ombrix_runtime.so\n> lib {library}\n" +
+                           std::string(bindBy) + "> race 8\n> calls\n"));
     EXPECT_EQ(0, run.status) << run.err;
     EXPECT_NE(std::string::npos, run.out.find("race 8 -> 0 failed\ncalls rt=16\n")) << run.out;
     EXPECT_EQ(std::string::npos, run.err.find("Sanitizer")) << run.err;
@@ -323,7 +267,8 @@ TEST(EngineBindingTest, LibraryCallsReachItsOwnEntries) {
   ASSERT_NE(nullptr, pipe) << "cannot run readelf";
   std::string relocations;
   char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;) relocations.append(buffer, n);
+  for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
+    relocations.append(buffer, n);
   ASSERT_EQ(0, ::pclose(pipe)) << relocations;
   ASSERT_NE(std::string::npos, relocations.find("Relocation section")) << relocations;
   for (const char* name : {"NumericArrayResize", "DSDisposeHandle", "GGetOneErrorCode", "CallOBRT",
@@ -333,26 +278,22 @@ TEST(EngineBindingTest, LibraryCallsReachItsOwnEntries) {
 }
 
 // In this process no engine is loaded and none was announced: a forwarded call shows
-// the alert with the default button only and fails, and a caller's own record stays
-// unresolved.
+// the alert with the default button only and fails, and a caller's record stays unresolved.
 TEST(EngineBindingTest, UnresolvedCallsAlertAndFail) {
   testing::AlertRecorder alerts;
   LStrHandle handle = nullptr;
   EXPECT_EQ(LORVATH_ERR_ENGINE_UNAVAILABLE, NumericArrayResize(5, 1, &handle, 4));
   EXPECT_EQ(nullptr, handle);
-  EXPECT_EQ(0, GGetOneErrorCode(2, &handle));
-
   struct {
     Lorvath_OBFunction function;
     char name[16];
   } record = {nullptr, "NoSuchFunction"};
-  auto* const generic = reinterpret_cast<Lorvath_OBFunctionRecord*>(&record);
-  EXPECT_EQ(nullptr, CallOBRT(generic));
+  EXPECT_EQ(nullptr, CallOBRT(reinterpret_cast<Lorvath_OBFunctionRecord*>(&record)));
   EXPECT_EQ(nullptr, record.function);
 
   const auto recorded = alerts.alerts();
-  ASSERT_EQ(3u, recorded.size());
-  const char* const functions[] = {"NumericArrayResize", "GGetOneErrorCode", "NoSuchFunction"};
+  ASSERT_EQ(2u, recorded.size());
+  const char* const functions[] = {"NumericArrayResize", "NoSuchFunction"};
   for (size_t i = 0; i < recorded.size(); ++i) {
     EXPECT_EQ(kEngineAlertTitle, recorded[i].title);
     EXPECT_EQ(kNoBundle + "; function= \"" + functions[i] + "\"", recorded[i].text);
@@ -362,6 +303,4 @@ TEST(EngineBindingTest, UnresolvedCallsAlertAndFail) {
 }
 
 }  // namespace
-}  // namespace ob
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::ob

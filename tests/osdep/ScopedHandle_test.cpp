@@ -6,97 +6,62 @@
 
 #include "qel/osdep/CFString.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 // Handles are plain pointers here; the policies log every copy and release.
-struct Log {
-  static std::vector<int*> copied;
-  static std::vector<int*> released;
-};
-std::vector<int*> Log::copied;
-std::vector<int*> Log::released;
+std::vector<int*> g_copied, g_released;
 
 struct LoggingCopy {
   static int* Copy(int* handle) noexcept {
-    Log::copied.push_back(handle);
+    g_copied.push_back(handle);
     return handle;
   }
 };
-
 struct LoggingRelease {
   static void Release(int* handle) noexcept {
-    if (handle != nullptr) Log::released.push_back(handle);
+    if (handle != nullptr) g_released.push_back(handle);
   }
 };
-
 using Handle = ScopedHandle<int*, HandleStoragePolicy<int*, NullInvalidHandlePolicy<int*>>,
                             LoggingCopy, LoggingRelease>;
+using Log = std::vector<int*>;
 
-class ScopedHandleTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Log::copied.clear();
-    Log::released.clear();
-  }
-  int a_ = 1, b_ = 2;
-};
-
-TEST_F(ScopedHandleTest, DefaultIsInvalidAndReleasesNothing) {
+TEST(ScopedHandleTest, EachReferenceIsReleasedExactlyOnce) {
+  int a = 1, b = 2;
   {
-    Handle h;
-    EXPECT_FALSE(h.isValid());
-    EXPECT_EQ(nullptr, h.get());
-  }
-  EXPECT_TRUE(Log::released.empty());
-}
-
-TEST_F(ScopedHandleTest, AdoptsAndReleasesOnce) {
-  {
-    Handle h(&a_);
+    const Handle none;
+    EXPECT_FALSE(none.isValid());
+    Handle h(&a);
     EXPECT_TRUE(h.isValid());
-    EXPECT_EQ(&a_, h.get());
-    EXPECT_TRUE(Log::copied.empty()) << "adopting takes no reference";
-  }
-  EXPECT_EQ(std::vector<int*>{&a_}, Log::released);
-}
-
-TEST_F(ScopedHandleTest, AssigningReleasesThePreviousHandleOnce) {
-  {
-    Handle h(&a_);
-    h = &b_;
-    EXPECT_EQ(&b_, h.get());
-    EXPECT_EQ(std::vector<int*>{&a_}, Log::released);
+    EXPECT_EQ(Log{}, g_copied) << "adopting takes no reference";
+    h = &b;
+    EXPECT_EQ(&b, h.get());
+    EXPECT_EQ(Log{&a}, g_released);
     h = nullptr;
     EXPECT_FALSE(h.isValid());
-    EXPECT_EQ((std::vector<int*>{&a_, &b_}), Log::released);
     h = nullptr;
-    EXPECT_EQ(2u, Log::released.size());
-  }
-  EXPECT_EQ(2u, Log::released.size()) << "nothing left to release";
-}
+    EXPECT_EQ((Log{&a, &b}), g_released);
 
-TEST_F(ScopedHandleTest, CopiesTakeTheirOwnReference) {
-  {
-    Handle h(&a_);
-    Handle copy(h);
-    EXPECT_EQ(std::vector<int*>{&a_}, Log::copied);
+    h = &a;
+    const Handle copy(h);
     Handle assigned;
-    assigned = h;
-    EXPECT_EQ(&a_, assigned.get());
-    EXPECT_EQ(2u, Log::copied.size());
+    assigned = copy;
+    EXPECT_EQ(&a, assigned.get());
+    EXPECT_EQ((Log{&a, &a}), g_copied) << "copies take their own reference";
+    const Handle& self = assigned;
+    assigned = self;  // takes a new reference before it gives up the old one
+    EXPECT_EQ(&a, assigned.get());
+    EXPECT_EQ((Log{&a, &b, &a}), g_released);
   }
-  EXPECT_EQ((std::vector<int*>{&a_, &a_, &a_}), Log::released);
+  EXPECT_EQ(g_copied.size() + 3, g_released.size()) << "adopted a, b, a; copied a three times";
 }
 
 // The CoreFoundation instantiation with real strings: under AddressSanitizer, a
 // reference released twice or too early, or never, fails the run.
-TEST_F(ScopedHandleTest, CoreFoundationStrings) {
+TEST(ScopedHandleTest, CoreFoundationStrings) {
   ScopedHandle<CFStringRef> s(CFStringCreateWithCString("abc", kCFStringEncodingASCII));
   ASSERT_TRUE(s.isValid());
-  EXPECT_EQ(3, CFStringGetLength(s.get()));
   {
     ScopedHandle<CFStringRef> copy(s);  // retained
     EXPECT_EQ(s.get(), copy.get());
@@ -110,6 +75,4 @@ TEST_F(ScopedHandleTest, CoreFoundationStrings) {
 }
 
 }  // namespace
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -17,17 +17,15 @@
 
 #include "lorvath.h"
 
-namespace vo {
-namespace lorvath {
-namespace testing {
+namespace vo::lorvath::testing {
 
+// Never unloaded: the library keeps its reservation counter for the process's life.
 class LorvathLibrary {
  public:
   using FlagFunction = int32_t (*)(unsigned char*);
   using WriteFunction = int32_t (*)(LStrHandle, LStrHandle, LStrHandle, Lorvath_Severity);
 
-  explicit LorvathLibrary(const char* path) {
-    handle_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  explicit LorvathLibrary(const char* path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
     if (handle_ == nullptr) {
       error_ = dlerror();
       return;
@@ -37,8 +35,6 @@ class LorvathLibrary {
     writeMessage = Resolve<WriteFunction>("Lorvath_WriteMessage");
     writeMessageUTF8 = Resolve<WriteFunction>("Lorvath_WriteMessageUTF8");
   }
-  // Never unloaded: the library keeps its reservation counter for the process's life.
-  ~LorvathLibrary() = default;
   LorvathLibrary(const LorvathLibrary&) = delete;
   LorvathLibrary& operator=(const LorvathLibrary&) = delete;
 
@@ -58,7 +54,7 @@ class LorvathLibrary {
     return reinterpret_cast<F>(symbol);
   }
 
-  void* handle_ = nullptr;
+  void* handle_;
   std::string error_;
 };
 
@@ -86,17 +82,15 @@ class HostString {
   HostString(HostString&& that) noexcept : handle_(that.handle_) { that.handle_ = nullptr; }
   HostString& operator=(HostString&&) = delete;
   ~HostString() {
-    if (handle_ != nullptr) {
-      std::free(*handle_);
-      std::free(handle_);
-    }
+    if (handle_ != nullptr) std::free(*handle_);
+    std::free(handle_);
   }
 
   LStrHandle handle() const { return handle_; }
 
  private:
-  explicit HostString(int32_t count) {
-    handle_ = static_cast<LStrHandle>(std::malloc(sizeof(LStrPtr)));
+  explicit HostString(int32_t count)
+      : handle_(static_cast<LStrHandle>(std::malloc(sizeof(LStrPtr)))) {
     *handle_ = static_cast<LStrPtr>(std::malloc(sizeof(int32_t) + static_cast<size_t>(count)));
     (*handle_)->cnt = count;
   }
@@ -104,8 +98,6 @@ class HostString {
   LStrHandle handle_;
 };
 
-}  // namespace testing
-}  // namespace lorvath
-}  // namespace vo
+}  // namespace vo::lorvath::testing
 
 #endif  // TESTS_SUPPORT_LORVATHLIBRARY_H_

@@ -20,15 +20,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 
-namespace vo {
-namespace lorvath {
-namespace testing {
+namespace vo::lorvath::testing {
 
 namespace detail {
 
@@ -52,14 +49,13 @@ inline std::string EnterPrivateDev() {
     if (unshare(CLONE_NEWNS) != 0) return detail::Errno("unshare(CLONE_NEWNS)");
   } else {
     // Without root a user namespace grants the mount rights; it needs a single thread.
-    const uid_t uid = geteuid();
-    const gid_t gid = getegid();
+    const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
     if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
       return detail::Errno("unshare(CLONE_NEWUSER | CLONE_NEWNS)");
     }
     if (!detail::WriteFile("/proc/self/setgroups", "deny") ||
-        !detail::WriteFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
-        !detail::WriteFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+        !detail::WriteFile("/proc/self/uid_map", "0 " + uid + " 1") ||
+        !detail::WriteFile("/proc/self/gid_map", "0 " + gid + " 1")) {
       return detail::Errno("writing the user namespace's id maps");
     }
   }
@@ -70,66 +66,60 @@ inline std::string EnterPrivateDev() {
   char aside[] = "/tmp/lorvath-dev.XXXXXX";
   if (mkdtemp(aside) == nullptr) return detail::Errno("mkdtemp");
   const std::string real = aside;
+  std::string problem;
   if (mount("/dev", aside, nullptr, MS_BIND | MS_REC, nullptr) != 0) {
-    const std::string reason = detail::Errno("binding /dev aside");
-    rmdir(aside);
-    return reason;
+    problem = detail::Errno("binding /dev aside");
+  } else if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) {
+    problem = detail::Errno("mounting a tmpfs on /dev");
   }
-  if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) {
-    const std::string reason = detail::Errno("mounting a tmpfs on /dev");
-    umount2(aside, MNT_DETACH);
-    rmdir(aside);
-    return reason;
-  }
-  for (const char* name : {"null", "zero", "urandom", "random", "tty"}) {
-    const std::string from = real + "/" + name;
-    const std::string to = std::string("/dev/") + name;
-    if (access(from.c_str(), F_OK) != 0) continue;
-    const int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd >= 0) close(fd);
-    if (mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-      return detail::Errno("binding " + to);
+  const struct {
+    const char* name;
+    bool directory;
+  } kept[] = {{"null", false}, {"zero", false}, {"urandom", false}, {"random", false},
+              {"tty", false},  {"pts", true},   {"shm", true}};
+  for (const auto& k : kept) {
+    const std::string from = real + "/" + k.name, to = std::string("/dev/") + k.name;
+    if (!problem.empty() || access(from.c_str(), F_OK) != 0) continue;
+    if (k.directory) {
+      mkdir(to.c_str(), 0755);
+    } else {
+      const int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+      if (fd >= 0) close(fd);
+    }
+    if (mount(from.c_str(), to.c_str(), nullptr, k.directory ? MS_BIND | MS_REC : MS_BIND,
+              nullptr) != 0) {
+      problem = detail::Errno("binding " + to);
     }
   }
-  for (const char* name : {"pts", "shm"}) {
-    const std::string from = real + "/" + name;
-    const std::string to = std::string("/dev/") + name;
-    if (access(from.c_str(), F_OK) != 0) continue;
-    mkdir(to.c_str(), 0755);
-    if (mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
-      return detail::Errno("binding " + to);
-    }
+  if (problem.empty()) {
+    symlink("/proc/self/fd", "/dev/fd");
+    symlink("/proc/self/fd/0", "/dev/stdin");
+    symlink("/proc/self/fd/1", "/dev/stdout");
+    symlink("/proc/self/fd/2", "/dev/stderr");
   }
-  symlink("/proc/self/fd", "/dev/fd");
-  symlink("/proc/self/fd/0", "/dev/stdin");
-  symlink("/proc/self/fd/1", "/dev/stdout");
-  symlink("/proc/self/fd/2", "/dev/stderr");
   umount2(aside, MNT_DETACH);
   rmdir(aside);
   // A connection that syslog(3) made before now leads to the old /dev/log.
   closelog();
-  return "";
+  return problem;
 }
 
 // One record as syslog(3) sent it: "<PRI>Mmm dd hh:mm:ss TAG: MESSAGE".
 struct LogRecord {
-  int priority = -1;    // facility * 8 + severity
+  int priority = -1;    // facility * 8 + severity; -1 without a "<PRI>" header
   std::string message;  // the bytes after the tag
   std::string raw;      // the whole datagram
 };
 
-// Splits a datagram; a record without the "<PRI>" header keeps priority -1.
 inline LogRecord ParseLogRecord(const std::string& raw) {
   LogRecord record;
   record.raw = raw;
-  if (raw.empty() || raw[0] != '<') return record;
   const size_t close = raw.find('>');
-  if (close == std::string::npos) return record;
+  if (raw.empty() || raw[0] != '<' || close == std::string::npos) return record;
   record.priority = std::atoi(raw.substr(1, close - 1).c_str());
-  // The timestamp ("%h %e %T ") has a fixed width of 16 bytes; the tag that follows
-  // ends at the first ": ".
+  // The timestamp ("%h %e %T ") is 16 bytes wide; the tag after it ends at the first ": ".
   const size_t tagEnd = raw.find(": ", close + 1 + 16);
-  record.message = tagEnd == std::string::npos ? std::string() : raw.substr(tagEnd + 2);
+  if (tagEnd != std::string::npos) record.message = raw.substr(tagEnd + 2);
   return record;
 }
 
@@ -167,25 +157,22 @@ class LogReceiver {
 
   // "" when the socket is listening, otherwise what went wrong.
   const std::string& error() const { return error_; }
+  int fd() const { return fd_; }
 
   // The next record, or nothing when none arrives within `timeoutMs`.
   std::optional<LogRecord> receive(int timeoutMs = 5000) {
     pollfd p{fd_, POLLIN, 0};
     int ready;
-    do {
-      ready = poll(&p, 1, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
+    while ((ready = poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
+    }
     if (ready <= 0) return std::nullopt;
     buffer_.resize(1 << 17);
     ssize_t n;
-    do {
-      n = recv(fd_, &buffer_[0], buffer_.size(), 0);
-    } while (n < 0 && errno == EINTR);
+    while ((n = recv(fd_, &buffer_[0], buffer_.size(), 0)) < 0 && errno == EINTR) {
+    }
     if (n < 0) return std::nullopt;
     return ParseLogRecord(buffer_.substr(0, static_cast<size_t>(n)));
   }
-
-  int fd() const { return fd_; }
 
  private:
   int fd_ = -1;
@@ -193,8 +180,6 @@ class LogReceiver {
   std::string buffer_;
 };
 
-}  // namespace testing
-}  // namespace lorvath
-}  // namespace vo
+}  // namespace vo::lorvath::testing
 
 #endif  // TESTS_SUPPORT_PRIVATELOG_H_

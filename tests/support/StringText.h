@@ -4,6 +4,8 @@
 #ifndef TESTS_SUPPORT_STRINGTEXT_H_
 #define TESTS_SUPPORT_STRINGTEXT_H_
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -31,6 +33,7 @@ std::vector<typename S::value_type> Terminated(const std::string& ascii) {
 template <typename S>
 S Make(const std::string& ascii) {
   const auto e = Elements<S>(ascii);
+  if (e.empty()) return S();  // a null pointer with count 0 is reported
   return S(e.data(), static_cast<typename S::size_type>(e.size()));
 }
 
@@ -42,7 +45,8 @@ std::string Ascii(const S& s) {
   return text;
 }
 
-// The failed-check reports made while it lives, by expression.
+// The failed-check reports made while it lives, by expression; each must name the
+// string code's file.
 class Reports {
  public:
   std::vector<std::string> take() {
@@ -50,6 +54,7 @@ class Reports {
     const auto alerts = alerts_.alerts();
     for (size_t i = seen_; i < alerts.size(); ++i) {
       const std::string& text = alerts[i].text;
+      EXPECT_NE(std::string::npos, text.find("\n    File: StringBase\n")) << text;
       const std::string key = "    Expression: ";
       const size_t start = text.find(key) + key.size();
       expressions.push_back(text.substr(start, text.find('\n', start) - start));

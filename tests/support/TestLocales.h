@@ -22,9 +22,7 @@ __lsan_default_suppressions() {
   return "leak:argz_add_sep\nleak:argz_create_sep\n";
 }
 
-namespace vo {
-namespace qel {
-namespace testing {
+namespace vo::qel::testing {
 
 inline bool LocaleExists(const std::string& name) {
   locale_t l = ::newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(0));
@@ -55,20 +53,19 @@ inline bool EnsureLocale(const std::string& name, const std::string& source,
   if (::stat(built.c_str(), &st) != 0) {
     ::mkdir(dir.c_str(), 0755);
     // Built under a private name and renamed, so that test processes running side
-    // by side never see a half-written locale.
+    // by side never see a half-written locale; if another process won the race,
+    // its copy is as good as ours.
     const std::string temp = dir + "/." + name + "." + std::to_string(::getpid());
     command =
         "localedef -c -i '" + source + "' -f '" + charmap + "' '" + temp + "' >/dev/null 2>&1";
     status = std::system(command.c_str());
     if (std::rename(temp.c_str(), built.c_str()) != 0) {
-      // Another process may have won the race; its copy is as good as ours.
       const int removed = std::system(("rm -rf '" + temp + "'").c_str());
       static_cast<void>(removed);
     }
   }
   if (oldPath.find(dir) == std::string::npos) {
-    const std::string path = dir + ":" + (old != nullptr ? oldPath : "/usr/lib/locale");
-    ::setenv("LOCPATH", path.c_str(), 1);
+    ::setenv("LOCPATH", (dir + ":" + (old != nullptr ? oldPath : "/usr/lib/locale")).c_str(), 1);
   }
   if (LocaleExists(name)) return true;
   *why = "locale " + name + " is missing and could not be built into " + dir;
@@ -89,8 +86,6 @@ class ScopedProcessLocale {
   const bool ok_;
 };
 
-}  // namespace testing
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::testing
 
 #endif  // TESTS_SUPPORT_TESTLOCALES_H_

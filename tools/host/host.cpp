@@ -1,10 +1,13 @@
-// lorvath_host: stands in for the host. It loads liblorvath.so with dlopen as the host
-// does, builds host string handles for the messages on its command line, takes a
-// reservation, writes each message at the chosen severity, gives the reservation back,
-// and prints the result code of every call.
+// lorvath_host: stands in for the host. Like the host it loads its run-time engine first,
+// then liblorvath.so with dlopen, and announces the engine to the library. It builds host
+// string handles for the messages on its command line with the engine's own allocator,
+// takes a reservation, writes each message at the chosen severity, gives the reservation
+// back, and prints the result code of every call.
 //
 //   lorvath_host [options] MESSAGE...
 //     --library PATH       the library to load (default: the one built with this tool)
+//     --engine PATH        the run-time engine to load (default: the stand-in engine
+//                          built with this tool)
 //     --severity S         error, warning, information or a number (default information)
 //     --utf8               write with Lorvath_WriteMessageUTF8 instead of Lorvath_WriteMessage
 //     --escapes            read \n \r \t \\ \0 and \xHH in messages as the bytes they name
@@ -32,6 +35,7 @@ namespace {
 
 struct Options {
   std::string library = LORVATH_LIBRARY_PATH;
+  std::string engine = LORVATH_ENGINE_PATH;
   Lorvath_Severity severity = Lorvath_SeverityInformation;
   bool utf8 = false;
   bool escapes = false;
@@ -43,7 +47,8 @@ struct Options {
 [[noreturn]] void Usage(const char* problem) {
   std::fprintf(stderr,
                "lorvath_host: %s\n"
-               "usage: lorvath_host [--library PATH] [--severity error|warning|information|N]\n"
+               "usage: lorvath_host [--library PATH] [--engine PATH]\n"
+               "                    [--severity error|warning|information|N]\n"
                "                    [--utf8] [--escapes] [--no-reserve] [--check-log] "
                "MESSAGE...\n",
                problem);
@@ -141,6 +146,8 @@ Options Parse(int argc, char** argv) {
       break;
     } else if (arg == "--library" && i + 1 < argc) {
       options.library = argv[++i];
+    } else if (arg == "--engine" && i + 1 < argc) {
+      options.engine = argv[++i];
     } else if (arg == "--severity" && i + 1 < argc) {
       const std::string s = argv[++i];
       if (s == "error") {
@@ -190,26 +197,6 @@ bool LogIsListening() {
   return false;
 }
 
-// Host strings live in memory of the host's own: a master pointer to a record of a
-// 32-bit count and exactly that many bytes.
-LStrHandle NewHostString(const std::string& bytes) {
-  auto handle = static_cast<LStrHandle>(std::malloc(sizeof(LStrPtr)));
-  auto record = static_cast<LStrPtr>(std::malloc(sizeof(int32_t) + bytes.size()));
-  if (handle == nullptr || record == nullptr) {
-    std::fprintf(stderr, "lorvath_host: out of memory\n");
-    std::exit(2);
-  }
-  record->cnt = static_cast<int32_t>(bytes.size());
-  std::memcpy(record->str, bytes.data(), bytes.size());
-  *handle = record;
-  return handle;
-}
-
-void DisposeHostString(LStrHandle handle) {
-  std::free(*handle);
-  std::free(handle);
-}
-
 void* LoadModule(const std::string& path) {
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) {
@@ -229,6 +216,37 @@ F Function(void* module, const char* name) {
   return reinterpret_cast<F>(symbol);
 }
 
+// The engine's services for host strings: a handle is a master pointer to a record of a
+// 32-bit count and exactly that many bytes, made and freed by the engine.
+class Engine {
+ public:
+  explicit Engine(void* module)
+      : resize_(Function<ResizeFunction>(module, "NumericArrayResize")),
+        dispose_(Function<DisposeFunction>(module, "DSDisposeHandle")) {}
+
+  LStrHandle NewString(const std::string& bytes) const {
+    LStrHandle handle = nullptr;
+    if (resize_(kUnsignedByte, 1, &handle, bytes.size()) != 0) {
+      std::fprintf(stderr, "lorvath_host: the engine cannot make a string of %zu bytes\n",
+                   bytes.size());
+      std::exit(2);
+    }
+    (*handle)->cnt = static_cast<int32_t>(bytes.size());
+    if (!bytes.empty()) std::memcpy((*handle)->str, bytes.data(), bytes.size());
+    return handle;
+  }
+
+  void Dispose(LStrHandle handle) const { dispose_(handle); }
+
+ private:
+  using ResizeFunction = int32_t (*)(int32_t, int32_t, void*, size_t);
+  using DisposeFunction = int32_t (*)(void*);
+  static constexpr int32_t kUnsignedByte = 5;
+
+  ResizeFunction resize_;
+  DisposeFunction dispose_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -241,7 +259,11 @@ int main(int argc, char** argv) {
 
   using FlagFunction = int32_t (*)(unsigned char*);
   using WriteFunction = int32_t (*)(LStrHandle, LStrHandle, LStrHandle, Lorvath_Severity);
+  void* engineModule = LoadModule(options.engine);
+  const Engine engine(engineModule);
   void* library = LoadModule(options.library);
+  Function<void (*)(Lorvath_BundleRef)>(library, "SetOmbrixRunTimeBundle")(
+      static_cast<Lorvath_BundleRef>(engineModule));
   const auto reserve = Function<FlagFunction>(library, "Lorvath_Reserve");
   const auto unreserve = Function<FlagFunction>(library, "Lorvath_Unreserve");
   const char* const writeName = options.utf8 ? "Lorvath_WriteMessageUTF8" : "Lorvath_WriteMessage";
@@ -257,10 +279,10 @@ int main(int argc, char** argv) {
   unsigned char flag = 0;
   if (options.reserve) report("Lorvath_Reserve", reserve(&flag));
   for (const std::string& message : options.messages) {
-    LStrHandle handle = NewHostString(message);
+    LStrHandle handle = engine.NewString(message);
     report(std::string(writeName) + " " + Quote(message),
            write(nullptr, nullptr, handle, options.severity));
-    DisposeHostString(handle);
+    engine.Dispose(handle);
   }
   if (options.reserve) report("Lorvath_Unreserve", unreserve(&flag));
   return allZero ? 0 : 1;

@@ -1,0 +1,79 @@
+#include "qel/osdep/ExePath.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace vo {
+namespace qel {
+namespace osdep {
+namespace {
+
+std::wstring Wide(const String& s) { return std::wstring(s.c_str(), s.length()); }
+
+TEST(ExePathTest, NamesThisProgram) {
+  const std::wstring path = Wide(GetExePath());
+  const std::wstring name = L"osdep_ExePath_test";
+  ASSERT_GT(path.size(), name.size());
+  EXPECT_EQ(L'/', path.front());
+  EXPECT_EQ(L"/" + name, path.substr(path.size() - name.size() - 1));
+  EXPECT_EQ(name, Wide(GetExeBaseName()));
+
+  // The allocation-free form agrees, and a buffer too small says so instead of cutting
+  // the path quietly.
+  char buffer[4096];
+  const size_t length = ReadExePath(buffer, sizeof(buffer));
+  EXPECT_EQ(path.size(), length);
+  char small[8];
+  EXPECT_EQ(sizeof(small), ReadExePath(small, sizeof(small)));
+  EXPECT_EQ('\0', small[sizeof(small) - 1]);
+  EXPECT_EQ(0u, ReadExePath(small, 0));
+}
+
+// A program whose file was removed while it runs (a host updated in place) still
+// knows its own name: the kernel's " (deleted)" mark is not part of it.
+constexpr char kChildMode[] = "LORVATH_EXEPATH_DELETE_SELF";
+
+TEST(ExePathTest, DeletedProgramKeepsItsName) {
+  if (std::getenv(kChildMode) != nullptr) {
+    char self[4096];
+    ASSERT_LT(ReadExePath(self, sizeof(self)), sizeof(self));
+    ASSERT_EQ(0, ::unlink(self));
+    const String path = GetExePath();
+    std::printf("[%ls|%ls]\n", path.c_str(), GetExeBaseName().c_str());
+    return;
+  }
+  char dir[] = "/tmp/lorvath-exepath.XXXXXX";
+  ASSERT_NE(nullptr, ::mkdtemp(dir));
+  const std::string copy = std::string(dir) + "/copy_of_test";
+  {
+    std::ifstream in("/proc/self/exe", std::ios::binary);
+    std::ofstream out(copy, std::ios::binary);
+    out << in.rdbuf();
+  }
+  ASSERT_EQ(0, ::chmod(copy.c_str(), 0700));
+
+  const std::string output = std::string(dir) + "/output";
+  const std::string command = std::string(kChildMode) + "=1 '" + copy +
+                              "' --gtest_filter=ExePathTest.DeletedProgramKeepsItsName > '" +
+                              output + "' 2>&1";
+  const int status = std::system(command.c_str());
+  std::ifstream in(output);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
+  EXPECT_NE(std::string::npos, text.find("[" + copy + "|copy_of_test]")) << text;
+  EXPECT_NE(0, ::access(copy.c_str(), F_OK)) << "the child did not remove itself";
+  ::unlink(output.c_str());
+  ::rmdir(dir);
+}
+
+}  // namespace
+}  // namespace osdep
+}  // namespace qel
+}  // namespace vo
