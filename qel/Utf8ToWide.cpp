@@ -569,16 +569,28 @@ __attribute__((always_inline)) inline size_t FillBuffer(const uint8_t*& begin, c
   return written;
 }
 
-// Copies the `n` elements of a short text from the stack to its array in moves of
-// four elements, the last one overlapping the one before: cheaper than a call for a
-// few dozen bytes.
+// Copies the `n` (at least one) elements of a short text from the stack to its
+// array. Up to 32 elements it takes two fixed-size moves that may overlap, chosen by
+// n's order of magnitude: a call of memcpy costs more than the whole copy there.
 inline void CopyShortText(wchar_t* dst, const wchar_t* src, size_t n) {
-  if (n < 4) {
-    for (size_t i = 0; i < n; ++i) dst[i] = src[i];
-    return;
+  constexpr size_t kSize = sizeof(wchar_t);
+  if (n > 32) {
+    std::memcpy(dst, src, n * kSize);
+  } else if (n >= 16) {
+    __builtin_memcpy(dst, src, 16 * kSize);
+    __builtin_memcpy(dst + n - 16, src + n - 16, 16 * kSize);
+  } else if (n >= 8) {
+    __builtin_memcpy(dst, src, 8 * kSize);
+    __builtin_memcpy(dst + n - 8, src + n - 8, 8 * kSize);
+  } else if (n >= 4) {
+    __builtin_memcpy(dst, src, 4 * kSize);
+    __builtin_memcpy(dst + n - 4, src + n - 4, 4 * kSize);
+  } else {
+    // One to three elements: the first, the middle and the last cover them all.
+    dst[0] = src[0];
+    dst[n / 2] = src[n / 2];
+    dst[n - 1] = src[n - 1];
   }
-  for (size_t i = 0; i + 4 <= n; i += 4) std::memcpy(dst + i, src + i, 4 * sizeof(wchar_t));
-  std::memcpy(dst + n - 4, src + n - 4, 4 * sizeof(wchar_t));
 }
 
 // Decodes one character: stores its code point in `*out` (unless only counting) and
@@ -603,14 +615,14 @@ wchar_t* Utf8ToWide(const unsigned char* source, size_t length) {
   // A short text is decoded once into the stack and copied: as many elements as
   // bytes always suffice, and nothing is allocated before the text proved valid.
   if (length <= kShortText) {
-    wchar_t local[kShortText];
+    wchar_t local[kShortText + 1];
     const uint8_t* p = source;
     bool invalid;
     const size_t count = DecodeInto<false>(p, end, local, local + length, invalid);
     if (invalid) ThrowInvalidSequence(__LINE__);
+    local[count] = 0;  // copied with the text
     wchar_t* result = new wchar_t[count + 1];
-    CopyShortText(result, local, count);
-    result[count] = 0;
+    CopyShortText(result, local, count + 1);
     return result;
   }
   size_t count = 0;
