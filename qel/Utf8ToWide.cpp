@@ -165,6 +165,9 @@ inline size_t DecodeMultibyte(const uint8_t* p, const uint8_t* end, uint32_t& va
 #if defined(QEL_UTF8_SSE2) && defined(QEL_UTF8_WORD_LOADS)
 #define QEL_UTF8_BLOCKS 1
 constexpr std::ptrdiff_t kBlock = 16;
+// Blocks are decoded only where seven more bytes follow them (for word loads), so
+// shorter texts never reach them.
+constexpr std::ptrdiff_t kShortestBlocked = kBlock + 7;
 
 inline __m128i Load128(const uint8_t* p) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -436,6 +439,8 @@ inline const uint8_t* DecodeRun(const uint8_t* p, const uint8_t* stop, const uin
   return p;
 }
 
+#else
+constexpr std::ptrdiff_t kShortestBlocked = PTRDIFF_MAX;
 #endif
 
 // Decodes characters one at a time (a pair of like ones, or eight ASCII bytes, at
@@ -542,8 +547,7 @@ __attribute__((always_inline)) inline size_t DecodeInto(const uint8_t*& pInOut, 
   wchar_t* const first = d;
   invalid = false;
 #if defined(QEL_UTF8_BLOCKS)
-  // (Shorter texts would leave their block at the first non-ASCII byte anyway.)
-  if (end - p >= kBlock + 7 && destEnd - d >= kBlock) {
+  if (end - p >= kShortestBlocked && destEnd - d >= kBlock) {
     p = DecodeBlocks<kValidated>(p, end, d, destEnd, invalid);
   }
 #endif
@@ -567,6 +571,37 @@ __attribute__((always_inline)) inline size_t FillBuffer(const uint8_t*& begin, c
   const size_t written = DecodeInto<false>(begin, end, destBegin, destEnd, invalid);
   if (invalid) ThrowInvalidSequence(__LINE__);
   return written;
+}
+
+__attribute__((noinline)) size_t FillBufferOrThrow(const uint8_t* begin, const uint8_t* end,
+                                                   wchar_t* destBegin, const wchar_t* destEnd) {
+  const size_t written = FillBuffer(begin, end, destBegin, destEnd);
+  if (begin != nullptr && begin < end) ThrowBufferOverflow(__LINE__);
+  return written;
+}
+
+__attribute__((noinline)) size_t FillBufferOrStop(const uint8_t*& begin, const uint8_t* end,
+                                                  wchar_t* destBegin, const wchar_t* destEnd) {
+  return FillBuffer(begin, end, destBegin, destEnd);
+}
+
+// A text too short for a block, with room for an element a byte: the common case of
+// the buffer-filling forms, decoded by a loop that calls nothing and so saves no
+// register. False leaves the whole text to the general path, which then starts over
+// and does every check, report and exception.
+__attribute__((always_inline)) inline bool FillShort(const uint8_t* begin, const uint8_t* end,
+                                                     wchar_t* destBegin, const wchar_t* destEnd,
+                                                     size_t& written) {
+  if (begin == nullptr || destBegin == nullptr || destBegin >= destEnd ||
+      end - begin >= kShortestBlocked || destEnd - destBegin < end - begin) {
+    return false;
+  }
+  wchar_t* d = destBegin;
+  bool invalid = false;
+  DecodeTail<false, false>(begin, end, d, destEnd, invalid);
+  if (invalid) return false;
+  written = size_t(d - destBegin);
+  return true;
 }
 
 // Copies the `n` (at least one) elements of a short text from the stack to its
@@ -606,25 +641,36 @@ size_t utf8_mbctowc(wchar_t* out, const unsigned char* source, const unsigned ch
   return length;
 }
 
-}  // namespace
-
-wchar_t* Utf8ToWide(const unsigned char* source, size_t length) {
-  if (source == nullptr) return new wchar_t[1]();
-  const uint8_t* const end = source + length;
-
-  // A short text is decoded once into the stack and copied: as many elements as
-  // bytes always suffice, and nothing is allocated before the text proved valid.
-  if (length <= kShortText) {
-    wchar_t local[kShortText + 1];
+// The allocating decode of a text of up to kShortText bytes: decoded once into the
+// stack and copied. As many elements as bytes always suffice, and nothing is
+// allocated before the text proved valid. With `kBlocks` the text may be long
+// enough for blocks; without, it takes the tail loop alone, which saves the
+// registers the call of the blocks would need.
+template <bool kBlocks>
+__attribute__((always_inline)) inline wchar_t* DecodeShortText(const uint8_t* source,
+                                                               const uint8_t* end) {
+  wchar_t local[kShortText + 1];
+  wchar_t* d = local;
+  bool invalid = false;
+  if (kBlocks) {
     const uint8_t* p = source;
-    bool invalid;
-    const size_t count = DecodeInto<false>(p, end, local, local + length, invalid);
-    if (invalid) ThrowInvalidSequence(__LINE__);
-    local[count] = 0;  // copied with the text
-    wchar_t* result = new wchar_t[count + 1];
-    CopyShortText(result, local, count + 1);
-    return result;
+    d += DecodeInto<false>(p, end, local, local + (end - source), invalid);
+  } else {
+    DecodeTail<false, false>(source, end, d, local + (end - source), invalid);
   }
+  if (invalid) ThrowInvalidSequence(__LINE__);
+  *d = 0;  // copied with the text
+  const size_t count = size_t(d - local) + 1;
+  wchar_t* result = new wchar_t[count];
+  CopyShortText(result, local, count);
+  return result;
+}
+
+// The allocating decode of a text too long for the tail loop alone. One longer than
+// kShortText is counted first, which proves it valid, into an array of the exact
+// size.
+__attribute__((noinline)) wchar_t* DecodeLongerText(const uint8_t* source, const uint8_t* end) {
+  if (end - source <= std::ptrdiff_t(kShortText)) return DecodeShortText<true>(source, end);
   size_t count = 0;
   if (!CountCodePoints(source, end, count)) ThrowInvalidSequence(__LINE__);
 
@@ -646,16 +692,29 @@ wchar_t* Utf8ToWide(const unsigned char* source, size_t length) {
   return result.release();
 }
 
+}  // namespace
+
+wchar_t* Utf8ToWide(const unsigned char* source, size_t length) {
+  if (source == nullptr) return new wchar_t[1]();
+  if (length >= size_t(kShortestBlocked)) return DecodeLongerText(source, source + length);
+  return DecodeShortText<false>(source, source + length);
+}
+
 size_t Utf8ToWide(const unsigned char* begin, const unsigned char* end, wchar_t* destBegin,
                   const wchar_t* destEnd) {
-  const size_t written = FillBuffer(begin, end, destBegin, destEnd);
-  if (begin != nullptr && begin < end) ThrowBufferOverflow(__LINE__);
-  return written;
+  size_t written;
+  if (FillShort(begin, end, destBegin, destEnd, written)) return written;
+  return FillBufferOrThrow(begin, end, destBegin, destEnd);
 }
 
 size_t Utf8ToWideNoOverflow(const unsigned char*& begin, const unsigned char* end,
                             wchar_t* destBegin, const wchar_t* destEnd) {
-  return FillBuffer(begin, end, destBegin, destEnd);
+  size_t written;
+  if (FillShort(begin, end, destBegin, destEnd, written)) {
+    begin = end;
+    return written;
+  }
+  return FillBufferOrStop(begin, end, destBegin, destEnd);
 }
 
 const unsigned char* ConvertNextUtf8Character(const unsigned char* begin, const unsigned char* end,

@@ -772,6 +772,38 @@ inline void CopyShortText(uint8_t* dst, const uint8_t* src, size_t n) {
   }
 }
 
+// A new array holding the `n` bytes at `local` and a terminator.
+inline unsigned char* NewTerminatedCopy(const uint8_t* local, size_t n) {
+  unsigned char* result = new unsigned char[n + 1];
+  CopyShortText(result, local, n);
+  result[n] = 0;
+  return result;
+}
+
+// The allocating encode where the loop for short texts did not take the whole text.
+// A text of up to kShortText elements is encoded once into the stack and copied,
+// when it fits there and holds no value out of range (whose reports come from
+// measuring); any other is measured first. Out of line, so that the shortest texts
+// do not pay for its registers.
+__attribute__((noinline)) unsigned char* EncodeLongerText(const wchar_t* begin,
+                                                          const wchar_t* end) {
+  if (end - begin <= std::ptrdiff_t(kShortText)) {
+    uint8_t local[kShortTextBytes];
+    const wchar_t* s = begin;
+    const size_t written = EncodeInto<k_STOP>(s, end, local, local + kShortTextBytes);
+    if (s == end) return NewTerminatedCopy(local, written);
+  }
+  const size_t size = SizeOfUtf8(begin, end, std::numeric_limits<size_t>::max());
+  const size_t capacity = SafeInteger<size_t>::Add(size, 1).rawValue();
+  std::unique_ptr<unsigned char[]> result(new unsigned char[capacity]);
+  const wchar_t* s = begin;
+  const size_t written = EncodeInto<k_REPLACE>(s, end, result.get(), result.get() + capacity);
+  if (written != size) osdep::OutputAssertion("written == size", "", kFile, __LINE__);
+  if (s < end) ThrowBufferOverflow(__LINE__);
+  result[written] = 0;
+  return result.release();
+}
+
 // The loop shared by the throwing and the stopping buffer-filling forms.
 __attribute__((always_inline)) inline size_t FillBuffer(const wchar_t*& begin, const wchar_t* end,
                                                         unsigned char* destBegin,
@@ -827,44 +859,18 @@ unsigned char* WideToUtf8(const wchar_t* text) {
 
 unsigned char* WideToUtf8(const wchar_t* begin, const wchar_t* end) {
   if (begin == nullptr) return new unsigned char[1]();
-
-  // A short text is encoded once into the stack and copied, when it fits there and
-  // holds no value out of range (whose reports come from measuring, below). Below a
-  // block, three bytes an element always fit.
+  // Below a block three bytes an element always fit the stack; values out of range
+  // are left to the general path, whose measuring reports them.
 #if defined(QEL_UTF8_SSE2)
   if (end - begin < std::ptrdiff_t(kBlock)) {
     uint8_t local[3 * kBlock];
     uint8_t* d = local;
     if (EncodeShortRun<false>(begin, end, d, nullptr) == end) {
-      const size_t written = size_t(d - local);
-      unsigned char* result = new unsigned char[written + 1];
-      CopyShortText(result, local, written);
-      result[written] = 0;
-      return result;
+      return NewTerminatedCopy(local, size_t(d - local));
     }
   }
 #endif
-  if (end - begin <= std::ptrdiff_t(kShortText)) {
-    uint8_t local[kShortTextBytes];
-    const wchar_t* s = begin;
-    const size_t written = EncodeInto<k_STOP>(s, end, local, local + kShortTextBytes);
-    if (s == end) {
-      unsigned char* result = new unsigned char[written + 1];
-      CopyShortText(result, local, written);
-      result[written] = 0;
-      return result;
-    }
-  }
-
-  const size_t size = SizeOfUtf8(begin, end, std::numeric_limits<size_t>::max());
-  const size_t capacity = SafeInteger<size_t>::Add(size, 1).rawValue();
-  std::unique_ptr<unsigned char[]> result(new unsigned char[capacity]);
-  const wchar_t* s = begin;
-  const size_t written = EncodeInto<k_REPLACE>(s, end, result.get(), result.get() + capacity);
-  if (written != size) osdep::OutputAssertion("written == size", "", kFile, __LINE__);
-  if (s < end) ThrowBufferOverflow(__LINE__);
-  result[written] = 0;
-  return result.release();
+  return EncodeLongerText(begin, end);
 }
 
 size_t WideToUtf8(const wchar_t* begin, const wchar_t* end, unsigned char* destBegin,
