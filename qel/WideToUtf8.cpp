@@ -197,6 +197,23 @@ inline bool NarrowAscii4(const wchar_t* s, uint8_t* d) {
   return true;
 }
 
+// Stores the twelve bytes of four elements from 0x800 to 0xFFFF. Each lane becomes
+// its three bytes in its low three bytes (little-endian) and is stored as four, the
+// next lane's store covering the extra byte, but for the last, stored exactly.
+inline void StoreThreeByteGroup4(__m128i v, uint8_t* d) {
+  __m128i x =
+      _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0x8080E0), _mm_srli_epi32(v, 12)),
+                   _mm_or_si128(_mm_and_si128(_mm_slli_epi32(v, 2), _mm_set1_epi32(0x3F00)),
+                                _mm_and_si128(_mm_slli_epi32(v, 16), _mm_set1_epi32(0x3F0000))));
+  for (int lane = 0; lane < 3; ++lane, x = _mm_srli_si128(x, 4)) {
+    const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(x));
+    std::memcpy(d + 3 * lane, &bytes, 4);
+  }
+  const uint32_t last = uint32_t(_mm_cvtsi128_si32(x));
+  std::memcpy(d + 9, &last, 2);
+  d[11] = uint8_t(last >> 16);
+}
+
 // Encodes the 16 elements at `s` four at a time when all of them take the same two
 // or three bytes (a run of Greek or of CJK text), knowing from the caller that all
 // are below 0x10000 and that the room holds three bytes each. Returns false,
@@ -211,26 +228,7 @@ inline bool EncodeUniformBlock16(const wchar_t* s, uint8_t*& dOut, uint32_t orOf
       _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(v[0], t2), _mm_cmpgt_epi32(v[1], t2)),
                     _mm_and_si128(_mm_cmpgt_epi32(v[2], t2), _mm_cmpgt_epi32(v[3], t2)));
   if (_mm_movemask_epi8(all3) == 0xFFFF) {
-    // Each lane becomes its three bytes in the low three bytes (little-endian), and
-    // is stored as four: the next lane's store covers the extra byte, except after
-    // the last lane, which is stored exactly.
-    for (int i = 0; i < 4; ++i) {
-      __m128i x = _mm_or_si128(
-          _mm_or_si128(_mm_set1_epi32(0x8080E0), _mm_srli_epi32(v[i], 12)),
-          _mm_or_si128(_mm_and_si128(_mm_slli_epi32(v[i], 2), _mm_set1_epi32(0x3F00)),
-                       _mm_and_si128(_mm_slli_epi32(v[i], 16), _mm_set1_epi32(0x3F0000))));
-      for (int lane = 0; lane < 4; ++lane) {
-        const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(x));
-        if (i == 3 && lane == 3) {
-          std::memcpy(d, &bytes, 2);
-          d[2] = uint8_t(bytes >> 16);
-        } else {
-          std::memcpy(d, &bytes, 4);
-        }
-        d += 3;
-        x = _mm_srli_si128(x, 4);
-      }
-    }
+    for (int i = 0; i < 4; ++i, d += 12) StoreThreeByteGroup4(v[i], d);
     dOut = d;
     return true;
   }
@@ -632,14 +630,23 @@ inline uint8_t* EncodeNarrow(uint8_t* d, uint32_t v) {
   return d + 3;
 }
 
+// Encodes four elements below 0x10000 that all take three bytes (CJK); returns
+// false, writing nothing, for any other four. (Four two-byte elements are left to
+// the general loop: the extra test costs mixed text more than it saves Greek.)
+inline bool EncodeThreeByteGroup4(__m128i v, uint8_t* d) {
+  if (_mm_movemask_epi8(_mm_cmpgt_epi32(v, _mm_set1_epi32(0x7FF))) != 0xFFFF) return false;
+  StoreThreeByteGroup4(v, d);
+  return true;
+}
+
 // Texts shorter than a block take a simpler loop: for a few characters any wider
 // setup costs more than it saves, and a loop that calls nothing keeps the whole call
 // free of register saves. It encodes elements below 0x10000 whose bytes fit whole
 // (with `kCheckRoom`; else the caller guarantees three bytes an element) and
 // returns the first element it leaves to the general loop: `end`, one that does not
 // fit, or one of four bytes or more. Four elements at a time while the room holds
-// three bytes each (ASCII at once, others one by one without checks), then one by
-// one. Nothing is stored past the bytes written.
+// three bytes each (ASCII or CJK at once, others one by one without checks), then
+// one by one. Nothing is stored past the bytes written.
 template <bool kCheckRoom>
 __attribute__((always_inline)) inline const wchar_t* EncodeShortRun(const wchar_t* s,
                                                                     const wchar_t* end,
@@ -661,6 +668,11 @@ __attribute__((always_inline)) inline const wchar_t* EncodeShortRun(const wchar_
     if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(~0xFFFF)), zero)) !=
         0xFFFF) {
       break;
+    }
+    if (EncodeThreeByteGroup4(v, d)) {
+      d += 12;
+      s += 4;
+      continue;
     }
     d = EncodeNarrow<true>(d, uint32_t(s[0]));
     d = EncodeNarrow<true>(d, uint32_t(s[1]));
@@ -859,8 +871,8 @@ unsigned char* WideToUtf8(const wchar_t* text) {
 
 unsigned char* WideToUtf8(const wchar_t* begin, const wchar_t* end) {
   if (begin == nullptr) return new unsigned char[1]();
-  // Below a block three bytes an element always fit the stack; values out of range
-  // are left to the general path, whose measuring reports them.
+    // Below a block three bytes an element always fit the stack; values out of range
+    // are left to the general path, whose measuring reports them.
 #if defined(QEL_UTF8_SSE2)
   if (end - begin < std::ptrdiff_t(kBlock)) {
     uint8_t local[3 * kBlock];
