@@ -96,6 +96,20 @@ __attribute__((noinline, cold)) void WriteReplacement(uint8_t* d, uint32_t v) {
 #if defined(QEL_UTF8_SSE2)
 constexpr size_t kBlock = 16;
 
+// Whether all four lanes of `v` lie below `bound`, a power of two.
+inline bool AllBelow(__m128i v, uint32_t bound) {
+  const __m128i high = _mm_and_si128(v, _mm_set1_epi32(int32_t(~(bound - 1))));
+  return _mm_movemask_epi8(_mm_cmpeq_epi32(high, _mm_setzero_si128())) == 0xFFFF;
+}
+
+// Stores four elements below 0x80 as four bytes (they pass both saturating packs
+// unchanged).
+inline void StoreAscii4(__m128i v, uint8_t* d) {
+  const __m128i packed = _mm_packs_epi32(v, v);
+  const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(packed, packed)));
+  std::memcpy(d, &bytes, 4);
+}
+
 // When all 16 elements at `s` are below 0x80, stores them as bytes at `d` and
 // returns true. Otherwise returns false with `orOfAll` holding the bitwise OR of
 // the elements, which bounds the bytes the block can need.
@@ -173,11 +187,8 @@ inline size_t EncodeGroup4(__m128i v, uint8_t* d) {
 // EncodeGroup4, but four ASCII elements (a word of mixed text) are simply narrowed.
 template <bool kRestore>
 inline size_t EncodeMixedGroup4(__m128i v, uint8_t* d) {
-  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(~0x7F)),
-                                        _mm_setzero_si128())) == 0xFFFF) {
-    const __m128i packed = _mm_packs_epi32(v, v);
-    const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(packed, packed)));
-    std::memcpy(d, &bytes, 4);
+  if (AllBelow(v, 0x80)) {
+    StoreAscii4(v, d);
     return 4;
   }
   return EncodeGroup4<kRestore>(v, d);
@@ -187,13 +198,8 @@ inline size_t EncodeMixedGroup4(__m128i v, uint8_t* d) {
 // returns true.
 inline bool NarrowAscii4(const wchar_t* s, uint8_t* d) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(~0x7F)),
-                                        _mm_setzero_si128())) != 0xFFFF) {
-    return false;
-  }
-  const __m128i packed = _mm_packs_epi32(v, v);
-  const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(packed, packed)));
-  std::memcpy(d, &bytes, 4);
+  if (!AllBelow(v, 0x80)) return false;
+  StoreAscii4(v, d);
   return true;
 }
 
@@ -263,8 +269,7 @@ inline bool MeasureBlock16(const wchar_t* s, size_t& total) {
   const __m128i any = _mm_or_si128(_mm_or_si128(v0, v1), _mm_or_si128(v2, v3));
   if (_mm_movemask_ps(_mm_castsi128_ps(any)) != 0) return false;
   const __m128i zero = _mm_setzero_si128();
-  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, _mm_set1_epi32(~0x7F)), zero)) ==
-      0xFFFF) {
+  if (AllBelow(any, 0x80)) {
     total += 16;
     return true;
   }
@@ -280,8 +285,7 @@ inline bool MeasureBlock16(const wchar_t* s, size_t& total) {
     extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, t2));
     extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, t3));
   }
-  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, _mm_set1_epi32(~0xFFFF)), zero)) !=
-      0xFFFF) {
+  if (!AllBelow(any, 0x10000)) {
     const __m128i t4 = _mm_set1_epi32(0x1FFFFF);
     const __m128i t5 = _mm_set1_epi32(0x3FFFFFF);
     for (const __m128i& v : values) {
@@ -327,12 +331,10 @@ inline void MeasureBlocks(const wchar_t*& sInOut, const wchar_t* end, size_t& to
     if (_mm_movemask_ps(_mm_castsi128_ps(any)) != 0) break;
     s += 16;
     elements += 16;
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, _mm_set1_epi32(~0x7F)), zero)) ==
-        0xFFFF) {
+    if (AllBelow(any, 0x80)) {
       continue;
     }
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, _mm_set1_epi32(~0xFFFF)), zero)) ==
-        0xFFFF) {
+    if (AllBelow(any, 0x10000)) {
       const __m128i t1 = _mm_set1_epi16(0x7F);
       const __m128i t2 = _mm_set1_epi16(0x7FF);
       const __m128i a = _mm_packs_epi32(v0, v1);
@@ -407,8 +409,7 @@ inline bool MeasureNarrowBlocks(const wchar_t*& sInOut, const wchar_t* end, size
       narrowBlocks = 0;
     }
   }
-  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, _mm_set1_epi32(~0xFFFF)), zero)) !=
-      0xFFFF) {
+  if (!AllBelow(any, 0x10000)) {
     return false;
   }
   wide = _mm_add_epi32(wide, _mm_madd_epi16(narrow, _mm_set1_epi16(1)));
@@ -655,20 +656,13 @@ __attribute__((always_inline)) inline const wchar_t* EncodeShortRun(const wchar_
   uint8_t* d = dInOut;
   while (end - s >= 4 && (!kCheckRoom || destEnd - d >= 12)) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-    const __m128i zero = _mm_setzero_si128();
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(~0x7F)), zero)) ==
-        0xFFFF) {
-      const __m128i packed = _mm_packs_epi32(v, v);
-      const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(packed, packed)));
-      std::memcpy(d, &bytes, 4);
+    if (AllBelow(v, 0x80)) {
+      StoreAscii4(v, d);
       s += 4;
       d += 4;
       continue;
     }
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(~0xFFFF)), zero)) !=
-        0xFFFF) {
-      break;
-    }
+    if (!AllBelow(v, 0x10000)) break;
     if (EncodeThreeByteGroup4(v, d)) {
       d += 12;
       s += 4;

@@ -197,6 +197,9 @@ TEST(WideToUtf8Test, StoppingFormConvertsWholeCharactersOnly) {
       {"short_group_fills_room", {0x4E2D, 0x3B1, 0x4E2D, 0x4E2D, 0x61}, 11, 11, 4},
       {"short_four_byte_after_group", {0x4E2D, 0x4E2D, 0x4E2D, 0x4E2D, 0x1F389}, 15, 12, 4},
       {"short_last_three_byte_no_room", {0x61, 0x62, 0x4E2D}, 4, 2, 2},
+      {"short_cjk_group_then_tail", std::vector<uint32_t>(6, 0x4E2D), 18, 18, 6},
+      {"short_cjk_tail_short_of_room", std::vector<uint32_t>(6, 0x4E2D), 17, 15, 5},
+      {"short_mixed_group_then_tail", {0xE9, 0x61, 0x62, 0x63, 0x64, 0x65, 0x66}, 7, 7, 6},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -209,6 +212,9 @@ TEST(WideToUtf8Test, StoppingFormConvertsWholeCharactersOnly) {
               WideToUtf8NoOverflow(cursor, wide.end(), dest.data(), dest.data() + c.room));
     EXPECT_EQ(c.stop, size_t(cursor - wide.begin()));
     EXPECT_EQ(0xA5, dest[c.written]);
+    std::string want;
+    for (size_t i = 0; i < c.stop; ++i) want += Filling(Wide{c.values[i]}, 6);
+    EXPECT_EQ(want, std::string(dest.begin(), dest.begin() + c.written));
     if (c.stop < c.values.size()) {
       EXPECT_THROW(WideToUtf8(wide.begin(), wide.end(), dest.data(), dest.data() + c.room),
                    BufferOverflow);
@@ -228,8 +234,10 @@ TEST(WideToUtf8Test, LongRunsOfOneForm) {
     size_t bytes;
     uint32_t first;  // 0: none
   } const cases[] = {
-      {"three_byte", 0x4E2D, 3, 0},      {"two_byte", 0x3B1, 2, 0},
-      {"ascii", 'a', 1, 0},              {"four_byte_then_three_byte", 0x4E2D, 3, 0x1F389},
+      {"three_byte", 0x4E2D, 3, 0},
+      {"two_byte", 0x3B1, 2, 0},
+      {"ascii", 'a', 1, 0},
+      {"four_byte_then_three_byte", 0x4E2D, 3, 0x1F389},
       {"six_byte_then_two_byte", 0x3B1, 2, 0x7FFFFFFF},
   };
   const size_t count = 4096 * 16 * 3 + 5;
