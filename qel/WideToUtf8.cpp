@@ -96,6 +96,16 @@ __attribute__((noinline, cold)) void WriteReplacement(uint8_t* d, uint32_t v) {
 #if defined(QEL_UTF8_SSE2)
 constexpr size_t kBlock = 16;
 
+// Loads the 16 elements at `s` as four vectors and returns their bitwise OR.
+inline __m128i LoadBlock16(const wchar_t* s, __m128i& v0, __m128i& v1, __m128i& v2, __m128i& v3) {
+  const __m128i* in = reinterpret_cast<const __m128i*>(s);
+  v0 = _mm_loadu_si128(in);
+  v1 = _mm_loadu_si128(in + 1);
+  v2 = _mm_loadu_si128(in + 2);
+  v3 = _mm_loadu_si128(in + 3);
+  return _mm_or_si128(_mm_or_si128(v0, v1), _mm_or_si128(v2, v3));
+}
+
 // Whether all four lanes of `v` lie below `bound`, a power of two.
 inline bool AllBelow(__m128i v, uint32_t bound) {
   const __m128i high = _mm_and_si128(v, _mm_set1_epi32(int32_t(~(bound - 1))));
@@ -114,12 +124,8 @@ inline void StoreAscii4(__m128i v, uint8_t* d) {
 // returns true. Otherwise returns false with `orOfAll` holding the bitwise OR of
 // the elements, which bounds the bytes the block can need.
 inline bool NarrowAscii16(const wchar_t* s, uint8_t* d, uint32_t& orOfAll) {
-  const __m128i* in = reinterpret_cast<const __m128i*>(s);
-  const __m128i v0 = _mm_loadu_si128(in);
-  const __m128i v1 = _mm_loadu_si128(in + 1);
-  const __m128i v2 = _mm_loadu_si128(in + 2);
-  const __m128i v3 = _mm_loadu_si128(in + 3);
-  __m128i any = _mm_or_si128(_mm_or_si128(v0, v1), _mm_or_si128(v2, v3));
+  __m128i v0, v1, v2, v3;
+  __m128i any = LoadBlock16(s, v0, v1, v2, v3);
   any = _mm_or_si128(any, _mm_shuffle_epi32(any, 0x4E));
   any = _mm_or_si128(any, _mm_shuffle_epi32(any, 0xB1));
   orOfAll = uint32_t(_mm_cvtsi128_si32(any));
@@ -225,9 +231,8 @@ inline void StoreThreeByteGroup4(__m128i v, uint8_t* d) {
 // are below 0x10000 and that the room holds three bytes each. Returns false,
 // writing nothing, for any other block.
 inline bool EncodeUniformBlock16(const wchar_t* s, uint8_t*& dOut, uint32_t orOfAll) {
-  const __m128i* in = reinterpret_cast<const __m128i*>(s);
-  const __m128i v[4] = {_mm_loadu_si128(in), _mm_loadu_si128(in + 1), _mm_loadu_si128(in + 2),
-                        _mm_loadu_si128(in + 3)};
+  __m128i v[4];
+  LoadBlock16(s, v[0], v[1], v[2], v[3]);
   uint8_t* d = dOut;
   const __m128i t2 = _mm_set1_epi32(0x7FF);
   const __m128i all3 =
@@ -261,12 +266,8 @@ inline bool EncodeUniformBlock16(const wchar_t* s, uint8_t*& dOut, uint32_t orOf
 // Adds the encoded lengths of the 16 elements at `s` to `total`. Returns false,
 // adding nothing, when one of them is above 0x7FFFFFFF (it needs its report).
 inline bool MeasureBlock16(const wchar_t* s, size_t& total) {
-  const __m128i* in = reinterpret_cast<const __m128i*>(s);
-  const __m128i v0 = _mm_loadu_si128(in);
-  const __m128i v1 = _mm_loadu_si128(in + 1);
-  const __m128i v2 = _mm_loadu_si128(in + 2);
-  const __m128i v3 = _mm_loadu_si128(in + 3);
-  const __m128i any = _mm_or_si128(_mm_or_si128(v0, v1), _mm_or_si128(v2, v3));
+  __m128i v0, v1, v2, v3;
+  const __m128i any = LoadBlock16(s, v0, v1, v2, v3);
   if (_mm_movemask_ps(_mm_castsi128_ps(any)) != 0) return false;
   const __m128i zero = _mm_setzero_si128();
   if (AllBelow(any, 0x80)) {
@@ -322,12 +323,8 @@ inline void MeasureBlocks(const wchar_t*& sInOut, const wchar_t* end, size_t& to
   unsigned wideBlocks = 0;
   size_t elements = 0;
   while (end - s >= 16) {
-    const __m128i* in = reinterpret_cast<const __m128i*>(s);
-    const __m128i v0 = _mm_loadu_si128(in);
-    const __m128i v1 = _mm_loadu_si128(in + 1);
-    const __m128i v2 = _mm_loadu_si128(in + 2);
-    const __m128i v3 = _mm_loadu_si128(in + 3);
-    const __m128i any = _mm_or_si128(_mm_or_si128(v0, v1), _mm_or_si128(v2, v3));
+    __m128i v0, v1, v2, v3;
+    const __m128i any = LoadBlock16(s, v0, v1, v2, v3);
     if (_mm_movemask_ps(_mm_castsi128_ps(any)) != 0) break;
     s += 16;
     elements += 16;
@@ -388,12 +385,8 @@ inline bool MeasureNarrowBlocks(const wchar_t*& sInOut, const wchar_t* end, size
   __m128i wide = zero;    // extra bytes, 32-bit lanes
   unsigned narrowBlocks = 0;
   while (end - s >= 16) {
-    const __m128i* in = reinterpret_cast<const __m128i*>(s);
-    const __m128i v0 = _mm_loadu_si128(in);
-    const __m128i v1 = _mm_loadu_si128(in + 1);
-    const __m128i v2 = _mm_loadu_si128(in + 2);
-    const __m128i v3 = _mm_loadu_si128(in + 3);
-    any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(v0, v1), _mm_or_si128(v2, v3)));
+    __m128i v0, v1, v2, v3;
+    any = _mm_or_si128(any, LoadBlock16(s, v0, v1, v2, v3));
     const __m128i a = _mm_packs_epi32(v0, v1);
     const __m128i b = _mm_packs_epi32(v2, v3);
     narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t1));
