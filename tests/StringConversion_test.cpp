@@ -80,7 +80,7 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
     std::function<std::wstring()> op;
     std::wstring expected;  // or <offset>, <invalid>, <bad_alloc> for what was thrown
     bool convertersOff = false;
-    std::vector<std::string> reports = {};
+    const char* report = nullptr;  // the failed check a bad argument gives
   } const cases[] = {
       {"ansi_from_wide_reserves_4_per_element", [&] { return WC(ANSIString(wide.c_str())); },
        Widen(utf8) + L"|20"},
@@ -101,12 +101,9 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
       {"utf8_range", [&] { return W(Utf8String(wideA0b, wideA0b + 3)); }, a0b},
       {"ascii_zero_terminated", [&] { return W(ASCIIString(wideA0b)); }, L"a"},
       {"string_from_ansi", [&] { return W(String(ANSIString("a\0b", 3u))); }, a0b},
-      {"string_from_utf8_zero", [&] { return W(String(nullptr, Utf8(std::string("a\0b", 3)))); },
-       a0b},
       // Appending another kind: its positions, and growth by the predicted need.
       {"partner_from_pos", [&] { return W(String(L"ab", 2u).append(xyz, 1, String::npos)); },
        L"abyz"},
-      {"partner_count_past_end", [&] { return W(String(L"ab", 2u).append(xyz, 2, 9)); }, L"abz"},
       {"partner_pos_at_size", [&] { return W(String(L"ab", 2u).append(xyz, 3, 1)); }, L"ab"},
       {"partner_pos_one_past", [&] { return W(String(L"ab", 2u).append(xyz, 4, 0)); }, L"<offset>"},
       {"partner_pos_npos", [&] { return W(ANSIString("ab").append(wxyz, ANSIString::npos, 1)); },
@@ -133,27 +130,15 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
        true},
       {"assign_wide", [&] { return W(oldNarrow = L"new"); }, L"<bad_alloc>", true},
       // Bad arguments are reported, and give the empty text or change nothing.
-      {"range_null_begin", [&] { return W(ANSIString(nullWide, wideA0b)); }, L"", false, {"begin"}},
-      {"range_reversed",
-       [&] { return W(String(lacking + 2, lacking)); },
-       L"",
-       false,
-       {"begin <= end"}},
-      {"counted_null",
-       [&] { return W(ASCIIString(nullWide, 2u)); },
-       L"",
-       false,
-       {"(len == 0) || (source != 0)"}},
-      {"append_counted_null",
-       [&] { return W(String(L"a", 1u).append(nullNarrow, 2u)); },
-       L"a",
-       false,
-       {"(len == 0) || (source != 0)"}},
-      {"reserved_not_null",
-       [&] { return W(String(&previous, ASCIIString("abc"))); },
-       L"abc",
-       false,
-       {"0 == reserved"}},
+      {"range_null_begin", [&] { return W(ANSIString(nullWide, wideA0b)); }, L"", false, "begin"},
+      {"range_reversed", [&] { return W(String(lacking + 2, lacking)); }, L"", false,
+       "begin <= end"},
+      {"counted_null", [&] { return W(ASCIIString(nullWide, 2u)); }, L"", false,
+       "(len == 0) || (source != 0)"},
+      {"append_counted_null", [&] { return W(String(L"a", 1u).append(nullNarrow, 2u)); }, L"a",
+       false, "(len == 0) || (source != 0)"},
+      {"reserved_not_null", [&] { return W(String(&previous, ASCIIString("abc"))); }, L"abc", false,
+       "0 == reserved"},
   };
   testing::Reports reports;
   for (const auto& c : cases) {
@@ -172,7 +157,8 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
       }
     }
     EXPECT_EQ(c.expected, got);
-    EXPECT_EQ(c.reports, reports.take());
+    EXPECT_EQ(c.report ? std::vector<std::string>{c.report} : std::vector<std::string>{},
+              reports.take());
     EXPECT_EQ(L"old", W(oldWide));
     EXPECT_EQ(L"old", W(oldNarrow));
   }

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,16 +21,13 @@ namespace {
 using namespace std::string_literals;
 using Bytes = std::vector<unsigned char>;
 
-// Bytes from hexadecimal digits; spaces are ignored.
+// Bytes from hexadecimal digits and spaces, in a vector of exactly their size: read
+// past its end and AddressSanitizer sees it.
 Bytes H(const std::string& hex) {
   Bytes bytes;
-  std::string digits;
-  for (char c : hex) {
-    if (c != ' ') digits += c;
-  }
-  bytes.reserve(digits.size() / 2);  // exactly: see the reads past the end below
-  for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-    bytes.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  bytes.reserve((hex.size() - size_t(std::count(hex.begin(), hex.end(), ' '))) / 2);
+  for (size_t i = 0; i + 1 < hex.size(); ++i) {
+    if (hex[i] != ' ') bytes.push_back(std::stoul(hex.substr(i++, 2), nullptr, 16));
   }
   return bytes;
 }
@@ -70,11 +66,9 @@ struct Rejected {
 };
 
 // Inputs every kind refuses: counts that claim more than is there, up to 2^32 - 1.
+// (Inputs cut short are tried for every form in the round trip below.)
 std::vector<Rejected> CommonRejected() {
-  return {{"no_bytes", H("")},
-          {"three_byte_prefix", H("010000")},
-          {"prefix_but_no_payload", H("01000000")},
-          {"prefix_one_over", H("05000000 61626300")},
+  return {{"prefix_one_over", H("05000000 61626300")},
           {"prefix_2_31", H("00000080 616200")},
           {"prefix_2_32_minus_4", H("FCFFFFFF 616200")},
           {"prefix_2_32_minus_1", H("FFFFFFFF 616200")}};
@@ -85,15 +79,13 @@ template <typename S>
 struct Narrow {
   static std::vector<Row<S>> Rows() {
     return {{"empty", T<S>(""), H("01000000 00")},
-            {"abc", T<S>("abc"), H("04000000 61626300")},
             {"embedded_zero_kept", T<S>("a\0b"s), H("04000000 61006200")},
             {"high_bytes", T<S>("\xFF\x80"), H("03000000 FF8000")},
             {"count_256", T<S>(std::string(255, 'x')), H("00010000" + Repeat("78", 255) + "00")}};
   }
   static std::vector<Rejected> Refused() {
     auto rows = CommonRejected();
-    rows.insert(rows.end(), {{"zero_count", H("00000000")},
-                             {"zero_count_then_zero", H("00000000 00")},
+    rows.insert(rows.end(), {{"zero_count_then_zero", H("00000000 00")},
                              {"last_byte_not_zero", H("03000000 616263")},
                              {"zero_not_last", H("03000000 610063")}});
     return rows;
@@ -113,7 +105,6 @@ struct Forms<Utf8String> {
   using S = Utf8String;
   static std::vector<Row<S>> Rows() {
     return {{"empty", T<S>(""), H("00000000")},
-            {"abc", T<S>("abc"), H("03000000 616263")},
             {"trailing_zero_is_text", T<S>("a\0"s), H("02000000 6100")},
             {"bytes_not_validated", T<S>("\xFF\xC0\x80"), H("03000000 FFC080")},
             {"count_256", T<S>(std::string(256, 'x')), H("00010000" + Repeat("78", 256))}};
@@ -129,10 +120,8 @@ struct Forms<String> {
     return {{"empty", L"", H("00000000")},
             {"embedded_zero_kept", L"a\0b"s, H("03000000 610062")},
             {"two_bytes", L"\u00e9", H("02000000 C3A9")},
-            {"three_bytes_lowest", L"\u0800", H("03000000 E0A080")},
             {"surrogate_as_any_value", W(0xD800), H("03000000 EDA080")},
             {"four_bytes_highest_unicode", W(0x10FFFF), H("04000000 F48FBFBF")},
-            {"five_bytes_lowest", W(0x200000), H("05000000 F888808080")},
             {"six_bytes_highest", W(0x7FFFFFFF), H("06000000 FDBFBFBFBFBF")},
             {"longer_than_stack_scratch", std::wstring(300, L'\u00e9'),
              H("58020000" + Repeat("C3A9", 300))}};
@@ -140,12 +129,9 @@ struct Forms<String> {
   static std::vector<Rejected> Refused() {
     auto rows = CommonRejected();
     rows.insert(rows.end(), {{"lone_continuation", H("01000000 80"), true},
-                             {"lead_FF", H("01000000 FF"), true},
                              {"overlong_C0_80", H("02000000 C080"), true},
-                             {"overlong_FC_80", H("06000000 FC8080808080"), true},
                              // The bytes that would complete the sequence lie past the count.
                              {"sequence_cut_by_count", H("01000000 C3A9"), true},
-                             {"six_byte_cut_by_count", H("05000000 FDBFBFBFBFBF"), true},
                              {"valid_then_invalid", H("03000000 6162FE"), true}});
     return rows;
   }
@@ -171,27 +157,23 @@ TYPED_TEST(StringSerializationTest, ExactBytesRoomAndTruncatedInput) {
     ASSERT_EQ(size, s.serializationSize());
 
     // Exact room: exactly the expected bytes, cursor moved past them.
-    std::unique_ptr<unsigned char[]> room(new unsigned char[size]);
-    unsigned char* out = room.get();
-    s.serialize(out, room.get() + size);
-    EXPECT_EQ(room.get() + size, out);
-    EXPECT_EQ(row.bytes, Bytes(room.get(), room.get() + size));
-
+    Bytes room(size);
+    unsigned char* out = room.data();
+    s.serialize(out, out + size);
+    EXPECT_EQ(room.data() + size, out);
+    EXPECT_EQ(row.bytes, room);
     // One byte too small: nothing written, cursor kept.
     Bytes small(size, 0xEE);
     out = small.data();
     EXPECT_THROW(s.serialize(out, small.data() + size - 1), exception::BufferOverflow);
     EXPECT_EQ(small.data(), out);
     EXPECT_EQ(Bytes(size, 0xEE), small);
-
     // Reading it back, into a string that held something else.
-    // Inputs are vectors of exactly their size: AddressSanitizer sees a read past one.
     const unsigned char* in = row.bytes.data();
     S back = Make<S>(prior);
     back.deserialize(in, row.bytes.data() + size);
     EXPECT_EQ(row.bytes.data() + size, in);
     EXPECT_EQ(row.text, Text<S>(back.begin(), back.end()));
-
     // Every shorter input fails and changes nothing.
     for (size_t cut = 0; cut < size; ++cut) {
       SCOPED_TRACE(cut);
