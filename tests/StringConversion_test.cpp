@@ -6,7 +6,6 @@
 
 #include <clocale>
 #include <functional>
-#include <memory>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -39,16 +38,6 @@ Utf8String Utf8(const std::string& bytes) {
   return Utf8String(reinterpret_cast<const unsigned char*>(bytes.data()),
                     static_cast<Utf8String::size_type>(bytes.size()));
 }
-
-// Both converters switched to fail (as if out of memory) while it lives.
-struct ConvertersOff {
-  ConvertersOff() : a(osdep::MakeAnsiToWideThrow(true)), w(osdep::MakeWideToAnsiThrow(true)) {}
-  ~ConvertersOff() {
-    osdep::MakeAnsiToWideThrow(a);
-    osdep::MakeWideToAnsiThrow(w);
-  }
-  bool a, w;
-};
 
 TEST(StringConversionTest, BetweenTheFourKinds) {
   // The system encoding the narrow kinds convert through; ASCIIString always takes
@@ -143,19 +132,23 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
   testing::Reports reports;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    // Both converters fail (as if out of memory) for the rows that say so.
+    const bool a = osdep::MakeAnsiToWideThrow(c.convertersOff);
+    const bool w = osdep::MakeWideToAnsiThrow(c.convertersOff);
     std::wstring got;
-    {
-      std::unique_ptr<ConvertersOff> off(c.convertersOff ? new ConvertersOff : nullptr);
-      try {
-        got = c.op();
-      } catch (const exception::OutOfRange2&) {
-        got = L"<offset>";
-      } catch (const exception::InvalidSequence&) {
-        got = L"<invalid>";
-      } catch (const std::bad_alloc&) {
-        got = L"<bad_alloc>";
-      }
+    try {
+      got = c.op();
+    } catch (const exception::OutOfRange2&) {
+      got = L"<offset>";
+    } catch (const exception::InvalidSequence&) {
+      got = L"<invalid>";
+    } catch (const std::bad_alloc&) {
+      got = L"<bad_alloc>";
+    } catch (...) {
+      got = L"<other>";
     }
+    osdep::MakeAnsiToWideThrow(a);
+    osdep::MakeWideToAnsiThrow(w);
     EXPECT_EQ(c.expected, got);
     EXPECT_EQ(c.report ? std::vector<std::string>{c.report} : std::vector<std::string>{},
               reports.take());

@@ -74,9 +74,9 @@ std::vector<Rejected> CommonRejected() {
           {"prefix_2_32_minus_1", H("FFFFFFFF 616200")}};
 }
 
-// Narrow kinds: the count includes the terminator, which is written.
+// ANSIString and ASCIIString: the count includes the terminator, which is written.
 template <typename S>
-struct Narrow {
+struct Forms {
   static std::vector<Row<S>> Rows() {
     return {{"empty", T<S>(""), H("01000000 00")},
             {"embedded_zero_kept", T<S>("a\0b"s), H("04000000 61006200")},
@@ -91,13 +91,6 @@ struct Narrow {
     return rows;
   }
 };
-
-template <typename S>
-struct Forms;
-template <>
-struct Forms<ANSIString> : Narrow<ANSIString> {};
-template <>
-struct Forms<ASCIIString> : Narrow<ASCIIString> {};
 
 // Utf8String: the bytes as they are, no terminator.
 template <>
@@ -228,8 +221,8 @@ TEST(StringSerializationWideTest, ElementWithoutUtf8FormTravelsAsQuestionMark) {
 }
 
 // Allocation functions that place the next string buffer in `gArena` right behind
-// four bytes of input, as some allocators place two blocks side by side, and move it
-// out to the heap as soon as it is reallocated, so that it is freed as a heap block.
+// four bytes of input, as an allocator may place two blocks side by side, and move it
+// to the heap when it is reallocated, so that it is freed as a heap block.
 unsigned char gArena[64];
 bool gArenaArmed = false;
 
@@ -252,9 +245,9 @@ void* ArenaRealloc(void* pointer, size_t size) {
   return moved;
 }
 
-// Found by fuzzing: an empty Utf8String payload ends one past the input, and that
-// address can be where the string's own buffer begins. The read then looked like an
-// assignment of the string to itself and kept the old text.
+// Found by fuzzing: an empty Utf8String payload ends one past the input, which can
+// be where the string's own buffer begins; the read took that for an assignment of
+// the string to itself and kept the old text.
 TEST(StringSerializationRegressionTest, EmptyPayloadEndingWhereTheBufferBegins) {
   const auto previous = detail::ReplaceAllocFunctions({ArenaMalloc, ArenaRealloc});
   std::memset(gArena, 0, 4);  // the form of the empty Utf8String
@@ -262,12 +255,10 @@ TEST(StringSerializationRegressionTest, EmptyPayloadEndingWhereTheBufferBegins) 
   Utf8String s(reinterpret_cast<const unsigned char*>("abc"));
   gArenaArmed = false;
   EXPECT_EQ(gArena + 4, s.c_str()) << "the arena was not used; the case is not set up";
-
   const unsigned char* in = gArena;
   s.deserialize(in, gArena + 4);
   EXPECT_EQ(gArena + 4, in);
   EXPECT_EQ(0u, s.length());
-
   // Whatever happened, a reallocation now moves the buffer out of the arena.
   const std::string longer(32, 'x');
   s.assign(reinterpret_cast<const unsigned char*>(longer.c_str()), 32);
