@@ -76,8 +76,6 @@ class Runner {
     return pick == 0 ? npos : P(random_() % (pick == 1 ? 200 : 5));
   }
 
-  S make(const Model& m) { return S(m.data(), P(m.size())); }
-
   // A position or count for the model, and a position it answered for the string.
   static size_t M(P pos) { return pos == npos ? Model::npos : pos; }
   static P result(size_t pos) { return pos == Model::npos ? npos : P(pos); }
@@ -98,9 +96,8 @@ class Runner {
       ours();
       EXPECT_FALSE(modelThrew) << "the model refused, we did not";
       return true;
-    } catch (const exception::OutOfRange2& e) {
+    } catch (const exception::OutOfRange2& e) {  // its text is checked once elsewhere
       EXPECT_TRUE(modelThrew) << e.what();
-      EXPECT_STREQ("Out of range: String offset out of range", e.what());
       return false;
     }
   }
@@ -109,7 +106,7 @@ class Runner {
     const size_t size = model_.size();
     // Searches take short texts, so that they find something now and then.
     const Model t = text(op >= 16 && op <= 19 ? 3 : 6);
-    const S other = make(t);
+    const S other(t.data(), P(t.size()));
     const P pos = position(size), n = count(), tpos = position(t.size()), tn = count();
     const C ch = element();
     const auto strategy = (random_() & 1) ? S::ReleaseUnused : S::KeepCapacity;
