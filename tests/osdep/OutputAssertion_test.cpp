@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -69,11 +70,8 @@ TEST(OutputAssertionTest, AlertUntilIgnoreAll) {
     EXPECT_EQ("ASSERTION FAILURE!", recorded[0].title);
     EXPECT_EQ("Acknowledge", recorded[0].defaultButton);
     EXPECT_EQ("Ignore All", recorded[0].alternateButton);
-    char exe[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-    ASSERT_GT(n, 0);
-    exe[n] = '\0';
-    EXPECT_EQ(std::string("Assertion failed:\n    Module: ") + exe +
+    EXPECT_EQ("Assertion failed:\n    Module: " +
+                  std::filesystem::read_symlink("/proc/self/exe").string() +
                   "\n    Process ID: " + std::to_string(::getpid()) +
                   "\n    Expression: begin <= end\n    File: StringBase\n    Line: 123\n"
                   "    Message: \nYou can attach a debugger to the process now.\n"
