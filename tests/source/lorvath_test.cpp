@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -75,9 +76,10 @@ TEST(OutOfMemoryTest, FailedLoggerCreationAndFailedCopiesReturn2) {
   EXPECT_EQ(Probe(), 2);
 }
 
-// Makes the next allocation of `size` bytes take 200 ms (and fail when `fails`), so that
-// a test can act while another thread is inside the library at a chosen point.
-struct SlowAllocation {
+// Runs `inside` on a thread of its own while the next allocation of `n` bytes takes
+// 200 ms (and then fails when `fails`), and returns once that allocation has begun (or
+// after 5 s): the caller acts while the thread is held inside the library there.
+struct Stalled {
   static inline std::atomic<size_t> size{0};
   static inline std::atomic<bool> started{false}, finished{false}, fails{false};
   static void* Malloc(size_t n) {
@@ -88,35 +90,32 @@ struct SlowAllocation {
     finished = true;
     return fails ? nullptr : std::malloc(n);
   }
-  SlowAllocation(size_t n, bool fail) {
+  Stalled(size_t n, bool fail, std::function<void()> inside) {
     started = finished = false;
     fails = fail;
     size = n;
     previous = vo::qel::detail::ReplaceAllocFunctions({&Malloc, nullptr});
+    thread = std::thread(std::move(inside));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!started && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   }
-  ~SlowAllocation() {
+  ~Stalled() {
+    thread.join();
     vo::qel::detail::ReplaceAllocFunctions(previous);
     size = 0;
   }
-  // Whether the slow request has begun within a few seconds.
-  static bool Started() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!started && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-    return started;
-  }
   vo::qel::detail::AllocFunctions previous;
+  std::thread thread;
 };
 
 TEST(ConcurrencyTest, ReservationWhileTheLoggerIsCreatedReturnsOnlyOnceItExists) {
   unsigned char first = 0, second = 0;
   {
-    SlowAllocation slow(sizeof(Logger), false);
-    std::thread creator([&] { EXPECT_EQ(Lorvath_Reserve(&first), 0); });
+    Stalled creating(sizeof(Logger), false, [&] { EXPECT_EQ(Lorvath_Reserve(&first), 0); });
     // The count is 1 now, the logger not yet made.
-    EXPECT_TRUE(SlowAllocation::Started()) << "the logger was not allocated";
+    EXPECT_TRUE(Stalled::started) << "the logger was not allocated";
     EXPECT_EQ(Lorvath_Reserve(&second), 0);
     EXPECT_EQ(Probe(), 1) << "a reservation returned before the logger existed";
-    creator.join();
   }
   EXPECT_EQ(Lorvath_Unreserve(&first), 0);
   EXPECT_EQ(Lorvath_Unreserve(&second), 0);
@@ -130,14 +129,12 @@ TEST(ConcurrencyTest, LastReleaseWaitsForWritesInProgress) {
   // nothing reaches the log.
   const HostString message(std::string(77, 'x'));
   {
-    SlowAllocation slow(77 + 1, true);
-    std::thread writer(
-        [&] { EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, message.handle(), 0), 2); });
-    // The writer is using the logger now.
-    EXPECT_TRUE(SlowAllocation::Started()) << "the message was not copied";
+    Stalled writing(77 + 1, true, [&] {
+      EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, message.handle(), 0), 2);
+    });
+    EXPECT_TRUE(Stalled::started) << "the message was not copied";
     EXPECT_EQ(Lorvath_Unreserve(&flag), 0);
-    EXPECT_TRUE(SlowAllocation::finished) << "the logger was destroyed while a write was using it";
-    writer.join();
+    EXPECT_TRUE(Stalled::finished) << "the logger was destroyed while a write was using it";
   }
   EXPECT_EQ(Probe(), 2);
 }
