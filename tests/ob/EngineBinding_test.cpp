@@ -11,16 +11,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/AlertRecorder.h"
-
-extern char** environ;
 
 namespace vo::qel::ob {
 namespace {
@@ -37,31 +35,30 @@ struct Outcome {
 // Runs `program` (found on PATH unless a path) with `args`, capturing both output streams.
 Outcome Start(const std::string& program, const std::vector<std::string>& args) {
   Outcome run;
-  const std::string files = "/tmp/engine_binding_test." + std::to_string(::getpid());
-  const std::string paths[] = {files + ".out", files + ".err"};  // standard output, error
-  posix_spawn_file_actions_t actions;
-  ::posix_spawn_file_actions_init(&actions);
-  for (const int fd : {1, 2}) {
-    ::posix_spawn_file_actions_addopen(&actions, fd, paths[fd - 1].c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::FILE* const files[] = {std::tmpfile(), std::tmpfile()};  // standard output, error
+  if (files[0] == nullptr || files[1] == nullptr) {
+    ADD_FAILURE() << "tmpfile: " << std::strerror(errno);  // the test fails; a file may leak
+    return run;
   }
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  const int rc = ::posix_spawnp(&run.pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  ::posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  if (rc != 0) {
-    ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(rc);
-  } else {
-    while (::waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if ((run.pid = ::fork()) == 0) {
+    ::dup2(::fileno(files[0]), 1);
+    ::dup2(::fileno(files[1]), 2);
+    ::execvp(program.c_str(), argv.data());
+    std::fprintf(stderr, "cannot start %s: %s\n", program.c_str(), std::strerror(errno));
+    ::_exit(127);
   }
-  for (const int fd : {1, 2}) {
-    std::ifstream in(paths[fd - 1], std::ios::binary);
-    (fd == 1 ? run.out : run.err).assign(std::istreambuf_iterator<char>(in), {});
-    ::unlink(paths[fd - 1].c_str());
+  int status = 0;
+  while (::waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  for (std::string* text : {&run.out, &run.err}) {
+    std::FILE* file = files[text == &run.err];
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;) text->push_back(static_cast<char>(c));
+    std::fclose(file);
   }
   return run;
 }
