@@ -63,34 +63,26 @@ TEST(DLLAllocTest, SwitchMakesEveryAllocationFailAndComesBack) {
 }
 
 TEST(DLLAllocTest, SizesAbove32BitsAreReportedAndStillAttempted) {
-  struct {
-    const char* name;
-    size_t size;
-    bool realloc;
-    bool reported;
-  } const cases[] = {
-      {"malloc_0xFFFFFFFF", 0xFFFFFFFFu, false, false},
-      {"malloc_0x100000000", size_t(0x100000000), false, true},
-      {"realloc_0xFFFFFFFF", 0xFFFFFFFFu, true, false},
-      {"realloc_0x100000000", size_t(0x100000000), true, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    testing::AlertRecorder alerts;
-    RefusingAllocator refusing;
-    ::testing::internal::CaptureStderr();
-    EXPECT_THROW(c.realloc ? DLLRealloc(nullptr, c.size) : DLLMalloc(c.size), std::bad_alloc);
-    const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::vector<size_t>{c.size}, RefusingAllocator::sizes);
-    ASSERT_EQ(c.reported ? 1u : 0u, alerts.alerts().size());
-    if (c.reported) {
+  for (const bool realloc : {false, true}) {
+    for (const size_t size : {size_t{0xFFFFFFFFu}, size_t{0x100000000}}) {
+      SCOPED_TRACE((realloc ? "realloc " : "malloc ") + std::to_string(size));
+      const bool reported = size == 0x100000000;
+      testing::AlertRecorder alerts;
+      RefusingAllocator refusing;
+      ::testing::internal::CaptureStderr();
+      EXPECT_THROW(realloc ? DLLRealloc(nullptr, size) : DLLMalloc(size), std::bad_alloc);
+      const std::string err = ::testing::internal::GetCapturedStderr();
+      EXPECT_EQ(std::vector<size_t>{size}, RefusingAllocator::sizes);
+      ASSERT_EQ(reported ? 1u : 0u, alerts.alerts().size());
+      if (!reported) {
+        EXPECT_EQ("", err);
+        continue;
+      }
       EXPECT_NE(std::string::npos, alerts.alerts()[0].text.find("Expression: size <= UINT_MAX\n"));
       EXPECT_EQ(0u, err.find("DLLAlloc(")) << err;
       EXPECT_NE(std::string::npos,
                 err.find("): Assertion failed: Cannot allocate more than UINT_MAX bytes.\a\n"))
           << err;
-    } else {
-      EXPECT_EQ("", err);
     }
   }
 }

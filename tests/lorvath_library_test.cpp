@@ -8,6 +8,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -29,20 +30,15 @@ namespace {
 using ::testing::PrintToString;
 using vo::lorvath::testing::HostString;
 using vo::lorvath::testing::LogReceiver;
-using vo::lorvath::testing::LogRecord;
 using vo::lorvath::testing::LorvathLibrary;
-
-constexpr int kUser = LOG_USER;  // syslog(3)'s facility when the caller gave none
 
 // Why the private /dev could not be had; empty once it is in place.
 std::string g_privateDevProblem = "not entered";
 
-class PrivateDevEnvironment : public ::testing::Environment {
- public:
-  // Runs before any test, while the program has its only thread.
+// Runs before any test, while the program has its only thread.
+struct PrivateDevEnvironment : ::testing::Environment {
   void SetUp() override { g_privateDevProblem = vo::lorvath::testing::EnterPrivateDev(); }
 };
-
 ::testing::Environment* const g_environment =
     ::testing::AddGlobalTestEnvironment(new PrivateDevEnvironment);
 
@@ -51,43 +47,39 @@ LorvathLibrary& Library() {
   return library;
 }
 
-using WriteMember = LorvathLibrary::WriteFunction LorvathLibrary::*;
-const struct {
-  const char* name;
-  WriteMember function;
-} kWriteFunctions[] = {
-    {"Lorvath_WriteMessage", &LorvathLibrary::writeMessage},
-    {"Lorvath_WriteMessageUTF8", &LorvathLibrary::writeMessageUTF8},
-};
+// Standard output (and whatever the command redirects there) and the exit status.
+std::string Output(const std::string& command, int& status) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  status = -1;
+  if (pipe == nullptr) return output;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  status = pclose(pipe);
+  return output;
+}
 
 // Every test starts and ends with no reservation in the process. Severity 9 probes
 // whether a logger exists without logging: 1 with one, 2 without.
 class LibraryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(Library().error(), "");
-    lib_ = &Library();
-  }
+  void SetUp() override { ASSERT_EQ(lib_.error(), ""); }
   void TearDown() override {
-    if (lib_ != nullptr) {
+    if (lib_.error().empty()) {
       EXPECT_EQ(Probe(), LORVATH_ERR_NO_LOGGER) << "a test left a reservation";
     }
   }
-  int32_t Write(Lorvath_Severity severity, LStrHandle message,
-                WriteMember function = &LorvathLibrary::writeMessage) {
-    return (lib_->*function)(nullptr, nullptr, message, severity);
-  }
-  int32_t Probe() { return Write(9, nullptr); }
+  int32_t Probe() { return lib_.writeMessage(nullptr, nullptr, nullptr, 9); }
 
-  LorvathLibrary* lib_ = nullptr;
+  LorvathLibrary& lib_ = Library();
 };
 
-// Calls whose records are checked at /dev/log.
+// Calls whose records are checked at /dev/log, by a socket of the test's own or rsyslogd.
 class LoggingTest : public LibraryTest {
  protected:
   void SetUp() override {
     if (!g_privateDevProblem.empty()) {
-      GTEST_SKIP() << "no private /dev/log for a log receiver (" << g_privateDevProblem << ")";
+      GTEST_SKIP() << "no private /dev/log (" << g_privateDevProblem << ")";
     }
     receiver_ = std::make_unique<LogReceiver>();
     ASSERT_EQ(receiver_->error(), "");
@@ -96,7 +88,7 @@ class LoggingTest : public LibraryTest {
 
   // The next record must be `message` at `priority`: so nothing was logged in between.
   void ExpectRecord(int priority, const std::string& message) {
-    const std::optional<LogRecord> record = receiver_->receive();
+    const auto record = receiver_->receive();
     ASSERT_TRUE(record.has_value()) << "no record for " << PrintToString(message);
     EXPECT_EQ(record->priority, priority) << PrintToString(record->raw);
     EXPECT_EQ(record->message, message) << PrintToString(record->raw);
@@ -109,27 +101,24 @@ class LoggingTest : public LibraryTest {
 // as each record must be the next to arrive, a row that logs nothing is proved so by the
 // record after it.
 TEST_F(LoggingTest, EachWriteBecomesOneRecordOrNone) {
-  std::string longText;
+  std::string longText, longLogged;
   while (longText.size() < 4096) longText += "line of a long message\n";
-  std::string longLogged = longText;
-  for (char& c : longLogged) c = c == '\n' ? '\t' : c;
-  const int kPriority[] = {kUser | LOG_ERR, kUser | LOG_WARNING, kUser | LOG_INFO};
+  for (const char c : longText) longLogged += c == '\n' ? '\t' : c;
+  enum Handle { kBytes, kCountOnly, kNullRecord, kNullHandle };
   const struct {
     const char* name;
     Lorvath_Severity severity;
     std::string bytes;
     int32_t result;
     std::string logged;
-    int32_t countOnly = 0;  // negative: a record of only this count (a read past it is a
-                            // sanitizer error)
+    Handle handle = kBytes;
+    int32_t count = 0;  // of a kCountOnly record (a read past it is a sanitizer error)
   } cases[] = {
       {"error", Lorvath_SeverityError, "error", 0, "error"},
-      {"warning", Lorvath_SeverityWarning, "warning", 0, "warning"},
       {"information", Lorvath_SeverityInformation, "information", 0, "information"},
       {"severity_three", 3, "x", LORVATH_ERR_ARGUMENT, ""},
       {"severity_minus_one", -1, "x", LORVATH_ERR_ARGUMENT, ""},
-      {"severity_int_min", INT_MIN, "x", LORVATH_ERR_ARGUMENT, ""},
-      {"lf_becomes_tab", 1, "\na\nb\n", 0, "\ta\tb\t"},
+      {"lf_becomes_tab", Lorvath_SeverityWarning, "\na\nb\n", 0, "\ta\tb\t"},
       {"cr_stays_before_tab", 1, "a\r\nb\rc", 0, "a\r\tb\rc"},
       {"cut_at_zero_byte", 1, std::string("ab\0cd", 5), 0, "ab"},
       {"zero_byte_first", 1, std::string("\0abc", 4), 0, ""},
@@ -137,94 +126,75 @@ TEST_F(LoggingTest, EachWriteBecomesOneRecordOrNone) {
       {"bytes_unchecked", 1, "caf\xC3\xA9 \xFF\x80", 0, "caf\xC3\xA9 \xFF\x80"},
       {"empty_record", 1, "", 0, ""},
       {"long_with_line_feeds", 1, longText, 0, longLogged},
-      {"negative_count", 0, "", LORVATH_ERR_INVALID_ARGUMENT, "", -1},
-      {"int_min_count", 0, "", LORVATH_ERR_INVALID_ARGUMENT, "", INT_MIN},
-      {"severity_before_count", 5, "", LORVATH_ERR_ARGUMENT, "", -1},
+      {"null_record", 1, "", 0, "", kNullRecord},
+      {"null_handle", 1, "", 0, "", kNullHandle},
+      {"negative_count", 0, "", LORVATH_ERR_INVALID_ARGUMENT, "", kCountOnly, -1},
+      {"int_min_count", 0, "", LORVATH_ERR_INVALID_ARGUMENT, "", kCountOnly, INT_MIN},
+      {"severity_before_count", 5, "", LORVATH_ERR_ARGUMENT, "", kCountOnly, -1},
   };
+  const int kPriority[] = {LOG_USER | LOG_ERR, LOG_USER | LOG_WARNING, LOG_USER | LOG_INFO};
   // The first two handles are never read: null, or pointing nowhere valid.
   const auto nowhere = reinterpret_cast<LStrHandle>(uintptr_t{1});
   unsigned char flag = 0;
-  for (const auto& f : kWriteFunctions) {
+  for (const auto write : {lib_.writeMessage, lib_.writeMessageUTF8}) {
     for (const auto& c : cases) {
-      SCOPED_TRACE(std::string(f.name) + " " + c.name);
-      HostString message =
-          c.countOnly < 0 ? HostString::WithCountOnly(c.countOnly) : HostString(c.bytes);
-      EXPECT_EQ(Write(c.severity, message.handle(), f.function), LORVATH_ERR_NO_LOGGER);
-      ASSERT_EQ(lib_->reserve(&flag), 0);
-      EXPECT_EQ((lib_->*f.function)(nullptr, nowhere, message.handle(), c.severity), c.result);
+      SCOPED_TRACE(std::string(write == lib_.writeMessage ? "" : "UTF8 ") + c.name);
+      HostString message = c.handle == kCountOnly    ? HostString::WithCountOnly(c.count)
+                           : c.handle == kNullRecord ? HostString::WithNullRecord()
+                                                     : HostString(c.bytes);
+      const LStrHandle handle = c.handle == kNullHandle ? nullptr : message.handle();
+      EXPECT_EQ(write(nullptr, nullptr, handle, c.severity), LORVATH_ERR_NO_LOGGER);
+      ASSERT_EQ(lib_.reserve(&flag), 0);
+      EXPECT_EQ(write(nowhere, nowhere, handle, c.severity), c.result);
       if (c.result == 0) ExpectRecord(kPriority[c.severity], c.logged);
-      ASSERT_EQ(lib_->unreserve(&flag), 0);
+      ASSERT_EQ(lib_.unreserve(&flag), 0);
     }
-    SCOPED_TRACE(std::string(f.name) + " null handle, then null record");
-    ASSERT_EQ(lib_->reserve(&flag), 0);
-    EXPECT_EQ((lib_->*f.function)(nowhere, nullptr, nullptr, 1), 0);
-    ExpectRecord(kUser | LOG_WARNING, "");
-    HostString nullRecord = HostString::WithNullRecord();
-    EXPECT_EQ((lib_->*f.function)(nullptr, nullptr, nullRecord.handle(), 1), 0);
-    ExpectRecord(kUser | LOG_WARNING, "");
-    ASSERT_EQ(lib_->unreserve(&flag), 0);
   }
 }
 
+// A null flag is reported (the library's own alert presenter answers on standard error
+// without waiting) and neither takes nor gives back a reservation.
 TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
-  unsigned char a = 0, b = 0;
   // Only bit 0 of a flag counts: c looks clear to a release, d looks reserved.
-  unsigned char c = 0xFE, d = 0x81;
+  unsigned char a = 0, b = 0, c = 0xFE, d = 0x81;
   const struct {
     bool reserve;
     unsigned char* flag;
     unsigned char flagAfter;
     int32_t probe;
+    int reportLine = 0;  // of a null flag's report
   } steps[] = {
+      {true, nullptr, 0, LORVATH_ERR_NO_LOGGER, 57},
       {true, &a, 1, LORVATH_ERR_ARGUMENT},
       {true, &a, 1, LORVATH_ERR_ARGUMENT},  // counted once
       {true, &b, 1, LORVATH_ERR_ARGUMENT},
       {false, &a, 0, LORVATH_ERR_ARGUMENT},  // b still holds the logger
       {false, &a, 0, LORVATH_ERR_ARGUMENT},  // a clear flag changes nothing
-      {false, &b, 0, LORVATH_ERR_NO_LOGGER},
-      {false, &b, 0, LORVATH_ERR_NO_LOGGER},
-      {true, &b, 1, LORVATH_ERR_ARGUMENT},  // a new first reservation
+      {false, nullptr, 0, LORVATH_ERR_ARGUMENT, 82},
       {false, &b, 0, LORVATH_ERR_NO_LOGGER},
       {false, &c, 0xFE, LORVATH_ERR_NO_LOGGER},
-      {true, &c, 1, LORVATH_ERR_ARGUMENT},
+      {true, &c, 1, LORVATH_ERR_ARGUMENT},  // a new first reservation
       {true, &d, 0x81, LORVATH_ERR_ARGUMENT},
       {false, &c, 0, LORVATH_ERR_NO_LOGGER},
   };
-  int index = 0;
   for (const auto& s : steps) {
-    SCOPED_TRACE("step " + std::to_string(index++));
-    EXPECT_EQ(s.reserve ? lib_->reserve(s.flag) : lib_->unreserve(s.flag), 0);
-    EXPECT_EQ(*s.flag, s.flagAfter);
+    SCOPED_TRACE("step " + std::to_string(&s - steps));
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(s.reserve ? lib_.reserve(s.flag) : lib_.unreserve(s.flag),
+              s.flag == nullptr ? LORVATH_ERR_ARGUMENT : 0);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.substr(0, err.find('\n') + 1),
+              s.reportLine == 0 ? ""
+                                : "source/lorvath(" + std::to_string(s.reportLine) +
+                                      "): Assertion failed: reserved != NULL\a\n");
+    EXPECT_EQ(s.flag != nullptr ? *s.flag : 0, s.flagAfter);
     EXPECT_EQ(Probe(), s.probe);
   }
 }
 
-TEST_F(LibraryTest, NullFlagIsReportedAndTakesNoReservation) {
-  // The library's own alert presenter answers on standard error without waiting.
-  const auto firstLine = [](const std::string& text) {
-    return text.substr(0, text.find('\n') + 1);
-  };
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(lib_->reserve(nullptr), LORVATH_ERR_ARGUMENT);
-  EXPECT_EQ(firstLine(::testing::internal::GetCapturedStderr()),
-            "source/lorvath(57): Assertion failed: reserved != NULL\a\n");
-  EXPECT_EQ(Probe(), LORVATH_ERR_NO_LOGGER) << "no reservation was taken";
-
-  unsigned char flag = 0;
-  ASSERT_EQ(lib_->reserve(&flag), 0);
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(lib_->unreserve(nullptr), LORVATH_ERR_ARGUMENT);
-  EXPECT_EQ(firstLine(::testing::internal::GetCapturedStderr()),
-            "source/lorvath(82): Assertion failed: reserved != NULL\a\n");
-  EXPECT_EQ(Probe(), LORVATH_ERR_ARGUMENT) << "the reservation was not released";
-  EXPECT_EQ(lib_->unreserve(&flag), 0);
-}
-
-// Each thread reserves its own flag, writes and releases, again and again, so that the
-// count keeps passing between 0 and 1 while other threads write under their own
-// reservations; a write under a reservation must always find the logger. Most writes
-// are cheap probes, giving the threads many chances to meet inside the windows around
-// the logger's creation and destruction.
+// Each thread reserves, writes and releases its own flag again and again, so that the
+// count keeps passing 0 while other threads write under their reservations. Most writes
+// are cheap probes: many chances to meet around the logger's creation and destruction.
 TEST_F(LoggingTest, WritesUnderAReservationNeverFindTheLoggerMissing) {
   constexpr int kThreads = 8, kRounds = 5000, kRecordEvery = 50;
   std::atomic<int> failures{0}, written{0};
@@ -232,9 +202,10 @@ TEST_F(LoggingTest, WritesUnderAReservationNeverFindTheLoggerMissing) {
   int received = 0;
   std::thread drain([&] {  // keeps the socket's queue short so that writers never wait
     for (;;) {
-      if (receiver_->receive(writersDone ? 1000 : 50)) {
+      const bool done = writersDone;  // read first: after it, an empty wait means no more
+      if (receiver_->receive(done ? 200 : 50)) {
         ++received;
-      } else if (writersDone) {
+      } else if (done) {
         return;
       }
     }
@@ -245,15 +216,15 @@ TEST_F(LoggingTest, WritesUnderAReservationNeverFindTheLoggerMissing) {
       unsigned char flag = 0;
       HostString message("thread " + std::to_string(t));
       for (int round = 0; round < kRounds; ++round) {
-        if (lib_->reserve(&flag) != 0) ++failures;
-        const auto write = round % 2 == 0 ? lib_->writeMessage : lib_->writeMessageUTF8;
-        if (write(nullptr, nullptr, nullptr, 9) != LORVATH_ERR_ARGUMENT) ++failures;
+        const auto write = round % 2 == 0 ? lib_.writeMessage : lib_.writeMessageUTF8;
+        failures += lib_.reserve(&flag) != 0;
+        failures += write(nullptr, nullptr, nullptr, 9) != LORVATH_ERR_ARGUMENT;
         if (round % kRecordEvery == 0) {
           ++(write(nullptr, nullptr, message.handle(), Lorvath_SeverityInformation) == 0
                  ? written
                  : failures);
         }
-        if (lib_->unreserve(&flag) != 0) ++failures;
+        failures += lib_.unreserve(&flag) != 0;
         // Unreserved for a moment, so that the count often falls to 0.
         for (int i = 0; i < 4; ++i) write(nullptr, nullptr, nullptr, 9);
       }
@@ -268,35 +239,28 @@ TEST_F(LoggingTest, WritesUnderAReservationNeverFindTheLoggerMissing) {
 }
 
 TEST_F(LoggingTest, HostStandInWritesThroughTheLibrary) {
-  const std::string command = std::string(LORVATH_TOOLS_DIR) + "/lorvath_host --library '" +
-                              LORVATH_LIBRARY_PATH + "' --severity error --utf8 --escapes " +
-                              "'first' 'two\\nlines' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  char buffer[512];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  const int status = pclose(pipe);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+  int status = 0;
+  const std::string output =
+      Output(std::string(LORVATH_TOOLS_DIR) + "/lorvath_host --library '" + LORVATH_LIBRARY_PATH +
+                 "' --severity error --utf8 --escapes 'first' 'two\\nlines' 2>&1",
+             status);
+  EXPECT_EQ(status, 0) << output;
   EXPECT_EQ(output,
             "Lorvath_Reserve -> 0\n"
             "Lorvath_WriteMessageUTF8 \"first\" -> 0\n"
             "Lorvath_WriteMessageUTF8 \"two\\nlines\" -> 0\n"
             "Lorvath_Unreserve -> 0\n");
-  ExpectRecord(kUser | LOG_ERR, "first");
-  ExpectRecord(kUser | LOG_ERR, "two\tlines");
+  ExpectRecord(LOG_USER | LOG_ERR, "first");
+  ExpectRecord(LOG_USER | LOG_ERR, "two\tlines");
 }
 
 // The same messages stored by a real system log daemon.
-TEST(RsyslogTest, DaemonStoresThePriorityAndTheTabbedMessage) {
-  if (!g_privateDevProblem.empty()) {
-    GTEST_SKIP() << "no private /dev/log for rsyslogd (" << g_privateDevProblem << ")";
-  }
+TEST_F(LoggingTest, RsyslogdStoresThePriorityAndTheTabbedMessage) {
   const char* const daemon = "/usr/sbin/rsyslogd";
   if (access(daemon, X_OK) != 0) {
     GTEST_SKIP() << daemon << " is not installed (tools/check.sh installs the rsyslog package)";
   }
-  ASSERT_EQ(Library().error(), "");
+  receiver_.reset();  // /dev/log is the daemon's
   char dir[] = "/tmp/lorvath-rsyslog.XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string base = dir;
@@ -314,15 +278,11 @@ TEST(RsyslogTest, DaemonStoresThePriorityAndTheTabbedMessage) {
           (base + "/rsyslogd.pid").c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  struct Stop {  // also when an assertion below ends the test early
-    pid_t pid;
-    std::string base;
-    ~Stop() {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-      std::system(("rm -rf '" + base + "'").c_str());
-    }
-  } stop{pid, base};
+  const std::shared_ptr<void> stop(nullptr, [&](void*) {  // also when an assertion ends the test
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    std::system(("rm -rf '" + base + "'").c_str());
+  });
   struct stat st {};
   for (int i = 0; i < 200 && !(stat("/dev/log", &st) == 0 && S_ISSOCK(st.st_mode)); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -330,54 +290,37 @@ TEST(RsyslogTest, DaemonStoresThePriorityAndTheTabbedMessage) {
   ASSERT_TRUE(S_ISSOCK(st.st_mode)) << "rsyslogd did not open /dev/log";
   closelog();
 
-  LorvathLibrary& lib = Library();
   unsigned char flag = 0;
-  ASSERT_EQ(lib.reserve(&flag), 0);
+  ASSERT_EQ(lib_.reserve(&flag), 0);
   HostString first("a\nb"), second("a\r\nb"), third("plain");
-  EXPECT_EQ(lib.writeMessage(nullptr, nullptr, first.handle(), Lorvath_SeverityError), 0);
-  EXPECT_EQ(lib.writeMessageUTF8(nullptr, nullptr, second.handle(), Lorvath_SeverityWarning), 0);
-  EXPECT_EQ(lib.writeMessage(nullptr, nullptr, third.handle(), Lorvath_SeverityInformation), 0);
-  EXPECT_EQ(lib.unreserve(&flag), 0);
-
-  std::vector<std::string> lines;
-  for (int i = 0; i < 200 && lines.size() < 3; ++i) {
+  EXPECT_EQ(lib_.writeMessage(nullptr, nullptr, first.handle(), Lorvath_SeverityError), 0);
+  EXPECT_EQ(lib_.writeMessageUTF8(nullptr, nullptr, second.handle(), Lorvath_SeverityWarning), 0);
+  EXPECT_EQ(lib_.writeMessage(nullptr, nullptr, third.handle(), Lorvath_SeverityInformation), 0);
+  EXPECT_EQ(lib_.unreserve(&flag), 0);
+  std::string records;
+  for (int i = 0; i < 200 && std::count(records.begin(), records.end(), '\n') < 3; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::ifstream records(base + "/records");
-    lines.clear();
-    for (std::string line; std::getline(records, line);) lines.push_back(line);
+    std::ifstream in(base + "/records");
+    records.assign(std::istreambuf_iterator<char>(in), {});
   }
   closelog();
   // rsyslog keeps the space after the tag's colon and stores control characters as
   // "#" and their octal code.
-  EXPECT_EQ(lines, (std::vector<std::string>{"11| a#011b", "12| a#015#011b", "14| plain"}));
+  EXPECT_EQ(records, "11| a#011b\n12| a#015#011b\n14| plain\n");
 }
 
 TEST(LibraryExportsTest, OnlyTheExternalInterfaceLeavesTheLibrary) {
-  const std::set<std::string> externalInterface = {
-      "Lorvath_Reserve",
-      "Lorvath_Unreserve",
-      "Lorvath_WriteMessage",
-      "Lorvath_WriteMessageUTF8",
-      "SetOmbrixRunTimeBundle",
-      "ExtCodeLoadOBFunction",
-      "CallOBRT",
-      "GGetOneErrorCode",
-      "DSDisposeHandle",
-      "NumericArrayResize",
-      "CFStringFromCString",
-      "Lorvath_ReleaseString",
-  };
-  FILE* pipe = popen("nm -D --defined-only '" LORVATH_LIBRARY_PATH "'", "r");
-  ASSERT_NE(pipe, nullptr);
+  int status = 0;
+  std::istringstream lines(Output("nm -D --defined-only '" LORVATH_LIBRARY_PATH "'", status));
+  ASSERT_EQ(status, 0) << "nm failed";
   std::set<std::string> exported;
-  char line[1024];
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
-    std::istringstream fields(line);
-    std::string address, type, name;
-    if (fields >> address >> type >> name) exported.insert(name);
-  }
-  ASSERT_EQ(pclose(pipe), 0) << "nm failed";
-  EXPECT_EQ(exported, externalInterface);
+  for (std::string address, type, name; lines >> address >> type >> name;) exported.insert(name);
+  EXPECT_EQ(exported,
+            (std::set<std::string>{"Lorvath_Reserve", "Lorvath_Unreserve", "Lorvath_WriteMessage",
+                                   "Lorvath_WriteMessageUTF8", "SetOmbrixRunTimeBundle",
+                                   "ExtCodeLoadOBFunction", "CallOBRT", "GGetOneErrorCode",
+                                   "DSDisposeHandle", "NumericArrayResize", "CFStringFromCString",
+                                   "Lorvath_ReleaseString"}));
 }
 
 }  // namespace

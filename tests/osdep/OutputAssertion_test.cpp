@@ -3,20 +3,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
 #include "tests/support/AlertRecorder.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 using testing::AlertRecorder;
 
-std::string Report(const char* expression, const char* message, const char* file,
-                   uint32_t line) {
+std::string Report(const char* expression, const char* message, const char* file, uint32_t line) {
   ::testing::internal::CaptureStderr();
   OutputAssertion(expression, message, file, line);
   return ::testing::internal::GetCapturedStderr();
@@ -44,38 +42,45 @@ TEST(OutputAssertionTest, StandardErrorLine) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.expected, Report(c.expression, c.message, c.file, c.line));
   }
+  int count = 0;
+  ::testing::internal::CaptureStderr();
+  const uint32_t line = __LINE__ + 1;
+  QEL_CHECK(count > 0, "", "StringBase");
+  QEL_CHECK(count == 0, "", "StringBase");
+  EXPECT_EQ("StringBase(" + std::to_string(line) + "): Assertion failed: count > 0\a\n",
+            ::testing::internal::GetCapturedStderr());
 }
 
-TEST(OutputAssertionTest, AlertNamesModuleProcessAndCheck) {
-  AlertRecorder alerts;
-  Report("begin <= end", "", "StringBase", 123);
-  const auto recorded = alerts.alerts();
-  ASSERT_EQ(1u, recorded.size());
-  const auto& alert = recorded[0];
-  EXPECT_EQ("ASSERTION FAILURE!", alert.title);
-  EXPECT_EQ("Acknowledge", alert.defaultButton);
-  EXPECT_EQ("Ignore All", alert.alternateButton);
-
-  char exe[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-  ASSERT_GT(n, 0);
-  exe[n] = '\0';
-  const std::string expected = std::string("Assertion failed:\n    Module: ") + exe +
-                               "\n    Process ID: " + std::to_string(::getpid()) +
-                               "\n    Expression: begin <= end\n    File: StringBase\n"
-                               "    Line: 123\n    Message: \n"
-                               "You can attach a debugger to the process now.\n"
-                               "(Hit Ignore All to disable this dialog box.)";
-  EXPECT_EQ(expected, alert.text);
-}
-
-TEST(OutputAssertionTest, IgnoreAllSilencesLaterAlertsButNotTheLine) {
-  {
-    AlertRecorder acknowledging(k_DEFAULT_BUTTON);
-    Report("a", "", "f", 1);
-    Report("b", "", "f", 2);
-    EXPECT_EQ(2u, acknowledging.alerts().size());
+class ThrowingPresenter : public AlertPresenter {
+ public:
+  AlertButton present(const char*, const char*, const char*, const char*) override {
+    throw std::runtime_error("presenter failed");
   }
+};
+
+// One test, because "Ignore All" holds for the rest of the process.
+TEST(OutputAssertionTest, AlertUntilIgnoreAll) {
+  {
+    AlertRecorder acknowledging;
+    Report("begin <= end", "", "StringBase", 123);
+    Report("b", "", "f", 2);
+    const auto recorded = acknowledging.alerts();
+    ASSERT_EQ(2u, recorded.size()) << "acknowledging keeps the alerts coming";
+    EXPECT_EQ("ASSERTION FAILURE!", recorded[0].title);
+    EXPECT_EQ("Acknowledge", recorded[0].defaultButton);
+    EXPECT_EQ("Ignore All", recorded[0].alternateButton);
+    EXPECT_EQ("Assertion failed:\n    Module: " +
+                  std::filesystem::read_symlink("/proc/self/exe").string() +
+                  "\n    Process ID: " + std::to_string(::getpid()) +
+                  "\n    Expression: begin <= end\n    File: StringBase\n    Line: 123\n"
+                  "    Message: \nYou can attach a debugger to the process now.\n"
+                  "(Hit Ignore All to disable this dialog box.)",
+              recorded[0].text);
+  }
+  ThrowingPresenter throwing;
+  AlertPresenter* previous = SetAlertPresenter(&throwing);
+  EXPECT_EQ("f(9): Assertion failed: x\a\n", Report("x", "", "f", 9)) << "a throwing presenter";
+  SetAlertPresenter(previous);
   {
     AlertRecorder ignoring(k_ALTERNATE_BUTTON);
     Report("c", "", "f", 3);
@@ -86,32 +91,5 @@ TEST(OutputAssertionTest, IgnoreAllSilencesLaterAlertsButNotTheLine) {
   EXPECT_TRUE(after.alerts().empty());
 }
 
-class ThrowingPresenter : public AlertPresenter {
- public:
-  AlertButton present(const char*, const char*, const char*, const char*) override {
-    throw std::runtime_error("presenter failed");
-  }
-};
-
-TEST(OutputAssertionTest, SurvivesAThrowingPresenter) {
-  ThrowingPresenter presenter;
-  AlertPresenter* previous = SetAlertPresenter(&presenter);
-  EXPECT_EQ("f(9): Assertion failed: x\a\n", Report("x", "", "f", 9));
-  SetAlertPresenter(previous);
-}
-
-TEST(OutputAssertionTest, CheckMacroReportsTheConditionAsWritten) {
-  AlertRecorder alerts;
-  int count = 0;
-  ::testing::internal::CaptureStderr();
-  QEL_CHECK(count > 0, "", "StringBase");
-  QEL_CHECK(count == 0, "", "StringBase");
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(std::string::npos, err.find("Assertion failed: count > 0\a\n"));
-  EXPECT_EQ(1u, alerts.alerts().size());
-}
-
 }  // namespace
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -1,8 +1,7 @@
-// The parts of the logging interface that the host cannot provoke from outside: how
-// caught exceptions become host error codes, the out-of-memory paths (the allocation
-// wrappers switched off), and the moments when a reservation meets the logger's
-// creation or a release meets a write (a thread held there by a slow allocation). The
-// file under test is compiled in so that its file-local functions can be called.
+// What the host cannot provoke from outside: caught exceptions as host error codes, the
+// out-of-memory paths, and a reservation meeting the logger's creation or a release
+// meeting a write (a thread held there by a slow allocation). The file under test is
+// compiled in so that its file-local functions can be called.
 #include "source/lorvath.cpp"
 
 #include <gtest/gtest.h>
@@ -10,18 +9,20 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <new>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "qel/DLLAlloc.h"
 #include "tests/support/AlertRecorder.h"
+#include "tests/support/LorvathLibrary.h"
 
 namespace {
 
 using vo::lorvath::Logger;
 using vo::lorvath::TranslateCaughtException;
+using vo::lorvath::testing::HostString;
 using vo::qel::MakeDLLMallocThrow;
 using vo::qel::testing::AlertRecorder;
 namespace exception = vo::qel::exception;
@@ -66,63 +67,55 @@ TEST(OutOfMemoryTest, FailedLoggerCreationAndFailedCopiesReturn2) {
 
   EXPECT_EQ(Lorvath_Reserve(&a), 0);
   EXPECT_EQ(Probe(), 1) << "the count fell to 0, so this reservation was the first again";
-  LStr record{1, {'x'}};
-  LStrPtr pointer = &record;
+  const HostString record("x");
   ASSERT_FALSE(MakeDLLMallocThrow(true));
-  EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, &pointer, 0), 2);
-  EXPECT_EQ(Lorvath_WriteMessageUTF8(nullptr, nullptr, &pointer, 0), 2);
+  EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, record.handle(), 0), 2);
+  EXPECT_EQ(Lorvath_WriteMessageUTF8(nullptr, nullptr, record.handle(), 0), 2);
   MakeDLLMallocThrow(false);
   EXPECT_EQ(Lorvath_Unreserve(&a), 0);
   EXPECT_EQ(Probe(), 2);
 }
 
-// An allocator that makes one request of a chosen size slow, so that a test can act
-// while another thread is inside the library at a chosen point.
-std::atomic<size_t> g_slowSize{0};
-std::atomic<bool> g_slowStarted{false}, g_slowFinished{false}, g_slowFails{false};
-
-void* SlowMalloc(size_t size) {
-  size_t expected = size;
-  if (size != 0 && g_slowSize.compare_exchange_strong(expected, 0)) {
-    g_slowStarted = true;
+// Runs `inside` on a thread of its own while the next allocation of `n` bytes takes
+// 200 ms (and then fails when `fails`), and returns once that allocation has begun (or
+// after 5 s): the caller acts while the thread is held inside the library there.
+struct Stalled {
+  static inline std::atomic<size_t> size{0};
+  static inline std::atomic<bool> started{false}, finished{false}, fails{false};
+  static void* Malloc(size_t n) {
+    size_t expected = n;
+    if (n == 0 || !size.compare_exchange_strong(expected, 0)) return std::malloc(n);
+    started = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    g_slowFinished = true;
-    if (g_slowFails) return nullptr;
+    finished = true;
+    return fails ? nullptr : std::malloc(n);
   }
-  return std::malloc(size);
-}
-
-struct SlowAllocation {
-  SlowAllocation(size_t size, bool fails) {
-    g_slowStarted = g_slowFinished = false;
-    g_slowFails = fails;
-    g_slowSize = size;
-    previous = vo::qel::detail::ReplaceAllocFunctions({&SlowMalloc, nullptr});
+  Stalled(size_t n, bool fail, std::function<void()> inside) {
+    started = finished = false;
+    fails = fail;
+    size = n;
+    previous = vo::qel::detail::ReplaceAllocFunctions({&Malloc, nullptr});
+    thread = std::thread(std::move(inside));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!started && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   }
-  ~SlowAllocation() {
+  ~Stalled() {
+    thread.join();
     vo::qel::detail::ReplaceAllocFunctions(previous);
-    g_slowSize = 0;
+    size = 0;
   }
   vo::qel::detail::AllocFunctions previous;
+  std::thread thread;
 };
-
-// Whether the slow request has begun within a few seconds.
-bool SlowStarted() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!g_slowStarted && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-  return g_slowStarted;
-}
 
 TEST(ConcurrencyTest, ReservationWhileTheLoggerIsCreatedReturnsOnlyOnceItExists) {
   unsigned char first = 0, second = 0;
   {
-    SlowAllocation slow(sizeof(Logger), false);
-    std::thread creator([&] { EXPECT_EQ(Lorvath_Reserve(&first), 0); });
+    Stalled creating(sizeof(Logger), false, [&] { EXPECT_EQ(Lorvath_Reserve(&first), 0); });
     // The count is 1 now, the logger not yet made.
-    EXPECT_TRUE(SlowStarted()) << "the logger was not allocated";
+    EXPECT_TRUE(Stalled::started) << "the logger was not allocated";
     EXPECT_EQ(Lorvath_Reserve(&second), 0);
     EXPECT_EQ(Probe(), 1) << "a reservation returned before the logger existed";
-    creator.join();
   }
   EXPECT_EQ(Lorvath_Unreserve(&first), 0);
   EXPECT_EQ(Lorvath_Unreserve(&second), 0);
@@ -134,20 +127,15 @@ TEST(ConcurrencyTest, LastReleaseWaitsForWritesInProgress) {
   ASSERT_EQ(Lorvath_Reserve(&flag), 0);
   // The write stalls while copying its message, then fails for want of memory, so that
   // nothing reaches the log.
-  const std::string text(77, 'x');
-  LStrPtr record = static_cast<LStrPtr>(std::malloc(sizeof(int32_t) + text.size()));
-  record->cnt = static_cast<int32_t>(text.size());
-  std::memcpy(record->str, text.data(), text.size());
+  const HostString message(std::string(77, 'x'));
   {
-    SlowAllocation slow(text.size() + 1, true);
-    std::thread writer([&] { EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, &record, 0), 2); });
-    // The writer is using the logger now.
-    EXPECT_TRUE(SlowStarted()) << "the message was not copied";
+    Stalled writing(77 + 1, true, [&] {
+      EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, message.handle(), 0), 2);
+    });
+    EXPECT_TRUE(Stalled::started) << "the message was not copied";
     EXPECT_EQ(Lorvath_Unreserve(&flag), 0);
-    EXPECT_TRUE(g_slowFinished) << "the logger was destroyed while a write was using it";
-    writer.join();
+    EXPECT_TRUE(Stalled::finished) << "the logger was destroyed while a write was using it";
   }
-  std::free(record);
   EXPECT_EQ(Probe(), 2);
 }
 

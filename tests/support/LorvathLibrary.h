@@ -26,14 +26,11 @@ class LorvathLibrary {
   using WriteFunction = int32_t (*)(LStrHandle, LStrHandle, LStrHandle, Lorvath_Severity);
 
   explicit LorvathLibrary(const char* path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
-    if (handle_ == nullptr) {
-      error_ = dlerror();
-      return;
-    }
-    reserve = Resolve<FlagFunction>("Lorvath_Reserve");
-    unreserve = Resolve<FlagFunction>("Lorvath_Unreserve");
-    writeMessage = Resolve<WriteFunction>("Lorvath_WriteMessage");
-    writeMessageUTF8 = Resolve<WriteFunction>("Lorvath_WriteMessageUTF8");
+    if (handle_ == nullptr) error_ = dlerror();
+    Resolve("Lorvath_Reserve", reserve);
+    Resolve("Lorvath_Unreserve", unreserve);
+    Resolve("Lorvath_WriteMessage", writeMessage);
+    Resolve("Lorvath_WriteMessageUTF8", writeMessageUTF8);
   }
   LorvathLibrary(const LorvathLibrary&) = delete;
   LorvathLibrary& operator=(const LorvathLibrary&) = delete;
@@ -41,17 +38,14 @@ class LorvathLibrary {
   // "" when the library and all four functions were found.
   const std::string& error() const { return error_; }
 
-  FlagFunction reserve = nullptr;
-  FlagFunction unreserve = nullptr;
-  WriteFunction writeMessage = nullptr;
-  WriteFunction writeMessageUTF8 = nullptr;
+  FlagFunction reserve = nullptr, unreserve = nullptr;
+  WriteFunction writeMessage = nullptr, writeMessageUTF8 = nullptr;
 
  private:
   template <class F>
-  F Resolve(const char* name) {
-    void* symbol = dlsym(handle_, name);
-    if (symbol == nullptr && error_.empty()) error_ = std::string("missing ") + name;
-    return reinterpret_cast<F>(symbol);
+  void Resolve(const char* name, F& function) {
+    if (handle_ != nullptr) function = reinterpret_cast<F>(dlsym(handle_, name));
+    if (function == nullptr && error_.empty()) error_ = std::string("missing ") + name;
   }
 
   void* handle_;
@@ -78,7 +72,6 @@ class HostString {
     *s.handle_ = nullptr;
     return s;
   }
-
   HostString(HostString&& that) noexcept : handle_(that.handle_) { that.handle_ = nullptr; }
   HostString& operator=(HostString&&) = delete;
   ~HostString() {

@@ -2,10 +2,8 @@
 // a mount namespace of its own with a fresh /dev, so that the process (and the children
 // it starts afterwards) own /dev/log there; LogReceiver binds a datagram socket at
 // /dev/log and hands back the records that syslog(3) sends to it.
-//
-// EnterPrivateDev must run while the process still has one thread (a mount namespace is
-// a property of the thread that enters it; threads started later inherit it). A
-// LogReceiver may be read from one thread at a time.
+// EnterPrivateDev must run while the process has one thread (threads started later
+// inherit its namespace). A LogReceiver may be read from one thread at a time.
 #ifndef TESTS_SUPPORT_PRIVATELOG_H_
 #define TESTS_SUPPORT_PRIVATELOG_H_
 
@@ -26,19 +24,16 @@
 #include <string>
 
 namespace vo::lorvath::testing {
-
 namespace detail {
 
 inline std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 inline bool WriteFile(const char* path, const std::string& text) {
   const int fd = open(path, O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  close(fd);
+  const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == ssize_t(text.size());
+  if (fd >= 0) close(fd);
   return ok;
 }
-
 }  // namespace detail
 
 // Enters a private mount namespace whose /dev is a tmpfs holding the real null, zero,
@@ -65,29 +60,22 @@ inline std::string EnterPrivateDev() {
   }
   char aside[] = "/tmp/lorvath-dev.XXXXXX";
   if (mkdtemp(aside) == nullptr) return detail::Errno("mkdtemp");
-  const std::string real = aside;
   std::string problem;
   if (mount("/dev", aside, nullptr, MS_BIND | MS_REC, nullptr) != 0) {
     problem = detail::Errno("binding /dev aside");
   } else if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) {
     problem = detail::Errno("mounting a tmpfs on /dev");
   }
-  const struct {
-    const char* name;
-    bool directory;
-  } kept[] = {{"null", false}, {"zero", false}, {"urandom", false}, {"random", false},
-              {"tty", false},  {"pts", true},   {"shm", true}};
-  for (const auto& k : kept) {
-    const std::string from = real + "/" + k.name, to = std::string("/dev/") + k.name;
-    if (!problem.empty() || access(from.c_str(), F_OK) != 0) continue;
-    if (k.directory) {
+  for (const char* name : {"null", "zero", "urandom", "random", "tty", "pts", "shm"}) {
+    const std::string from = std::string(aside) + "/" + name, to = std::string("/dev/") + name;
+    struct stat st {};
+    if (!problem.empty() || stat(from.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
       mkdir(to.c_str(), 0755);
     } else {
-      const int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-      if (fd >= 0) close(fd);
+      close(open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
     }
-    if (mount(from.c_str(), to.c_str(), nullptr, k.directory ? MS_BIND | MS_REC : MS_BIND,
-              nullptr) != 0) {
+    if (mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
       problem = detail::Errno("binding " + to);
     }
   }
@@ -111,45 +99,24 @@ struct LogRecord {
   std::string raw;      // the whole datagram
 };
 
-inline LogRecord ParseLogRecord(const std::string& raw) {
-  LogRecord record;
-  record.raw = raw;
-  const size_t close = raw.find('>');
-  if (raw.empty() || raw[0] != '<' || close == std::string::npos) return record;
-  record.priority = std::atoi(raw.substr(1, close - 1).c_str());
-  // The timestamp ("%h %e %T ") is 16 bytes wide; the tag after it ends at the first ": ".
-  const size_t tagEnd = raw.find(": ", close + 1 + 16);
-  if (tagEnd != std::string::npos) record.message = raw.substr(tagEnd + 2);
-  return record;
-}
-
 // A datagram socket bound at /dev/log. Only meaningful inside EnterPrivateDev().
 class LogReceiver {
  public:
-  LogReceiver() {
-    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) {
-      error_ = detail::Errno("socket");
+  LogReceiver() : fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    const sockaddr_un address{AF_UNIX, "/dev/log"};
+    unlink(address.sun_path);
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      error_ = detail::Errno(fd_ < 0 ? "socket" : "bind /dev/log");
       return;
     }
     const int bufferSize = 1 << 22;
     setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, "/dev/log", sizeof address.sun_path - 1);
-    unlink(address.sun_path);
-    if (bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      error_ = detail::Errno("bind /dev/log");
-      return;
-    }
     chmod(address.sun_path, 0666);
     closelog();  // the next syslog(3) connects to this socket
   }
   ~LogReceiver() {
-    if (fd_ >= 0) {
-      close(fd_);
-      unlink("/dev/log");
-    }
+    if (fd_ >= 0) close(fd_);
+    if (error_.empty()) unlink("/dev/log");
     closelog();
   }
   LogReceiver(const LogReceiver&) = delete;
@@ -165,19 +132,25 @@ class LogReceiver {
     int ready;
     while ((ready = poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
     }
-    if (ready <= 0) return std::nullopt;
-    buffer_.resize(1 << 17);
-    ssize_t n;
-    while ((n = recv(fd_, &buffer_[0], buffer_.size(), 0)) < 0 && errno == EINTR) {
+    std::string raw(1 << 17, '\0');
+    ssize_t n = -1;
+    while (ready > 0 && (n = recv(fd_, &raw[0], raw.size(), 0)) < 0 && errno == EINTR) {
     }
     if (n < 0) return std::nullopt;
-    return ParseLogRecord(buffer_.substr(0, static_cast<size_t>(n)));
+    raw.resize(static_cast<size_t>(n));
+    LogRecord record{-1, "", raw};
+    const size_t close = raw.find('>');
+    if (raw[0] != '<' || close == std::string::npos) return record;
+    record.priority = std::atoi(raw.c_str() + 1);
+    // The timestamp ("%h %e %T ") is 16 bytes wide; the tag after it ends at the first ": ".
+    const size_t tagEnd = raw.find(": ", close + 1 + 16);
+    if (tagEnd != std::string::npos) record.message = raw.substr(tagEnd + 2);
+    return record;
   }
 
  private:
-  int fd_ = -1;
+  int fd_;
   std::string error_;
-  std::string buffer_;
 };
 
 }  // namespace vo::lorvath::testing
