@@ -2,6 +2,7 @@
 // iconv in real locales, and through the "carbon" route.
 #include "qel/osdep/AnsiToWide.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -59,10 +60,8 @@ std::basic_string<Out> Into(size_t (*convert)(const In*, const In*, const char*,
   EXPECT_EQ(std::vector<Out>(8, Out('#')), std::vector<Out>(buffer.begin() + room, buffer.end()));
   return std::basic_string<Out>(buffer.data(), destEnd);
 }
-bool ReportsFullOutput(const string& err) {
-  return err.find("osdep/IConv(") != string::npos &&
-         err.find("Assertion failed: false") != string::npos;
-}
+// What a filling form writes on standard error when iconv's output is cut.
+const char* const kIConvCut = "osdep/IConv\\([0-9]+\\): Assertion failed: false\a";
 
 // Besides "C" (ASCII) and C.UTF-8 the table needs a single-byte and a multi-byte
 // non-UTF-8 locale, built on demand. Returns why one is missing, or "".
@@ -91,15 +90,12 @@ TEST(AnsiToWideTest, ConvertsInRealLocales) {
   } cases[] = {
       {"c_ascii", "C", "", kBoth, "Hello, world", L"Hello, world"},
       {"c_embedded_zero", "C", "", kBoth, string("a\0b", 3), wstring(L"a\0b", 3)},
-      {"c_latin1_byte_is_invalid", "C", "", kToWide, "caf\xE9", L"caf?"},
       {"c_latin1_missing", "C", "", kToNarrow, "caf?", L"caf\u00E9"},
-      {"utf8_latin1", "C.UTF-8", "", kBoth, "caf\xC3\xA9", L"caf\u00E9"},
       {"utf8_cjk", "C.UTF-8", "", kBoth, "\xE6\x97\xA5\xE6\x9C\xAC", L"\u65E5\u672C"},
       {"utf8_beyond_bmp", "C.UTF-8", "", kBoth, "\xF0\x9F\x98\x80!", L"\U0001F600!"},
       {"utf8_invalid_byte", "C.UTF-8", "", kToWide, "a\xFFz", L"a?z"},
       {"utf8_overlong", "C.UTF-8", "", kToWide, "\xC0\xAF", L"??"},
       {"utf8_cut_at_end", "C.UTF-8", "", kToWide, "a\xE6\x97", L"a??"},
-      {"utf8_encoded_surrogate", "C.UTF-8", "", kToWide, "\xED\xA0\x80", L"???"},
       {"utf8_lone_surrogate", "C.UTF-8", "", kToNarrow, "?x", wstring(1, wchar_t(0xD800)) + L"x"},
       {"utf8_negative_element", "C.UTF-8", "", kToNarrow, "?", wstring(1, wchar_t(-1))},
       {"latin1_locale", "de_DE.ISO-8859-1", "", kBoth, "caf\xE9 \xDF\xFF",
@@ -110,7 +106,6 @@ TEST(AnsiToWideTest, ConvertsInRealLocales) {
       {"named_ascii_in_utf8_locale", "C.UTF-8", "US-ASCII", kToWide, "caf\xC3\xA9", L"caf??"},
       {"named_ascii_lacks_latin1", "C.UTF-8", "US-ASCII", kToNarrow, "?t?", L"\u00E9t\u00E9"},
       {"named_latin1_in_c_locale", "C", "ISO-8859-1", kBoth, "\xE9", L"\u00E9"},
-      {"named_utf8_in_c_locale", "C", "UTF-8", kBoth, "\xE2\x82\xAC", L"\u20AC"},
   };
   testing::AlertRecorder alerts;
   for (const auto& c : cases) {
@@ -119,10 +114,9 @@ TEST(AnsiToWideTest, ConvertsInRealLocales) {
     ASSERT_TRUE(locale.ok());
     string err;
     if (c.way != kToNarrow) {
-      const char* begin = c.narrow.data();
-      const size_t required =
-          GetAnsiToWideRequiredBufferLength(begin, begin + c.narrow.size(), c.charset);
-      EXPECT_EQ(c.narrow.size(), required);
+      const size_t required = c.narrow.size();  // one element per byte
+      EXPECT_EQ(required, GetAnsiToWideRequiredBufferLength(c.narrow.data(),
+                                                            c.narrow.data() + required, c.charset));
       EXPECT_EQ(c.wide, ToWide(c.narrow, c.charset));
       for (size_t room : {required, c.wide.size()}) {  // exactly the room needed is enough
         EXPECT_EQ(c.wide, Into(AnsiToWideNoAlloc, c.narrow, c.charset, room, &err));
@@ -131,13 +125,12 @@ TEST(AnsiToWideTest, ConvertsInRealLocales) {
       // One element less cuts the last character and reports it.
       EXPECT_EQ(c.wide.substr(0, c.wide.size() - 1),
                 Into(AnsiToWideNoAlloc, c.narrow, c.charset, c.wide.size() - 1, &err));
-      EXPECT_TRUE(ReportsFullOutput(err)) << err;
+      EXPECT_THAT(err, ::testing::ContainsRegex(kIConvCut));
     }
     if (c.way != kToWide) {
-      const wchar_t* begin = c.wide.data();
-      const size_t required =
-          GetWideToAnsiRequiredBufferLength(begin, begin + c.wide.size(), c.charset);
-      EXPECT_EQ(4 * c.wide.size(), required);
+      const size_t required = 4 * c.wide.size();
+      EXPECT_EQ(required, GetWideToAnsiRequiredBufferLength(
+                              c.wide.data(), c.wide.data() + c.wide.size(), c.charset));
       EXPECT_EQ(c.narrow, ToNarrow(c.wide, c.charset));
       for (size_t room : {required, c.narrow.size()}) {
         EXPECT_EQ(c.narrow, Into(WideToAnsiNoAlloc, c.wide, c.charset, room, &err));
@@ -147,28 +140,41 @@ TEST(AnsiToWideTest, ConvertsInRealLocales) {
   }
 }
 
-TEST(AnsiToWideTest, NarrowDestinationTooShort) {
+// Output that does not fit is cut where the room ends and reported; a character
+// that does not fit whole is left out, never half written.
+TEST(AnsiToWideTest, DestinationTooShortIsCutAndReported) {
   ScopedProcessLocale locale("C.UTF-8");
   ASSERT_TRUE(locale.ok());
   testing::AlertRecorder alerts;
   const struct {
     const char* name;
-    wstring wide;
+    const char* charset;
+    Way way;
+    string narrow;  // input to wide, or the expected output
+    wstring wide;   // the other side
     size_t room;
-    string narrow;
-    bool reported;
+    const char* report;  // pattern on standard error, "" for none
   } cases[] = {
-      {"one_byte_character_cut", L"abc", 2, "ab", true},
+      {"one_byte_character_cut", "", kToNarrow, "ab", L"abc", 2, kIConvCut},
       // Three bytes needed, two left: one '?', and the input is used up with the room.
-      {"last_character_becomes_loss_byte", L"\u65E5\u672C", 5, "\xE6\x97\xA5?", false},
-      {"loss_byte_then_more_input", L"\u65E5x", 1, "?", true},
-      {"room_ends_before_wide_character", L"a\u65E5", 1, "a", true},
+      {"last_character_becomes_loss_byte", "", kToNarrow, "\xE6\x97\xA5?", L"\u65E5\u672C", 5, ""},
+      {"loss_byte_then_more_input", "", kToNarrow, "?", L"\u65E5x", 1, kIConvCut},
+      {"room_ends_before_wide_character", "", kToNarrow, "a", L"a\u65E5", 1, kIConvCut},
+      {"carbon_to_wide", "carbon", kToWide, "ab\xE6\x97\xA5", L"ab", 2,
+       "osdep/CarbonAnsiToWide\\([0-9]+\\): Assertion failed: output buffer is too small, "
+       "string will be truncated"},
+      {"carbon_to_narrow", "carbon", kToNarrow, "ab", L"ab\u65E5", 4, "osdep/CarbonWideToAnsi\\("},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     string err;
-    EXPECT_EQ(c.narrow, Into(WideToAnsiNoAlloc, c.wide, "", c.room, &err));
-    EXPECT_EQ(c.reported, ReportsFullOutput(err)) << err;
+    if (c.way == kToWide) {
+      EXPECT_EQ(c.wide, Into(AnsiToWideNoAlloc, c.narrow, c.charset, c.room, &err));
+    } else {
+      EXPECT_EQ(c.narrow, Into(WideToAnsiNoAlloc, c.wide, c.charset, c.room, &err));
+    }
+    EXPECT_EQ(*c.report == '\0', err.empty()) << err;
+    EXPECT_THAT(err, ::testing::ContainsRegex(c.report));
   }
 }
 
@@ -184,13 +190,13 @@ TEST(AnsiToWideTest, EmptyRangesAndUnknownCharacterSets) {
   wchar_t* destEnd = room + 2;
   EXPECT_EQ(0u, AnsiToWideNoAlloc(nullptr, nullptr, "", room, destEnd));
   EXPECT_EQ(room, destEnd);
-  // An unknown set throws before anything is written.
+  // An unknown set throws before anything is written; filling a buffer opens the
+  // converter even for an empty range, so there the name is checked too.
   destEnd = room + 2;
   EXPECT_THROW(AnsiToWideNoAlloc(abc, abc + 3, kUnknown, room, destEnd), exception::InvalidLocale);
   EXPECT_EQ(room + 2, destEnd);
   EXPECT_EQ(L'#', room[0]);
   EXPECT_THROW(WideToAnsi(L"abc", kUnknown), exception::InvalidLocale);
-  // Filling a buffer opens the converter even for an empty range, so the name is checked.
   char bytes[2] = {'#', '#'};
   char* bytesEnd = bytes + 2;
   EXPECT_THROW(WideToAnsiNoAlloc(L"", L"", kUnknown, bytes, bytesEnd), exception::InvalidLocale);
@@ -224,22 +230,16 @@ TEST(AnsiToWideTest, TextWithByteCountAndCallerErrors) {
 }
 
 TEST(AnsiToWideTest, FailureSwitchesAndOverflowThrow) {
-  const char abc[] = "abc";
-  wchar_t room[4];
-  wchar_t* destEnd = room + 4;
-  char bytes[4];
-  char* bytesEnd = bytes + 4;
   // Each switch affects its own direction only, on every route.
   EXPECT_FALSE(MakeAnsiToWideThrow(true));
-  EXPECT_THROW(AnsiToWide(abc, 3, "carbon"), std::bad_alloc);
-  EXPECT_THROW(AnsiToWideNoAlloc(abc, abc + 3, "", room, destEnd), std::bad_alloc);
-  EXPECT_EQ("abc", Take(WideToAnsi(L"abc", "")));
+  EXPECT_THROW(ToWide("abc", "carbon"), std::bad_alloc);
+  EXPECT_THROW(ToWide("abc", ""), std::bad_alloc);
+  EXPECT_EQ("abc", ToNarrow(L"abc", ""));
   EXPECT_TRUE(MakeAnsiToWideThrow(false));
   EXPECT_FALSE(MakeWideToAnsiThrow(true));
-  const wstring wide = L"abc";
-  EXPECT_THROW(WideToAnsiNoAlloc(wide.data(), wide.data() + 3, "carbon", bytes, bytesEnd),
-               std::bad_alloc);
-  EXPECT_EQ(L"abc", Take(AnsiToWide(abc, 3, "")));
+  EXPECT_THROW(ToNarrow(L"abc", "carbon"), std::bad_alloc);
+  EXPECT_THROW(ToNarrow(L"abc", ""), std::bad_alloc);
+  EXPECT_EQ(L"abc", ToWide("abc", ""));
   EXPECT_TRUE(MakeWideToAnsiThrow(false));
   // Only the size computation runs: the range is never read.
   const char* begin = reinterpret_cast<const char*>(uintptr_t(1) << 12);
@@ -247,7 +247,8 @@ TEST(AnsiToWideTest, FailureSwitchesAndOverflowThrow) {
 }
 
 // The "carbon" route: the system encoding (UTF-8), or one forced per direction,
-// through the CoreFoundation-like layer.
+// through the CoreFoundation-like layer. Text it converts without complaint is
+// compared with iconv on generated texts below; the table holds the rest.
 struct ForcedEncodings {
   ForcedEncodings(unsigned int narrowToWide, unsigned int wideToNarrow) {
     ForceCarbonAnsiToWideDebugEncoding(narrowToWide);
@@ -272,21 +273,14 @@ TEST(AnsiToWideTest, CarbonRoute) {
     const char* thrownBy;    // file of the InvalidLocale thrown, or nullptr
     size_t bytesPerElement;  // that the narrow side reserves
   } cases[] = {
-      {"ascii", 0, 0, kBoth, "Hello", L"Hello", nullptr, 4},
-      {"cjk", 0, 0, kBoth, "\xE6\x97\xA5\xE6\x9C\xAC", L"\u65E5\u672C", nullptr, 4},
-      {"beyond_bmp", 0, 0, kBoth, "\xF0\x9F\x98\x80", L"\U0001F600", nullptr, 4},
-      {"embedded_zero", 0, 0, kBoth, string("a\0b", 3), wstring(L"a\0b", 3), nullptr, 4},
       {"invalid_utf8", 0, 0, kToWide, "caf\xE9", L"", kA2W, 0},
       {"lone_surrogate", 0, 0, kToNarrow, "", wstring(1, wchar_t(0xD800)), "osdep/CarbonWideToAnsi",
        4},
       // Each direction follows its own forced encoding only.
-      {"latin1_to_wide", kLatin1, 0, kToWide, "caf\xE9", L"caf\u00E9", nullptr, 0},
       {"latin1_to_wide_only", kLatin1, 0, kToNarrow, "caf\xC3\xA9", L"caf\u00E9", nullptr, 4},
       {"latin1_loss_byte", 0, kLatin1, kToNarrow, "caf\xE9 ?", L"caf\u00E9 \u65E5", nullptr, 1},
       {"latin1_to_narrow_only", 0, kLatin1, kToWide, "caf\xC3\xA9", L"caf\u00E9", nullptr, 0},
-      {"ascii_loss_bytes", kAscii, kAscii, kToNarrow, "?t?", L"\u00E9t\u00E9", nullptr, 1},
       {"ascii_high_byte", kAscii, kAscii, kToWide, "\xE9", L"", kA2W, 0},
-      {"unforced_again", 0, 0, kToWide, "caf\xE9", L"", kA2W, 0},
       // An encoding the layer does not know reserves and converts nothing (and says so).
       {"unknown_encoding", 0, 0x1234, kToNarrow, "", L"abc", nullptr, 0},
   };
@@ -309,17 +303,6 @@ TEST(AnsiToWideTest, CarbonRoute) {
       EXPECT_STREQ(c.thrownBy, e.getFileName());
     }
   }
-}
-
-TEST(AnsiToWideTest, CarbonDestinationTooShortIsCutAndReported) {
-  testing::AlertRecorder alerts;
-  string err;
-  EXPECT_EQ(L"ab", Into(AnsiToWideNoAlloc, string("ab\xE6\x97\xA5"), "carbon", 2, &err));
-  EXPECT_NE(string::npos, err.find("osdep/CarbonAnsiToWide(")) << err;
-  EXPECT_NE(string::npos, err.find("output buffer is too small, string will be truncated")) << err;
-  // A character that does not fit whole is left out, never half written.
-  EXPECT_EQ("ab", Into(WideToAnsiNoAlloc, wstring(L"ab\u65E5"), "carbon", 4, &err));
-  EXPECT_NE(string::npos, err.find("osdep/CarbonWideToAnsi(")) << err;
 }
 
 // Random texts from ASCII, controls and zero, Latin-1, CJK and beyond the BMP,
