@@ -123,8 +123,8 @@ TEST(VectorTest, BadIndexAndSizesBeyond32BitsAreRefused) {
     SCOPED_TRACE(index);
     ::testing::internal::CaptureStderr();
     const int* element = &v[index];
-    EXPECT_EQ("Vector(770): Assertion failed: (impl_.begin_ + index) < impl_.end_\a\n",
-              ::testing::internal::GetCapturedStderr());
+    EXPECT_EQ("Vector(#): Assertion failed: (impl_.begin_ + index) < impl_.end_\a\n",
+              testing::WithoutLineNumber(::testing::internal::GetCapturedStderr()));
     EXPECT_TRUE(element < v.begin() || element >= v.begin() + v.capacity());
   }
   ::testing::internal::CaptureStderr();

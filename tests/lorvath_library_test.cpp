@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "lorvath.h"
+#include "tests/support/AlertRecorder.h"
 #include "tests/support/LorvathLibrary.h"
 #include "tests/support/PrivateLog.h"
 
@@ -162,15 +163,15 @@ TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
     unsigned char* flag;
     unsigned char flagAfter;
     int32_t probe;
-    int reportLine = 0;  // of a null flag's report
+    bool reported = false;  // a null flag's report
   } steps[] = {
-      {true, nullptr, 0, LORVATH_ERR_NO_LOGGER, 57},
+      {true, nullptr, 0, LORVATH_ERR_NO_LOGGER, true},
       {true, &a, 1, LORVATH_ERR_ARGUMENT},
       {true, &a, 1, LORVATH_ERR_ARGUMENT},  // counted once
       {true, &b, 1, LORVATH_ERR_ARGUMENT},
       {false, &a, 0, LORVATH_ERR_ARGUMENT},  // b still holds the logger
       {false, &a, 0, LORVATH_ERR_ARGUMENT},  // a clear flag changes nothing
-      {false, nullptr, 0, LORVATH_ERR_ARGUMENT, 82},
+      {false, nullptr, 0, LORVATH_ERR_ARGUMENT, true},
       {false, &b, 0, LORVATH_ERR_NO_LOGGER},
       {false, &c, 0xFE, LORVATH_ERR_NO_LOGGER},
       {true, &c, 1, LORVATH_ERR_ARGUMENT},  // a new first reservation
@@ -183,10 +184,8 @@ TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
     EXPECT_EQ(s.reserve ? lib_.reserve(s.flag) : lib_.unreserve(s.flag),
               s.flag == nullptr ? LORVATH_ERR_ARGUMENT : 0);
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err.substr(0, err.find('\n') + 1),
-              s.reportLine == 0 ? ""
-                                : "source/lorvath(" + std::to_string(s.reportLine) +
-                                      "): Assertion failed: reserved != NULL\a\n");
+    EXPECT_EQ(vo::qel::testing::WithoutLineNumber(err.substr(0, err.find('\n') + 1)),
+              s.reported ? "source/lorvath(#): Assertion failed: reserved != NULL\a\n" : "");
     EXPECT_EQ(s.flag != nullptr ? *s.flag : 0, s.flagAfter);
     EXPECT_EQ(Probe(), s.probe);
   }
