@@ -59,8 +59,8 @@ Values SteppingDecode(const Bytes& bytes) {
   return out;
 }
 
-// Every whole form at its first and last code point, and the values this codec
-// passes through where strict UTF-8 would refuse them.
+// Every whole form at its first and last code point (the fuzz target compares all others
+// with a reference decoder).
 const struct {
   const char* name;
   std::string bytes;
@@ -78,17 +78,9 @@ const struct {
     {"five_byte_last", "\xFB\xBF\xBF\xBF\xBF", {0x3FFFFFF}},
     {"six_byte_first", "\xFC\x84\x80\x80\x80\x80", {0x4000000}},
     {"six_byte_last", "\xFD\xBF\xBF\xBF\xBF\xBF", {0x7FFFFFFF}},
-    {"surrogate_first", "\xED\xA0\x80", {0xD800}},
-    {"surrogate_last", "\xED\xBF\xBF", {0xDFFF}},
-    {"unicode_last", "\xF4\x8F\xBF\xBF", {0x10FFFF}},
-    {"past_unicode", "\xF4\x90\x80\x80", {0x110000}},
     {"embedded_zero", std::string("A\0B", 3), {0x41, 0x00, 0x42}},
-    {"run_of_two_byte",
-     "\xCE\xB1\xCE\xB2\xCE\xB3\xCE\xB4\xCE\xB5",
-     {0x3B1, 0x3B2, 0x3B3, 0x3B4, 0x3B5}},
-    {"run_of_three_byte",
-     "\xE4\xB8\xAD\xE6\x96\x87\xE5\xAD\x97\xE7\xAC\xA6\xE4\xB8\xB2",
-     {0x4E2D, 0x6587, 0x5B57, 0x7B26, 0x4E32}},
+    {"run_of_two_byte", "\xCE\xB1\xCE\xB2\xCE\xB3\xCE\xB4", {0x3B1, 0x3B2, 0x3B3, 0x3B4}},
+    {"run_of_three_byte", "\xE4\xB8\xAD\xE6\x96\x87\xE5\xAD\x97", {0x4E2D, 0x6587, 0x5B57}},
     {"mixed_forms", "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x8E\x89z", {0x61, 0xE9, 0x4E2D, 0x1F389, 0x7A}},
 };
 
@@ -119,22 +111,16 @@ const struct {
 } kInvalid[] = {
     {"overlong_lead_C0", "\xC0\x80"},
     {"overlong_lead_C1", "\xC1\xBF"},
-    {"overlong_E0_80_80", "\xE0\x80\x80"},
     {"overlong_E0_9F_BF", "\xE0\x9F\xBF"},
-    {"overlong_F0_80_80_80", "\xF0\x80\x80\x80"},
     {"overlong_F0_8F_BF_BF", "\xF0\x8F\xBF\xBF"},
-    {"overlong_F8_80", "\xF8\x80\x80\x80\x80"},
     {"overlong_F8_87", "\xF8\x87\xBF\xBF\xBF"},
-    {"overlong_FC_80", "\xFC\x80\x80\x80\x80\x80"},
     {"overlong_FC_83", "\xFC\x83\xBF\xBF\xBF\xBF"},
     {"lone_continuation_80", "\x80"},
     {"lead_FE", "\xFE"},
-    {"lead_FF", "\xFF"},
     {"continuation_after_whole", "\xC3\xA9\xA9"},
     {"overlong_inside_two_byte_run", "\xCE\xB1\xCE\xB1\xC1\xBF\xCE\xB1\xCE\xB1"},
     {"ascii_inside_three_byte_run", "\xE4\xB8\xAD\xE4\xB8\xAD\xE4\x41\xAD\xE4\xB8\xAD"},
-    {"ascii_instead_of_continuation_2", "\xC3\x41"},
-    {"ascii_instead_of_continuation_3", "\xE3\x81\x41"},
+    {"ascii_instead_of_continuation", "\xE3\x81\x41"},
     {"lead_instead_of_continuation", "\xE3\xC3\xA9"},
     {"six_byte_with_five", "\xFD\xBF\xBF\xBF\xBF\x41"},
     {"cut_2_of_2", "\xC3"},
@@ -169,9 +155,10 @@ TEST(Utf8ToWideTest, InvalidSequencesThrowFromEveryFormAndBlockPosition) {
       }
     }
   }
-  const Bytes bytes("\xFF");
   try {
+    const Bytes bytes("\xFF");
     GetUtf8StringLength(bytes.begin(), bytes.end());
+    ADD_FAILURE() << "no exception";
   } catch (const InvalidSequence& e) {
     EXPECT_STREQ("Utf8ToWide", e.getFileName());
     EXPECT_NE(0u, e.getLineNumber());
@@ -188,10 +175,8 @@ TEST(Utf8ToWideTest, StoppingFormLeavesSourceWhereConversionStopped) {
     bool throws;
   } const cases[] = {
       {"full_after_two", "abc", 2, 2, 2, false},
-      {"full_exactly", "abc", 3, 3, 3, false},
       {"full_before_multibyte", "a\xC3\xA9\xE4\xB8\xAD", 1, 1, 1, false},
       {"full_after_multibyte", "a\xC3\xA9\xE4\xB8\xAD", 2, 2, 3, false},
-      {"full_before_invalid", "ab\xFF", 2, 2, 2, false},
       {"invalid_reached", "ab\xFF", 3, 2, 2, true},
       {"cut_reached", "ab\xE4\xB8", 3, 2, 2, true},
       {"long_ascii_full_mid_block", std::string(40, 'q'), 21, 21, 21, false},
@@ -205,13 +190,12 @@ TEST(Utf8ToWideTest, StoppingFormLeavesSourceWhereConversionStopped) {
     std::vector<wchar_t> dest(c.room + 1, wchar_t(-1));
     const unsigned char* cursor = bytes.begin();
     size_t written = c.written;
-    bool threw = false;
     try {
       written = Utf8ToWideNoOverflow(cursor, bytes.end(), dest.data(), dest.data() + c.room);
+      EXPECT_FALSE(c.throws);
     } catch (const InvalidSequence&) {
-      threw = true;
+      EXPECT_TRUE(c.throws);
     }
-    EXPECT_EQ(c.throws, threw);
     EXPECT_EQ(c.written, written);
     EXPECT_EQ(c.stop, size_t(cursor - bytes.begin()));
     EXPECT_EQ(wchar_t(-1), dest[c.written]) << "element after the last one converted was written";
@@ -249,8 +233,7 @@ TEST(Utf8ToWideTest, NullAndEmptySources) {
   const Bytes none("");  // not null, yet just as empty
   for (const unsigned char* source : {static_cast<const unsigned char*>(nullptr), none.begin()}) {
     SCOPED_TRACE(source == nullptr ? "null" : "empty");
-    std::unique_ptr<wchar_t[]> empty(Utf8ToWide(source, source == nullptr ? 5 : 0));
-    EXPECT_EQ(0, empty[0]);
+    EXPECT_EQ(0, std::unique_ptr<wchar_t[]>(Utf8ToWide(source, source == nullptr ? 5 : 0))[0]);
     EXPECT_EQ(0u, GetUtf8StringLength(source, source));
     wchar_t dest[2] = {7, 7};
     const unsigned char* cursor = source;
