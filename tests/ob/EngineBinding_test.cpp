@@ -4,9 +4,7 @@
 // with module addresses, paths and the diagnostic time stamp put in a neutral form.
 #include "qel/ob/EngineBinding.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,8 +15,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "tests/support/AlertRecorder.h"
 
 namespace vo::qel::ob {
 namespace {
@@ -32,42 +28,50 @@ struct Outcome {
   std::string out, err;
 };
 
-// Runs `program` (found on PATH unless a path) with `args`, capturing both output streams.
-Outcome Start(const std::string& program, const std::vector<std::string>& args) {
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// Runs engine_driver with the commands of the "> COMMAND ARGS" lines of `script`, in
+// which "{tools}" and "{library}" stand for the build's paths, capturing both output streams.
+Outcome RunScript(const std::string& script) {
   Outcome run;
+  std::vector<std::string> args{kToolsDir + "/engine_driver"};
+  std::istringstream lines(script);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("> ", 0) != 0) continue;
+    std::istringstream words(
+        ReplaceAll(ReplaceAll(line.substr(2), "{tools}", kToolsDir), "{library}", kLibrary));
+    for (std::string word; words >> word;) args.push_back(word);
+  }
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
   std::FILE* const files[] = {std::tmpfile(), std::tmpfile()};  // standard output, error
   if (files[0] == nullptr || files[1] == nullptr) {
     ADD_FAILURE() << "tmpfile: " << std::strerror(errno);  // the test fails; a file may leak
     return run;
   }
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
   if ((run.pid = ::fork()) == 0) {
     ::dup2(::fileno(files[0]), 1);
     ::dup2(::fileno(files[1]), 2);
-    ::execvp(program.c_str(), argv.data());
-    std::fprintf(stderr, "cannot start %s: %s\n", program.c_str(), std::strerror(errno));
+    ::execv(argv[0], argv.data());
+    std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(errno));
     ::_exit(127);
   }
   int status = 0;
   while (::waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
   }
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  for (std::string* text : {&run.out, &run.err}) {
-    std::FILE* file = files[text == &run.err];
+  for (std::FILE* file : files) {
     std::rewind(file);
-    for (int c; (c = std::fgetc(file)) != EOF;) text->push_back(static_cast<char>(c));
+    for (int c; (c = std::fgetc(file)) != EOF;) (file == files[0] ? run.out : run.err) += char(c);
     std::fclose(file);
   }
   return run;
-}
-
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
 }
 
 // `text` with the diagnostics' time stamp prefix (naming the driver's process) as
@@ -110,20 +114,6 @@ std::string Fallback(const std::string& module, const std::string& function) {
          (rt ? "ombrix_runtime.so> (com.ombrix.runtime)\n" : "ombrix_hsx.so> (com.ombrix.hsx)\n");
 }
 
-// Runs engine_driver with the commands of the "> COMMAND ARGS" lines of `script`, in
-// which "{tools}" and "{library}" stand for the build's paths.
-Outcome RunScript(const std::string& script) {
-  std::vector<std::string> args;
-  std::istringstream lines(script);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("> ", 0) != 0) continue;
-    std::istringstream words(
-        ReplaceAll(ReplaceAll(line.substr(2), "{tools}", kToolsDir), "{library}", kLibrary));
-    for (std::string word; words >> word;) args.push_back(word);
-  }
-  return Start(kToolsDir + "/engine_driver", args);
-}
-
 const std::string kOldThenNew =
     "<time> SetOmbrixRunTimeBundle: LookupOmbrixRunTimeBundle did not get correct bundle. "
     "Old then New:\n";
@@ -154,10 +144,6 @@ TEST(EngineBindingTest, Scenarios) {
            "> lib {library}\n> resize 10\n" + rtLine + hsxLine + "> dispose\n> calls\n",
        "loaded rt {rt}\nloaded broker {broker}\nloaded hsx {hsx}\nlibrary {lib}\n"
        "resize 10 -> 0\ndispose -> 0\ncalls rt=0\nasked broker=1\ncalls hsx=2\n"},
-      {"hsx_before_runtime_ends_the_search",
-       loadHsx + loadRt + "> lib {library}\n> resize 1\n" + hsxLine + "> dispose\n> calls\n",
-       "loaded hsx {hsx}\nloaded rt {rt}\nlibrary {lib}\nresize 1 -> 0\ndispose -> 0\n"
-       "calls hsx=2\ncalls rt=0\n"},
       {"two_runtimes_first_one_wins",
        loadRt + "> load rtB {tools}/ombrix_runtime_b.so\n> lib {library}\n> resize 1\n" + rtLine +
            "> dispose\n> calls\n",
@@ -229,37 +215,6 @@ TEST(EngineBindingTest, ConcurrentFirstCalls) {
     EXPECT_EQ(std::string::npos, run.err.find("Sanitizer")) << run.err;
     EXPECT_EQ(std::string::npos, run.err.find("Library Calling")) << run.err;
   }
-}
-
-// The library's own references to its exported names are bound when it is linked, so a
-// module loaded earlier with the same names (an engine, RTLD_GLOBAL) cannot interpose
-// them: no dynamic relocation of liblorvath.so names one of them.
-TEST(EngineBindingTest, LibraryCallsReachItsOwnEntries) {
-  const Outcome readelf = Start("readelf", {"--relocs", "--wide", kLibrary});
-  ASSERT_EQ(0, readelf.status) << readelf.err;
-  ASSERT_NE(std::string::npos, readelf.out.find("Relocation section")) << readelf.out;
-  for (const char* name : {"NumericArrayResize", "DSDisposeHandle", "GGetOneErrorCode", "CallOBRT",
-                           "ExtCodeLoadOBFunction", "SetOmbrixRunTimeBundle"}) {
-    EXPECT_EQ(std::string::npos, readelf.out.find(name)) << name << " is bound at load time";
-  }
-}
-
-// In this process no engine is loaded and none was announced: a caller's record stays
-// unresolved, after the alert with the default button only (forwarded calls, which alert
-// and fail the same way, are run through engine_driver above).
-TEST(EngineBindingTest, UnresolvedRecordAlerts) {
-  testing::AlertRecorder alerts;
-  struct {
-    Lorvath_OBFunction function;
-    char name[16];
-  } record = {nullptr, "NoSuchFunction"};
-  EXPECT_EQ(nullptr, CallOBRT(reinterpret_cast<Lorvath_OBFunctionRecord*>(&record)));
-  EXPECT_EQ(nullptr, record.function);
-  const auto recorded = alerts.alerts();
-  ASSERT_EQ(1u, recorded.size());
-  EXPECT_EQ(kNoBundle + "; function= \"NoSuchFunction\"", recorded[0].text);
-  EXPECT_EQ("OK", recorded[0].defaultButton);
-  EXPECT_EQ("", recorded[0].alternateButton);
 }
 
 }  // namespace
