@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -122,7 +121,6 @@ TEST_F(LoggingTest, EachWriteBecomesOneRecordOrNone) {
       {"lf_becomes_tab", Lorvath_SeverityWarning, "\na\nb\n", 0, "\ta\tb\t"},
       {"cr_stays_before_tab", 1, "a\r\nb\rc", 0, "a\r\tb\rc"},
       {"cut_at_zero_byte", 1, std::string("ab\0cd", 5), 0, "ab"},
-      {"zero_byte_first", 1, std::string("\0abc", 4), 0, ""},
       {"format_text_taken_literally", 1, "%n%s%x", 0, "%n%s%x"},
       {"bytes_unchecked", 1, "caf\xC3\xA9 \xFF\x80", 0, "caf\xC3\xA9 \xFF\x80"},
       {"empty_record", 1, "", 0, ""},
@@ -130,7 +128,6 @@ TEST_F(LoggingTest, EachWriteBecomesOneRecordOrNone) {
       {"null_record", 1, "", 0, "", kNullRecord},
       {"null_handle", 1, "", 0, "", kNullHandle},
       {"negative_count", 0, "", LORVATH_ERR_INVALID_ARGUMENT, "", kCountOnly, -1},
-      {"int_min_count", 0, "", LORVATH_ERR_INVALID_ARGUMENT, "", kCountOnly, INT_MIN},
       {"severity_before_count", 5, "", LORVATH_ERR_ARGUMENT, "", kCountOnly, -1},
   };
   const int kPriority[] = {LOG_USER | LOG_ERR, LOG_USER | LOG_WARNING, LOG_USER | LOG_INFO};
@@ -163,15 +160,14 @@ TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
     unsigned char* flag;
     unsigned char flagAfter;
     int32_t probe;
-    bool reported = false;  // a null flag's report
   } steps[] = {
-      {true, nullptr, 0, LORVATH_ERR_NO_LOGGER, true},
+      {true, nullptr, 0, LORVATH_ERR_NO_LOGGER},
       {true, &a, 1, LORVATH_ERR_ARGUMENT},
       {true, &a, 1, LORVATH_ERR_ARGUMENT},  // counted once
       {true, &b, 1, LORVATH_ERR_ARGUMENT},
       {false, &a, 0, LORVATH_ERR_ARGUMENT},  // b still holds the logger
       {false, &a, 0, LORVATH_ERR_ARGUMENT},  // a clear flag changes nothing
-      {false, nullptr, 0, LORVATH_ERR_ARGUMENT, true},
+      {false, nullptr, 0, LORVATH_ERR_ARGUMENT},
       {false, &b, 0, LORVATH_ERR_NO_LOGGER},
       {false, &c, 0xFE, LORVATH_ERR_NO_LOGGER},
       {true, &c, 1, LORVATH_ERR_ARGUMENT},  // a new first reservation
@@ -185,7 +181,7 @@ TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
               s.flag == nullptr ? LORVATH_ERR_ARGUMENT : 0);
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(vo::qel::testing::WithoutLineNumber(err.substr(0, err.find('\n') + 1)),
-              s.reported ? "source/lorvath(#): Assertion failed: reserved != NULL\a\n" : "");
+              s.flag == nullptr ? "source/lorvath(#): Assertion failed: reserved != NULL\a\n" : "");
     EXPECT_EQ(s.flag != nullptr ? *s.flag : 0, s.flagAfter);
     EXPECT_EQ(Probe(), s.probe);
   }

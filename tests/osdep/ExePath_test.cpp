@@ -10,9 +10,7 @@
 #include <fstream>
 #include <string>
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 std::wstring Wide(const String& s) { return std::wstring(s.c_str(), s.length()); }
@@ -27,10 +25,8 @@ TEST(ExePathTest, NamesThisProgram) {
 
   // The allocation-free form agrees, and a buffer too small says so instead of cutting
   // the path quietly.
-  char buffer[4096];
-  const size_t length = ReadExePath(buffer, sizeof(buffer));
-  EXPECT_EQ(path.size(), length);
-  char small[8];
+  char buffer[4096], small[8];
+  EXPECT_EQ(path.size(), ReadExePath(buffer, sizeof(buffer)));
   EXPECT_EQ(sizeof(small), ReadExePath(small, sizeof(small)));
   EXPECT_EQ('\0', small[sizeof(small) - 1]);
   EXPECT_EQ(0u, ReadExePath(small, 0));
@@ -52,11 +48,8 @@ TEST(ExePathTest, DeletedProgramKeepsItsName) {
   char dir[] = "/tmp/lorvath-exepath.XXXXXX";
   ASSERT_NE(nullptr, ::mkdtemp(dir));
   const std::string copy = std::string(dir) + "/copy_of_test";
-  {
-    std::ifstream in("/proc/self/exe", std::ios::binary);
-    std::ofstream out(copy, std::ios::binary);
-    out << in.rdbuf();
-  }
+  std::ofstream(copy, std::ios::binary)
+      << std::ifstream("/proc/self/exe", std::ios::binary).rdbuf();
   ASSERT_EQ(0, ::chmod(copy.c_str(), 0700));
 
   const std::string output = std::string(dir) + "/output";
@@ -74,6 +67,4 @@ TEST(ExePathTest, DeletedProgramKeepsItsName) {
 }
 
 }  // namespace
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
