@@ -11,8 +11,6 @@ namespace vo::qel {
 namespace {
 
 using exception::OutOfRange;
-using U32 = SafeInteger<unsigned int>;
-using U64 = SafeInteger<unsigned long>;
 
 enum Op { kAdd, kMultiply, kDouble };
 
@@ -35,8 +33,9 @@ void RunCases(const std::vector<Case<T>>& cases) {
       if (c.op == kAdd) value.addNoThrow(c.b, overflow), thrown.add(c.b);
       if (c.op == kMultiply) value.multiplyNoThrow(c.b, overflow), thrown.multiply(c.b);
       if (c.op == kDouble) value.multiplyByTwoNoThrow(overflow), thrown.multiplyByTwo();
-    } catch (const OutOfRange&) {
+    } catch (const OutOfRange& e) {
       threw = true;
+      EXPECT_STREQ("SafeInteger", e.getFileName());
     }
     EXPECT_EQ(c.overflow, overflow);
     EXPECT_EQ(c.overflow, threw);
@@ -71,21 +70,6 @@ TEST(SafeIntegerTest, SixtyFourBitEdges) {
       {"double_high_bit", kDouble, 0x8000000000000000ul, 0, true, 0x8000000000000000ul},
       {"double_32_bit_high_bit", kDouble, 0x80000000ul, 0, false, 0x100000000ul},
   });
-}
-
-TEST(SafeIntegerTest, StaticFormsLeaveOperandsAloneAndNameTheirSource) {
-  const U32 a(0xFFFFFFFFu), b(1);
-  bool overflow = false;
-  EXPECT_EQ(0xFFFFFFFFu, U32::AddNoThrow(a, b, overflow).rawValue());
-  EXPECT_TRUE(overflow);
-  try {
-    U32::Add(a, b);
-    ADD_FAILURE() << "no exception";
-  } catch (const OutOfRange& e) {
-    EXPECT_STREQ("SafeInteger", e.getFileName());
-    EXPECT_EQ(0x8ABC7007u, e.getErrorCode());
-  }
-  EXPECT_EQ(0xFFFFFFFFu, a.rawValue());
 }
 
 TEST(NumericCastTest, AcceptsExactlyTheTargetRange) {
