@@ -196,13 +196,9 @@ TEST_F(LoggingTest, WritesUnderAReservationNeverFindTheLoggerMissing) {
   std::atomic<bool> writersDone{false};
   int received = 0;
   std::thread drain([&] {  // keeps the socket's queue short so that writers never wait
-    for (;;) {
-      const bool done = writersDone;  // read first: after it, an empty wait means no more
-      if (receiver_->receive(done ? 200 : 50)) {
-        ++received;
-      } else if (done) {
-        return;
-      }
+    for (bool done = false; !done;) {
+      done = writersDone;  // read first: after it, an empty wait means no more
+      if (receiver_->receive(done ? 200 : 50)) ++received, done = false;
     }
   });
   std::vector<std::thread> writers;

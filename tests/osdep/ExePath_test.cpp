@@ -52,17 +52,16 @@ TEST(ExePathTest, DeletedProgramKeepsItsName) {
       << std::ifstream("/proc/self/exe", std::ios::binary).rdbuf();
   ASSERT_EQ(0, ::chmod(copy.c_str(), 0700));
 
-  const std::string output = std::string(dir) + "/output";
   const std::string command = std::string(kChildMode) + "=1 '" + copy +
-                              "' --gtest_filter=ExePathTest.DeletedProgramKeepsItsName > '" +
-                              output + "' 2>&1";
-  const int status = std::system(command.c_str());
-  std::ifstream in(output);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+                              "' --gtest_filter=ExePathTest.DeletedProgramKeepsItsName 2>&1";
+  FILE* child = ::popen(command.c_str(), "r");
+  ASSERT_NE(nullptr, child);
+  std::string text;
+  for (int c; (c = std::fgetc(child)) != EOF;) text += char(c);
+  const int status = ::pclose(child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
   EXPECT_NE(std::string::npos, text.find("[" + copy + "|copy_of_test]")) << text;
   EXPECT_NE(0, ::access(copy.c_str(), F_OK)) << "the child did not remove itself";
-  ::unlink(output.c_str());
   ::rmdir(dir);
 }
 
