@@ -19,7 +19,6 @@ using MallocedChars = SmartPtr<char, NoncopyableSPCopyPolicy<char>, FreeingSPRel
                                PointerSPStoragePolicy<char>>;
 
 static_assert(!std::is_copy_constructible<Array<wchar_t>>::value, "adopting owners are not copied");
-static_assert(!std::is_copy_assignable<DismissableArray<char>>::value, "nor assigned");
 static_assert(!std::is_convertible<char*, MallocedChars>::value,
               "a raw pointer never becomes an owner by accident");
 
