@@ -1,6 +1,5 @@
 #include "qel/Utf8ToWide.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -78,7 +77,6 @@ const struct {
     {"six_byte_last", "\xFD\xBF\xBF\xBF\xBF\xBF", {0x7FFFFFFF}},
     {"run_of_two_byte", "\xCE\xB1\xCE\xB2\xCE\xB3\xCE\xB4", {0x3B1, 0x3B2, 0x3B3, 0x3B4}},
     {"run_of_three_byte", "\xE4\xB8\xAD\xE6\x96\x87\xE5\xAD\x97", {0x4E2D, 0x6587, 0x5B57}},
-    {"mixed_forms", "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x8E\x89z", {0x61, 0xE9, 0x4E2D, 0x1F389, 0x7A}},
 };
 
 // The fast paths work on blocks of 16 bytes and look a few bytes back and ahead, so
@@ -191,7 +189,6 @@ TEST(Utf8ToWideTest, StoppingFormLeavesSourceWhereConversionStopped) {
     EXPECT_EQ(c.written, written);
     EXPECT_EQ(c.stop, size_t(cursor - bytes.begin()));
     EXPECT_EQ(wchar_t(-1), dest[c.written]) << "element after the last one converted was written";
-    EXPECT_EQ(wchar_t(c.bytes[0]), dest[0]);
   }
 }
 
@@ -217,8 +214,8 @@ TEST(Utf8ToWideTest, DestinationArguments) {
   EXPECT_EQ(0u, Utf8ToWide(bytes.end(), bytes.end(), dest, dest));
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(3u, alerts.alerts().size());
-  EXPECT_THAT(err, ::testing::HasSubstr("Utf8ToWide("));
-  EXPECT_THAT(err, ::testing::HasSubstr("Assertion failed: destBegin < destEnd"));
+  EXPECT_EQ("Utf8ToWide(#): Assertion failed: destBegin < destEnd\a\n",
+            testing::WithoutLineNumber(err.substr(0, err.find('\n') + 1)));
 }
 
 TEST(Utf8ToWideTest, NullAndEmptySources) {
