@@ -42,20 +42,12 @@ struct PrivateDevEnvironment : ::testing::Environment {
 ::testing::Environment* const g_environment =
     ::testing::AddGlobalTestEnvironment(new PrivateDevEnvironment);
 
-LorvathLibrary& Library() {
-  static LorvathLibrary library(LORVATH_LIBRARY_PATH);
-  return library;
-}
-
 // Standard output (and whatever the command redirects there) and the exit status.
 std::string Output(const std::string& command, int& status) {
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");
-  status = -1;
-  if (pipe == nullptr) return output;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  status = pclose(pipe);
+  for (int c; pipe != nullptr && (c = std::fgetc(pipe)) != EOF;) output += char(c);
+  status = pipe == nullptr ? -1 : pclose(pipe);
   return output;
 }
 
@@ -71,7 +63,10 @@ class LibraryTest : public ::testing::Test {
   }
   int32_t Probe() { return lib_.writeMessage(nullptr, nullptr, nullptr, 9); }
 
-  LorvathLibrary& lib_ = Library();
+  LorvathLibrary& lib_ = *[] {  // loaded by the first test, after the private /dev is entered
+    static LorvathLibrary library(LORVATH_LIBRARY_PATH);
+    return &library;
+  }();
 };
 
 // Calls whose records are checked at /dev/log, by a socket of the test's own or rsyslogd.
@@ -79,7 +74,7 @@ class LoggingTest : public LibraryTest {
  protected:
   void SetUp() override {
     if (!g_privateDevProblem.empty()) {
-      GTEST_SKIP() << "no private /dev/log (" << g_privateDevProblem << ")";
+      GTEST_SKIP() << "no private /dev/log: " << g_privateDevProblem;
     }
     receiver_ = std::make_unique<LogReceiver>();
     ASSERT_EQ(receiver_->error(), "");
