@@ -48,8 +48,7 @@ Values SteppingDecode(const Bytes& bytes) {
   Values out;
   const unsigned char* p = bytes.begin();
   wchar_t c;
-  for (const unsigned char* next; (next = ConvertNextUtf8Character(p, bytes.end(), c)) != p;
-       p = next) {
+  for (const unsigned char* n; (n = ConvertNextUtf8Character(p, bytes.end(), c)) != p; p = n) {
     out.push_back(uint32_t(c));
   }
   EXPECT_EQ(0, c);

@@ -133,8 +133,10 @@ TEST(WideToUtf8Test, StoppingFormConvertsWholeCharactersOnly) {
     Values values;
     size_t room, written, stop;  // stop: elements converted
   } const cases[] = {
+      {"two_byte_does_not_fit", {0x61, 0xE9}, 2, 1, 1},
       {"six_byte_needs_six", {0x7FFFFFFF}, 5, 0, 0},
       {"replacement_needs_one", {0x61, 0x90000000u, 0x62}, 2, 2, 2},
+      {"long_ascii_full_mid_block", Values(40, 'q'), 19, 19, 19},
       {"long_cjk_full", Values(40, 0x4E2D), 100, 99, 33},
       // Short texts: four at a time while the room holds three bytes each, so a
       // group may end exactly where the room does.
@@ -200,6 +202,7 @@ TEST(WideToUtf8Test, MeasuringWithALimit) {
       {"zero_limit", {0x61}, 0, 0, true},
       {"zero_limit_empty_text", {}, 0, 0, false},
       {"long_cjk_cut_mid_block", Values(100, 0x4E2D), 200, 198, true},
+      {"long_ascii_cut", Values(100, 'a'), 97, 97, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
