@@ -73,8 +73,7 @@ TYPED_TEST_SUITE(StringOpsTest, Kinds);
 TYPED_TEST(StringOpsTest, Bounds) {
   using S = TypeParam;
   using C = typename S::value_type;
-  using P = typename S::size_type;
-  const P npos = S::npos;
+  const auto npos = S::npos;
   const S xyz = Make<S>("XYZ");
   const auto bcd = Terminated<S>("BCD");
   auto sign = [](int order) { return std::to_string(Sign(order)); };
@@ -101,7 +100,6 @@ TYPED_TEST(StringOpsTest, Bounds) {
        "(begin_+index <= end_) && (begin_+index >= begin_)"},
       // Part of the string against a text; the count npos means up to its 0 element.
       {"part_count_past_end", [&](S& s) { return sign(s.compare(1, 99, bcd.data(), npos)); }, "0"},
-      {"part_counted_text", [&](S& s) { return sign(s.compare(1, 2, bcd.data(), 2)); }, "0"},
       {"part_shorter", [&](S& s) { return sign(s.compare(1, 2, bcd.data())); }, "-1"},
       {"part_at_size_is_empty", [&](S& s) { return sign(s.compare(4, 1, bcd.data(), 0)); }, "0"},
       {"part_one_past", [&](S& s) { return sign(s.compare(5, 1, bcd.data())); }, "", kOffset},
@@ -135,9 +133,7 @@ TYPED_TEST(StringOpsTest, Comparisons) {
   } const pairs[] = {
       {"case_differs", "Hello", "hELLO", 0, -1, 0},
       {"empty_left", "", "a", -1, -1, -1},
-      {"last_differs_other_case", "abC", "abd", -1, -1, -1},
       {"proper_prefix", "ab", "abc", -1, -1, -1},
-      {"longer", "abcd", "ABC", 1, 1, 1},
       {"embedded_null_counts", "a\0b"s, "a\0c"s, -1, -1, 0},
       {"embedded_null_then_longer", "a\0"s, "a", 1, 1, 0},
   };
@@ -172,10 +168,7 @@ TEST(StringCompareTest, ElementsOutsideAscii) {
 // characters first as usual, then a bad byte after every character, bad bytes by
 // value, and a text that ends first before a longer one.
 TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
-  auto make = [](const std::string& bytes) {
-    return Utf8String(reinterpret_cast<const unsigned char*>(bytes.data()),
-                      static_cast<Utf8String::size_type>(bytes.size()));
-  };
+  const auto make = Make<Utf8String>;
   struct {
     const char* name;
     std::string left, right;
@@ -185,14 +178,13 @@ TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
       {"bad_byte_after_every_character", "a\xFF", "ab", 1, 1},
       {"cut_lead_byte_is_bad", "a\xC3", "a\xC3\xA9", 1, 1},
       {"case_folds_before_a_bad_byte", "a\xFF", "A\xFF", 0, 1},
-      {"decided_before_the_bad_bytes", "b\xFF", "a\xFF", 1, 1},
       {"prefix_first", "\xFF", "\xFF\x61", -1, -1},  // 0x61 is 'a'
   };
   // Further texts for the sweep below: overlong forms, a lone continuation byte,
   // the highest six-byte value, a 0 before a bad byte.
-  std::vector<Utf8String> all = {make("\0\xFF"s)};
-  for (const char* t : {"", "A", "\xC3\xA9\xC3", "a\xE0\x80\x80", "a\xC0\xAF", "a\x80",
-                        "\xFD\xBF\xBF\xBF\xBF\xBF"}) {
+  std::vector<Utf8String> all;
+  for (const auto& t : {"\0\xFF"s, ""s, "A"s, "\xC3\xA9\xC3"s, "a\xE0\x80\x80"s, "a\xC0\xAF"s,
+                        "a\x80"s, "\xFD\xBF\xBF\xBF\xBF\xBF"s}) {
     all.push_back(make(t));
   }
   for (const auto& p : pairs) {
@@ -213,10 +205,8 @@ TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
     for (size_t i = 0; i < all.size(); ++i) {
       for (size_t j = 0; j < all.size(); ++j) {
         EXPECT_EQ(order(all[i], all[j]), -order(all[j], all[i])) << i << " " << j;
-        for (size_t k = 0; k < all.size(); ++k) {
-          if (order(all[i], all[j]) <= 0 && order(all[j], all[k]) <= 0) {
-            EXPECT_LE(order(all[i], all[k]), 0) << i << " " << j << " " << k;
-          }
+        for (size_t k = 0; k < all.size() && order(all[i], all[j]) <= 0; ++k) {
+          if (order(all[j], all[k]) <= 0) EXPECT_LE(order(all[i], all[k]), 0) << i << j << k;
         }
       }
     }
@@ -258,31 +248,27 @@ TYPED_TEST(StringOpsTest, AppendReportsABrokenTerminator) {
 // address range in which one 1 MiB chunk of shared memory repeats (its text is then
 // not what was written, which is not looked at). The C library cannot free such
 // blocks, so the cases run in a child process that ends without destroying them.
-struct MirroredBlocks {
-  static constexpr size_t kChunk = size_t(1) << 20;
-
-  static void* Allocate(size_t size) {
-    return size < (size_t(256) << 20) ? std::malloc(size) : Mirror(size);
-  }
-
-  // `size` bytes in which one chunk repeats; each call a chunk of its own.
-  static void* Mirror(size_t size) {
-    const int fd = ::memfd_create("mirror", 0);
-    if (fd < 0 || ::ftruncate(fd, kChunk) != 0) std::_Exit(4);
-    const size_t total = (size + kChunk - 1) / kChunk * kChunk;
-    char* base = static_cast<char*>(
-        ::mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
-    if (base == MAP_FAILED) return nullptr;
-    // Page tables filled at once, so that walking the block takes no page faults.
-    for (size_t offset = 0; offset < total; offset += kChunk) {
-      if (::mmap(base + offset, kChunk, PROT_READ | PROT_WRITE,
-                 MAP_SHARED | MAP_FIXED | MAP_POPULATE, fd, 0) == MAP_FAILED) {
-        return nullptr;
-      }
+// `size` bytes in which one chunk repeats; each call a chunk of its own. Exits with
+// 4 when the kernel refuses, which fails the test.
+void* Mirror(size_t size) {
+  const size_t chunk = size_t(1) << 20, total = (size + chunk - 1) / chunk * chunk;
+  const int fd = ::memfd_create("mirror", 0);
+  char* base = static_cast<char*>(
+      ::mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+  if (fd < 0 || ::ftruncate(fd, chunk) != 0 || base == MAP_FAILED) std::_Exit(4);
+  // Page tables filled at once, so that walking the block takes no page faults.
+  for (size_t offset = 0; offset < total; offset += chunk) {
+    if (::mmap(base + offset, chunk, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED | MAP_POPULATE,
+               fd, 0) == MAP_FAILED) {
+      std::_Exit(4);
     }
-    return base;
   }
-};
+  return base;
+}
+
+void* MirroringMalloc(size_t size) {
+  return size < (size_t(256) << 20) ? std::malloc(size) : Mirror(size);
+}
 
 // The longest text (0xFFFFFFFE elements), and what may no longer be added to it.
 // Only 1-byte kinds reach it (String's byte count overflows at 0x3FFFFFFF), and
@@ -292,9 +278,9 @@ struct MirroredBlocks {
 [[noreturn]] void CheckLongestText() {
   using S = Utf8String;
   using C = S::value_type;
-  detail::ReplaceAllocFunctions({&MirroredBlocks::Allocate, nullptr});
+  detail::ReplaceAllocFunctions({&MirroringMalloc, nullptr});
   const S::size_type longest = 0xFFFFFFFE;
-  S huge(static_cast<const C*>(MirroredBlocks::Mirror(longest)), longest);
+  S huge(static_cast<const C*>(Mirror(longest)), longest);
   S small = Make<S>("ab");
   ExpectThrown(kOverflow, [&] { huge.append(1, C('x')); });
   ExpectThrown(kOverflow, [&] { small.append(huge, 0, S::npos); });
@@ -306,8 +292,7 @@ struct MirroredBlocks {
   EXPECT_EQ(2u, small.length());
   EXPECT_GT(huge.compare(S()), 0);
   EXPECT_LT(S().exactCompare(huge), 0);
-  const ANSIString narrow(static_cast<const char*>(MirroredBlocks::Mirror(0x80000001u)),
-                          0x80000001u);
+  const ANSIString narrow(static_cast<const char*>(Mirror(0x80000001u)), 0x80000001u);
   EXPECT_GT(narrow.compare(ANSIString()), 0);
   EXPECT_LT(ANSIString().exactCompare(narrow), 0);
   std::fflush(stdout);
