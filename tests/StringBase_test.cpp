@@ -5,13 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "qel/DLLAlloc.h"
-#include "qel/exception/DetailedException.h"
-#include "qel/exception/Exception.h"
 #include "tests/support/StringText.h"
 
 namespace vo {
@@ -59,14 +56,13 @@ TYPED_TEST(StringBaseTest, ConstructorsCopyExactly) {
       {"substring_npos", [&] { return S(S(p), S::npos, 1); }, "", true},
       {"concatenation", [&] { return S(roomy, S(p)); }, "abcabcd"},
       {"range_null_begin", [&] { return S(nullptr, p); }, "", false, "begin"},
-      {"range_null_end", [&] { return S(p, static_cast<const C*>(nullptr)); }, "", false, "end"},
       {"range_reversed", [&] { return S(p + 2, p); }, "", false, "begin <= end"},
       {"counted_null", [] { return S(static_cast<const C*>(nullptr), 5u); }, "", false, "that"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.offsetThrows) {
-      EXPECT_THROW(c.make(), exception::OutOfRange2);
+      EXPECT_EQ("offset", testing::Thrown([&] { c.make(); }));
       continue;
     }
     const S s = c.make();
@@ -82,7 +78,7 @@ TYPED_TEST(StringBaseTest, ConstructorsCopyExactly) {
 // in a buffer of `capacity`; `arg` is a count (of 'X' for assign, append, replace).
 TYPED_TEST(StringBaseTest, BufferSizeAfterEachOperation) {
   using S = TypeParam;
-  enum Op { kAssign, kAppend, kReserve, kErase, kEraseKeep, kResize, kResizeKeep, kReplace };
+  enum Op { kAssign, kAppend, kReserve, kErase, kResize, kResizeKeep, kReplace };
   struct {
     const char* name;
     unsigned before, capacity;
@@ -101,13 +97,10 @@ TYPED_TEST(StringBaseTest, BufferSizeAfterEachOperation) {
       {"reserve_above_is_exact", 3, 10, kReserve, 20, 20, true},
       {"erase_to_below_half_shrinks", 10, 10, kErase, 4, 4, true},
       {"erase_to_half_keeps", 10, 10, kErase, 5, 10, false},
-      {"erase_keep", 10, 10, kEraseKeep, 1, 10, false},
       {"resize_down_shrinks", 10, 12, kResize, 2, 2, true},
       {"resize_down_keep", 10, 12, kResizeKeep, 2, 12, false},
       {"resize_up_doubles", 4, 4, kResize, 6, 12, true},
-      {"resize_up_within_room", 4, 8, kResizeKeep, 8, 8, false},
       {"replace_growing_is_exact", 4, 4, kReplace, 7, 7, true},
-      {"replace_shrinking", 10, 10, kReplace, 1, 1, true},
   };
   // Each operation on the string and on a std::string of its text; `x` is `n` 'X's.
   using M = std::string;
@@ -116,7 +109,6 @@ TYPED_TEST(StringBaseTest, BufferSizeAfterEachOperation) {
       [](S& s, const S& x, unsigned, M& m) { s.append(x.c_str(), x.length()), m += Ascii(x); },
       [](S& s, const S&, unsigned n, M&) { s.reserve(n); },
       [](S& s, const S&, unsigned n, M& m) { s.erase(n, S::npos), m.resize(n); },
-      [](S& s, const S&, unsigned n, M& m) { s.erase(n, S::npos, S::KeepCapacity), m.resize(n); },
       [](S& s, const S&, unsigned n, M& m) { s.resize(n, 'X'), m.resize(n, 'X'); },
       [](S& s, const S&, unsigned n, M& m) { s.resize(n, 'X', S::KeepCapacity), m.resize(n, 'X'); },
       [](S& s, const S& x, unsigned, M& m) { s.replace(0, S::npos, x), m = Ascii(x); },
@@ -168,12 +160,9 @@ TYPED_TEST(StringBaseTest, OwnTextAndNullAsSource) {
       // A source equal to the own text is never copied, whatever the count.
       {"assign_own_text_shorter", [](S& s) { s.assign(s.c_str(), 2); }, "abcd"},
       {"assign_own_tail", [](S& s) { s.assign(s.c_str() + 1, 2); }, "bc"},
-      {"append_self", [](S& s) { s.append(s.c_str(), s.length()); }, "abcdabcd"},
       {"append_self_in_room", [](S& s) { s.reserve(20), s.append(s.c_str(), s.length()); },
        "abcdabcd"},
-      {"append_own_tail", [](S& s) { s.append(s.c_str() + 2, 2); }, "abcdcd"},
       {"assign_null", [=](S& s) { s = null; }, ""},
-      {"assign_null_counted", [=](S& s) { s.assign(null, 3); }, ""},
       {"append_null_counted", [=](S& s) { s.append(null, 3); }, "abcd"},
   };
   for (const auto& c : cases) {
@@ -201,7 +190,6 @@ TYPED_TEST(StringBaseTest, AllocationSwitchedOff) {
       {"append_past_room", [&](S& s) { s.append(x.data(), 3); }, true, "abcdefgh"},
       {"append_within_room", [&](S& s) { s.append(x.data(), 2); }, false, "abcdefghxy"},
       {"assign_short_shrinks", [&](S& s) { s.assign(x.data(), 1); }, true, "abcdefgh"},
-      {"assign_keeping_buffer", [&](S& s) { s.assign(x.data(), 6); }, false, "xyzxyz"},
       {"reserve_more", [](S& s) { s.reserve(100); }, true, "abcdefgh"},
       {"replace_growing", [&](S& s) { s.replace(0, 0, xyz); }, true, "abcdefgh"},
       {"replace_same_length", [&](S& s) { s.replace(0, 3, xyz); }, false, "xyzdefgh"},
@@ -215,16 +203,8 @@ TYPED_TEST(StringBaseTest, AllocationSwitchedOff) {
     S s = Make<S>("abcdefgh");
     s.reserve(10);
     MakeDLLMallocThrow(true);
-    const char* thrown = "nothing";
-    try {
-      c.op(s);
-    } catch (const std::bad_alloc&) {
-      thrown = "bad_alloc";
-    } catch (...) {
-      thrown = "something else";
-    }
+    EXPECT_EQ(c.throws ? "bad_alloc" : "", testing::Thrown([&] { c.op(s); }));
     MakeDLLMallocThrow(false);
-    EXPECT_STREQ(c.throws ? "bad_alloc" : "nothing", thrown);
     EXPECT_EQ(c.after, Ascii(s));
     EXPECT_LE(s.length(), s.capacity());
     EXPECT_EQ(0, s[s.length()]);

@@ -13,7 +13,6 @@
 
 #include "qel/DLLAlloc.h"
 #include "qel/StringBase.h"
-#include "qel/exception/DetailedException.h"
 #include "qel/exception/Exception.h"
 #include "tests/support/StringText.h"
 
@@ -33,34 +32,9 @@ using namespace std::string_literals;
 using testing::Ascii;
 using testing::Make;
 using testing::Terminated;
-
-// What an operation is expected to throw; the string must then be unchanged.
-enum Thrown {
-  kNothing,
-  kOffset,    // OutOfRange2 "String offset out of range" from StringBase
-  kOverflow,  // OutOfRange from the checked integers (not the "2" variant)
-  kTooLarge,  // BoundExceeded2 "Resulting string too large" from StringBase
-};
+using testing::Thrown;
 
 int Sign(int order) { return (order > 0) - (order < 0); }
-
-void ExpectThrown(Thrown expected, const std::function<void()>& run) {
-  try {
-    run();
-    EXPECT_EQ(kNothing, expected) << "nothing was thrown";
-  } catch (const exception::OutOfRange2& e) {
-    EXPECT_EQ(kOffset, expected) << e.what();
-    EXPECT_STREQ("Out of range: String offset out of range", e.what());
-    EXPECT_STREQ("StringBase", e.getFileName());
-  } catch (const exception::OutOfRange& e) {
-    EXPECT_EQ(kOverflow, expected) << e.what();
-  } catch (const exception::BoundExceeded2& e) {
-    EXPECT_EQ(kTooLarge, expected) << e.what();
-    EXPECT_STREQ("A request was made that would exceed the bounds: Resulting string too large",
-                 e.what());
-    EXPECT_STREQ("StringBase", e.getFileName());
-  }
-}
 
 template <typename S>
 class StringOpsTest : public ::testing::Test {};
@@ -81,37 +55,35 @@ TYPED_TEST(StringOpsTest, Bounds) {
     const char* name;
     std::function<std::string(S&)> op;
     std::string answer;
-    Thrown thrown = kNothing;
+    const char* thrown = "";       // what it throws; the string must then be unchanged
     const char* report = nullptr;  // the failed check a caller error gives
   } const cases[] = {
       // A naive search that resumes after a partial match misses this one.
       {"find_str_first_element_repeats",
        [](S&) { return std::to_string(Make<S>("aaab").find(Make<S>("aab"))); }, "1"},
       {"substr_sum_at_limit", [](S& s) { return Ascii(s.substr(1, 0xFFFFFFFE)); }, "bcd"},
-      {"substr_sum_overflows", [](S& s) { return Ascii(s.substr(2, 0xFFFFFFFE)); }, "", kOverflow},
-      {"substr_one_past", [](S& s) { return Ascii(s.substr(5, 1)); }, "", kNothing,
-       "index <= length()"},
-      {"substr_npos", [&](S& s) { return Ascii(s.substr(npos, 1)); }, "", kNothing,
-       "index <= length()"},
+      {"substr_sum_overflows", [](S& s) { return Ascii(s.substr(2, 0xFFFFFFFE)); }, "", "overflow"},
+      {"substr_one_past", [](S& s) { return Ascii(s.substr(5, 1)); }, "", "", "index <= length()"},
+      {"substr_npos", [&](S& s) { return Ascii(s.substr(npos, 1)); }, "", "", "index <= length()"},
       {"replace_subpos_npos", [&](S& s) { return Ascii(s.replace(0, 1, xyz, npos, 1)); }, "",
-       kOffset},
+       "offset"},
       {"index_at_length", [](S& s) { return std::to_string(int(s[4])); }, "0"},
-      {"index_one_past", [](S& s) { return std::to_string(int(s[5])); }, "0", kNothing,
+      {"index_one_past", [](S& s) { return std::to_string(int(s[5])); }, "0", "",
        "(begin_+index <= end_) && (begin_+index >= begin_)"},
       // Part of the string against a text; the count npos means up to its 0 element.
       {"part_count_past_end", [&](S& s) { return sign(s.compare(1, 99, bcd.data(), npos)); }, "0"},
       {"part_shorter", [&](S& s) { return sign(s.compare(1, 2, bcd.data())); }, "-1"},
       {"part_at_size_is_empty", [&](S& s) { return sign(s.compare(4, 1, bcd.data(), 0)); }, "0"},
-      {"part_one_past", [&](S& s) { return sign(s.compare(5, 1, bcd.data())); }, "", kOffset},
-      {"part_npos", [&](S& s) { return sign(s.compare(npos, 1, bcd.data())); }, "", kOffset},
+      {"part_one_past", [&](S& s) { return sign(s.compare(5, 1, bcd.data())); }, "", "offset"},
+      {"part_npos", [&](S& s) { return sign(s.compare(npos, 1, bcd.data())); }, "", "offset"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     testing::Reports reports;
     S s = Make<S>("abcd");
     std::string answer;
-    ExpectThrown(c.thrown, [&] { answer = c.op(s); });
-    EXPECT_EQ(c.thrown == kNothing ? c.answer : "", answer);
+    EXPECT_EQ(c.thrown, Thrown([&] { answer = c.op(s); }));
+    EXPECT_EQ(c.answer, answer);
     EXPECT_EQ("abcd", Ascii(s)) << "changed although it threw";
     EXPECT_EQ(c.report ? std::vector<std::string>{c.report} : std::vector<std::string>{},
               reports.take());
@@ -119,9 +91,9 @@ TYPED_TEST(StringOpsTest, Bounds) {
   }
 }
 
-// compare() and exactCompare() by sign (the operators are one-line forwards to
-// compare()), on ASCII texts that mean the same in every kind; the pointer form stops
-// at the first 0 element.
+// compare() and exactCompare() by sign, on ASCII texts that mean the same in every
+// kind (the comparison functions' own tests cover other elements); the pointer form
+// stops at the first 0 element.
 TYPED_TEST(StringOpsTest, Comparisons) {
   using S = TypeParam;
   using C = typename S::value_type;
@@ -148,20 +120,6 @@ TYPED_TEST(StringOpsTest, Comparisons) {
     EXPECT_EQ(p.caselessPointer, Sign(l.compare(rz.data())));
   }
   EXPECT_EQ(0, S().compare(static_cast<const C*>(nullptr))) << "null is the empty text";
-}
-
-// How each kind orders elements outside ASCII: the narrow kinds by the signed byte
-// without case, String by element, Utf8String by code point; only a to z fold.
-TEST(StringCompareTest, ElementsOutsideAscii) {
-  const ANSIString e9("\xE9");
-  EXPECT_LT(e9.compare("a"), 0) << "0xE9 counts as -23 without case";
-  EXPECT_GT(e9.exactCompare("a"), 0) << "and as 233 with it";
-  EXPECT_LT(ASCIIString("\xE9").compare("a"), 0);
-  EXPECT_GT(String(L"\u00E9", 1u).compare(String(L"a", 1u)), 0);
-  EXPECT_NE(0, String(L"\u00E9", 1u).compare(String(L"\u00C9", 1u)));
-  const unsigned char eAcute[] = {0xC3, 0xA9, 0}, eAcuteUpper[] = {0xC3, 0x89, 0}, a[] = {'a', 0};
-  EXPECT_GT(Utf8String(eAcute).compare(Utf8String(a)), 0);
-  EXPECT_NE(0, Utf8String(eAcute).compare(Utf8String(eAcuteUpper)));
 }
 
 // Utf8String texts with bytes that are not UTF-8 still compare, in one total order:
@@ -206,7 +164,8 @@ TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
       for (size_t j = 0; j < all.size(); ++j) {
         EXPECT_EQ(order(all[i], all[j]), -order(all[j], all[i])) << i << " " << j;
         for (size_t k = 0; k < all.size() && order(all[i], all[j]) <= 0; ++k) {
-          if (order(all[j], all[k]) <= 0) EXPECT_LE(order(all[i], all[k]), 0) << i << j << k;
+          EXPECT_TRUE(order(all[j], all[k]) > 0 || order(all[i], all[k]) <= 0)
+              << i << " " << j << " " << k;
         }
       }
     }
@@ -225,7 +184,6 @@ TYPED_TEST(StringOpsTest, AppendReportsABrokenTerminator) {
     std::function<void(S&)> op;
     std::string after;
   } const cases[] = {
-      {"char", [](S& s) { s += C('c'); }, "abc"},
       {"fill", [](S& s) { s.append(2, C('c')); }, "abcc"},
       {"string_from_pos", [&](S& s) { s.append(tail, 1, S::npos); }, "abd"},
   };
@@ -248,8 +206,7 @@ TYPED_TEST(StringOpsTest, AppendReportsABrokenTerminator) {
 // address range in which one 1 MiB chunk of shared memory repeats (its text is then
 // not what was written, which is not looked at). The C library cannot free such
 // blocks, so the cases run in a child process that ends without destroying them.
-// `size` bytes in which one chunk repeats; each call a chunk of its own. Exits with
-// 4 when the kernel refuses, which fails the test.
+// Each call maps a chunk of its own; a refusal by the kernel exits with 4.
 void* Mirror(size_t size) {
   const size_t chunk = size_t(1) << 20, total = (size + chunk - 1) / chunk * chunk;
   const int fd = ::memfd_create("mirror", 0);
@@ -282,11 +239,11 @@ void* MirroringMalloc(size_t size) {
   const S::size_type longest = 0xFFFFFFFE;
   S huge(static_cast<const C*>(Mirror(longest)), longest);
   S small = Make<S>("ab");
-  ExpectThrown(kOverflow, [&] { huge.append(1, C('x')); });
-  ExpectThrown(kOverflow, [&] { small.append(huge, 0, S::npos); });
+  EXPECT_EQ("overflow", Thrown([&] { huge.append(1, C('x')); }));
+  EXPECT_EQ("overflow", Thrown([&] { small.append(huge, 0, S::npos); }));
   // Replacing one element by two would make 0xFFFFFFFF elements; by one is fine.
-  ExpectThrown(kTooLarge, [&] { huge.replace(0, 1, Make<S>("yz")); });
-  ExpectThrown(kNothing, [&] { huge.replace(0, 1, Make<S>("y")); });
+  EXPECT_EQ("too large", Thrown([&] { huge.replace(0, 1, Make<S>("yz")); }));
+  EXPECT_EQ("", Thrown([&] { huge.replace(0, 1, Make<S>("y")); }));
   EXPECT_EQ(longest, huge.length());
   EXPECT_EQ(longest, huge.capacity());
   EXPECT_EQ(2u, small.length());
