@@ -45,78 +45,63 @@ S Make(const Text<S>& text) {
   return S(text.data(), static_cast<typename S::size_type>(text.size()));
 }
 
+// A text and its exact serialized form; or, with `thrown`, bytes the kind refuses.
 template <typename S>
 struct Row {
   const char* name;
   Text<S> text;
   Bytes bytes;
+  const char* thrown = "";  // "unreadable" (DeserializationError) or "invalid"
 };
 
-struct Rejected {
-  const char* name;
-  Bytes bytes;
-  bool invalidSequence = false;  // else DeserializationError
-};
-
-// Inputs every kind refuses: counts that claim more than is there, up to 2^32 - 1.
-// (Inputs cut short are tried for every form in the round trip below.)
-std::vector<Rejected> CommonRejected() {
-  return {{"prefix_one_over", H("05000000 61626300")}, {"prefix_2_32_minus_1", H("FFFFFFFF 6100")}};
+// Every kind refuses counts that claim more than is there, up to 2^32 - 1 (inputs cut
+// short are tried for every form in the test).
+template <typename S>
+std::vector<Row<S>> AndOversizedCounts(std::vector<Row<S>> rows) {
+  rows.push_back({"prefix_one_over", {}, H("05000000 61626300"), "unreadable"});
+  rows.push_back({"prefix_2_32_minus_1", {}, H("FFFFFFFF 6100"), "unreadable"});
+  return rows;
 }
 
 // ANSIString and ASCIIString: the count includes the terminator, which is written.
 template <typename S>
-struct Forms {
-  static std::vector<Row<S>> Rows() {
-    return {
-        {"empty", T<S>(""), H("01000000 00")},
-        {"embedded_zero_kept", T<S>("a\0b"s), H("04000000 61006200")},
-        {"count_256", T<S>(std::string(255, 'w')), H("00010000" + std::string(510, '7') + "00")}};
-  }
-  static std::vector<Rejected> Refused() {
-    auto rows = CommonRejected();
-    rows.insert(rows.end(), {{"zero_count_then_zero", H("00000000 00")},
-                             {"last_byte_not_zero", H("03000000 616263")},
-                             {"zero_not_last", H("03000000 610063")}});
-    return rows;
-  }
-};
+std::vector<Row<S>> Rows() {
+  return AndOversizedCounts<S>(
+      {{"empty", T<S>(""), H("01000000 00")},
+       {"embedded_zero_kept", T<S>("a\0b"s), H("04000000 61006200")},
+       {"count_256", T<S>(std::string(255, 'w')), H("00010000" + std::string(510, '7') + "00")},
+       {"zero_count_then_zero", {}, H("00000000 00"), "unreadable"},
+       {"last_byte_not_zero", {}, H("03000000 616263"), "unreadable"},
+       {"zero_not_last", {}, H("03000000 610063"), "unreadable"}});
+}
 
 // Utf8String: the bytes as they are, no terminator.
 template <>
-struct Forms<Utf8String> {
+std::vector<Row<Utf8String>> Rows() {
   using S = Utf8String;
-  static std::vector<Row<S>> Rows() {
-    return {{"empty", T<S>(""), H("00000000")},
-            {"trailing_zero_is_text", T<S>("a\0"s), H("02000000 6100")},
-            {"bytes_not_validated", T<S>("\xFF\xC0\x80"), H("03000000 FFC080")},
-            {"count_256", T<S>(std::string(256, 'w')), H("00010000" + std::string(512, '7'))}};
-  }
-  static std::vector<Rejected> Refused() { return CommonRejected(); }
-};
+  return AndOversizedCounts<S>(
+      {{"empty", T<S>(""), H("00000000")},
+       {"trailing_zero_is_text", T<S>("a\0"s), H("02000000 6100")},
+       {"bytes_not_validated", T<S>("\xFF\xC0\x80"), H("03000000 FFC080")},
+       {"count_256", T<S>(std::string(256, 'w')), H("00010000" + std::string(512, '7'))}});
+}
 
 // String: UTF-8, every element value up to 0x7FFFFFFF in up to six bytes (each
 // length of sequence is the UTF-8 codec's own tests' business).
 template <>
-struct Forms<String> {
-  static std::wstring W(wchar_t c) { return std::wstring(1, c); }
-  static std::vector<Row<String>> Rows() {
-    return {{"empty", L"", H("00000000")},
-            {"embedded_zero_kept", L"a\0b"s, H("03000000 610062")},
-            {"two_bytes", L"\u00e9", H("02000000 C3A9")},
-            {"six_bytes_highest", W(0x7FFFFFFF), H("06000000 FDBFBFBFBFBF")},
-            {"longer_than_stack_scratch", std::wstring(300, L'w'),
-             H("2C010000" + std::string(600, '7'))}};
-  }
-  static std::vector<Rejected> Refused() {
-    auto rows = CommonRejected();
-    rows.insert(rows.end(), {{"lone_continuation", H("01000000 80"), true},
-                             {"overlong_C0_80", H("02000000 C080"), true},
-                             // The bytes that would complete the sequence lie past the count.
-                             {"sequence_cut_by_count", H("01000000 C3A9"), true}});
-    return rows;
-  }
-};
+std::vector<Row<String>> Rows() {
+  return AndOversizedCounts<String>(
+      {{"empty", L"", H("00000000")},
+       {"embedded_zero_kept", L"a\0b"s, H("03000000 610062")},
+       {"two_bytes", L"\u00e9", H("02000000 C3A9")},
+       {"six_bytes_highest", std::wstring(1, 0x7FFFFFFF), H("06000000 FDBFBFBFBFBF")},
+       {"longer_than_stack_scratch", std::wstring(300, L'w'),
+        H("2C010000" + std::string(600, '7'))},
+       {"lone_continuation", {}, H("01000000 80"), "invalid"},
+       {"overlong_C0_80", {}, H("02000000 C080"), "invalid"},
+       // The bytes that would complete the sequence lie past the count.
+       {"sequence_cut_by_count", {}, H("01000000 C3A9"), "invalid"}});
+}
 
 template <typename S>
 class StringSerializationTest : public ::testing::Test {
@@ -128,15 +113,29 @@ class StringSerializationTest : public ::testing::Test {
 using Kinds = ::testing::Types<String, ANSIString, ASCIIString, Utf8String>;
 TYPED_TEST_SUITE(StringSerializationTest, Kinds);
 
-TYPED_TEST(StringSerializationTest, ExactBytesRoomAndTruncatedInput) {
+TYPED_TEST(StringSerializationTest, ExactBytesAndRefusals) {
   using S = TypeParam;
   const Text<S> prior = T<S>("prior");
-  for (const auto& row : Forms<S>::Rows()) {
+  // A refused input leaves the cursor and the string as they were; with allocation
+  // switched off, an attempt to allocate would surface as std::bad_alloc instead.
+  auto expectRefused = [&](const Bytes& bytes, const char* thrown) {
+    const unsigned char* in = bytes.data();
+    S s = Make<S>(prior);
+    const bool wasOff = MakeDLLMallocThrow(true);
+    EXPECT_EQ(thrown, testing::Thrown([&] { s.deserialize(in, in + bytes.size()); }));
+    MakeDLLMallocThrow(wasOff);
+    EXPECT_EQ(bytes.data(), in);
+    EXPECT_EQ(prior, Text<S>(s.begin(), s.end()));
+  };
+  for (const auto& row : Rows<S>()) {
     SCOPED_TRACE(row.name);
+    if (*row.thrown) {
+      expectRefused(row.bytes, row.thrown);
+      continue;
+    }
     const S s = Make<S>(row.text);
     const size_t size = row.bytes.size();
     ASSERT_EQ(size, s.serializationSize());
-
     // Exact room: exactly the expected bytes, cursor moved past them.
     Bytes room(size);
     unsigned char* out = room.data();
@@ -155,33 +154,10 @@ TYPED_TEST(StringSerializationTest, ExactBytesRoomAndTruncatedInput) {
     back.deserialize(in, row.bytes.data() + size);
     EXPECT_EQ(row.bytes.data() + size, in);
     EXPECT_EQ(row.text, Text<S>(back.begin(), back.end()));
-    // Every shorter input fails and changes nothing.
     for (size_t cut = 0; cut < size; ++cut) {
       SCOPED_TRACE(cut);
-      const Bytes truncated(row.bytes.begin(), row.bytes.begin() + cut);
-      in = truncated.data();
-      S kept = Make<S>(prior);
-      EXPECT_THROW(kept.deserialize(in, in + cut), exception::DeserializationError);
-      EXPECT_EQ(truncated.data(), in);
-      EXPECT_EQ(prior, Text<S>(kept.begin(), kept.end()));
+      expectRefused(Bytes(row.bytes.begin(), row.bytes.begin() + cut), "unreadable");
     }
-  }
-}
-
-TYPED_TEST(StringSerializationTest, RefusesMalformedInputWithoutAllocating) {
-  using S = TypeParam;
-  for (const auto& row : Forms<S>::Refused()) {
-    SCOPED_TRACE(row.name);
-    const unsigned char* in = row.bytes.data();
-    S s = Make<S>(T<S>("prior"));
-    // With allocation switched off, an attempt to allocate would surface as
-    // std::bad_alloc instead of the refusal.
-    const bool wasOff = MakeDLLMallocThrow(true);
-    EXPECT_EQ(row.invalidSequence ? "invalid" : "unreadable",
-              testing::Thrown([&] { s.deserialize(in, row.bytes.data() + row.bytes.size()); }));
-    MakeDLLMallocThrow(wasOff);
-    EXPECT_EQ(row.bytes.data(), in);
-    EXPECT_EQ(T<S>("prior"), Text<S>(s.begin(), s.end()));
   }
 }
 
