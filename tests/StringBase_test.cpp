@@ -129,82 +129,62 @@ TYPED_TEST(StringBaseTest, BufferSizeAfterEachOperation) {
   }
 }
 
-// The first, doubling try of growth may fail quietly; the exact request then wins.
-TYPED_TEST(StringBaseTest, GrowthFallsBackToExactSize) {
+// Each operation starts on "abcdefgh" in a buffer of 10, with memory as it comes,
+// with allocation switched off (an operation that needs memory throws bad_alloc and
+// leaves the string unchanged, or, once elements have moved, at least valid; one that
+// needs none goes through), or with reallocations above 12 elements failing (the
+// first, doubling try of growth may fail quietly; the exact request then wins).
+TYPED_TEST(StringBaseTest, OwnTextNullAndScarceMemory) {
   using S = TypeParam;
   using C = typename S::value_type;
   struct Limited {
     static void* Realloc(void* p, size_t size) {
-      return size > 9 * sizeof(C) ? nullptr : std::realloc(p, size);
+      return size > 12 * sizeof(C) ? nullptr : std::realloc(p, size);
     }
   };
-  S s = Make<S>("abc");
-  const auto previous = detail::ReplaceAllocFunctions({nullptr, &Limited::Realloc});
-  s.append(Elements<S>("defgh").data(), 5);
-  detail::ReplaceAllocFunctions(previous);
-  EXPECT_EQ(8u, s.capacity());
-  EXPECT_EQ("abcdefgh", Ascii(s));
-}
-
-// Pointers into the string's own text, and null pointers, as sources.
-TYPED_TEST(StringBaseTest, OwnTextAndNullAsSource) {
-  using S = TypeParam;
-  using C = typename S::value_type;
+  enum Memory { kAvailable, kOff, kNoDoubling };
   const C* null = nullptr;
-  struct {
-    const char* name;
-    std::function<void(S&)> op;
-    std::string expected;
-  } const cases[] = {
-      {"self_assignment", [](S& s) { s = *&s; }, "abcd"},
-      // A source equal to the own text is never copied, whatever the count.
-      {"assign_own_text_shorter", [](S& s) { s.assign(s.c_str(), 2); }, "abcd"},
-      {"assign_own_tail", [](S& s) { s.assign(s.c_str() + 1, 2); }, "bc"},
-      {"append_self_in_room", [](S& s) { s.reserve(20), s.append(s.c_str(), s.length()); },
-       "abcdabcd"},
-      {"assign_null", [=](S& s) { s = null; }, ""},
-      {"append_null_counted", [=](S& s) { s.append(null, 3); }, "abcd"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    S s = Make<S>("abcd");
-    c.op(s);
-    EXPECT_EQ(c.expected, Ascii(s));
-  }
-}
-
-// With allocation switched off, an operation that needs memory throws bad_alloc and
-// leaves the string unchanged, or, once elements have moved, at least valid; one
-// that needs none goes through.
-TYPED_TEST(StringBaseTest, AllocationSwitchedOff) {
-  using S = TypeParam;
   const auto x = Terminated<S>("xyzxyzxyzxyz");
   const S xyz = Make<S>("xyz");
   struct {
     const char* name;
+    Memory memory;
     std::function<void(S&)> op;
-    bool throws;
     std::string after;
+    const char* thrown = "";
   } const cases[] = {
-      {"default_constructor", [](S&) { S s; }, true, "abcdefgh"},
-      {"append_past_room", [&](S& s) { s.append(x.data(), 3); }, true, "abcdefgh"},
-      {"append_within_room", [&](S& s) { s.append(x.data(), 2); }, false, "abcdefghxy"},
-      {"assign_short_shrinks", [&](S& s) { s.assign(x.data(), 1); }, true, "abcdefgh"},
-      {"reserve_more", [](S& s) { s.reserve(100); }, true, "abcdefgh"},
-      {"replace_growing", [&](S& s) { s.replace(0, 0, xyz); }, true, "abcdefgh"},
-      {"replace_same_length", [&](S& s) { s.replace(0, 3, xyz); }, false, "xyzdefgh"},
-      {"find_last_of_ch_builds_no_set", [](S& s) { s.find_last_of('d'); }, false, "abcdefgh"},
+      {"self_assignment", kAvailable, [](S& s) { s = *&s; }, "abcdefgh"},
+      // A source equal to the own text is never copied, whatever the count.
+      {"assign_own_text_shorter", kAvailable, [](S& s) { s.assign(s.c_str(), 2); }, "abcdefgh"},
+      {"assign_own_tail", kAvailable, [](S& s) { s.assign(s.c_str() + 1, 2); }, "bc"},
+      {"append_self_in_room", kAvailable,
+       [](S& s) { s.reserve(20), s.append(s.c_str(), s.length()); }, "abcdefghabcdefgh"},
+      {"assign_null", kAvailable, [=](S& s) { s = null; }, ""},
+      {"append_null_counted", kAvailable, [=](S& s) { s.append(null, 3); }, "abcdefgh"},
+      {"growth_without_doubling", kNoDoubling, [&](S& s) { s.append(x.data(), 3); }, "abcdefghxyz"},
+      {"default_constructor", kOff, [](S&) { S s; }, "abcdefgh", "bad_alloc"},
+      {"append_past_room", kOff, [&](S& s) { s.append(x.data(), 3); }, "abcdefgh", "bad_alloc"},
+      {"append_within_room", kOff, [&](S& s) { s.append(x.data(), 2); }, "abcdefghxy"},
+      {"assign_short_shrinks", kOff, [&](S& s) { s.assign(x.data(), 1); }, "abcdefgh", "bad_alloc"},
+      {"reserve_more", kOff, [](S& s) { s.reserve(100); }, "abcdefgh", "bad_alloc"},
+      {"replace_growing", kOff, [&](S& s) { s.replace(0, 0, xyz); }, "abcdefgh", "bad_alloc"},
+      {"replace_same_length", kOff, [&](S& s) { s.replace(0, 3, xyz); }, "xyzdefgh"},
+      {"find_last_of_ch_builds_no_set", kOff, [](S& s) { s.find_last_of('d'); }, "abcdefgh"},
       // The elements have moved before the buffer would be cut.
-      {"erase_shrinking", [](S& s) { s.erase(1, S::npos); }, true, "a"},
-      {"replace_shrinking_below_half", [&](S& s) { s.replace(1, 7, xyz); }, true, "axyz"},
+      {"erase_shrinking", kOff, [](S& s) { s.erase(1, S::npos); }, "a", "bad_alloc"},
+      {"replace_shrinking_below_half", kOff, [&](S& s) { s.replace(1, 7, xyz); }, "axyz",
+       "bad_alloc"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     S s = Make<S>("abcdefgh");
     s.reserve(10);
-    MakeDLLMallocThrow(true);
-    EXPECT_EQ(c.throws ? "bad_alloc" : "", testing::Thrown([&] { c.op(s); }));
+    const auto previous = detail::ReplaceAllocFunctions(
+        {nullptr, c.memory == kNoDoubling ? &Limited::Realloc : nullptr});
+    MakeDLLMallocThrow(c.memory == kOff);
+    EXPECT_EQ(c.thrown, testing::Thrown([&] { c.op(s); }));
     MakeDLLMallocThrow(false);
+    detail::ReplaceAllocFunctions(previous);
     EXPECT_EQ(c.after, Ascii(s));
     EXPECT_LE(s.length(), s.capacity());
     EXPECT_EQ(0, s[s.length()]);
