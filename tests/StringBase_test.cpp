@@ -16,7 +16,6 @@ namespace qel {
 namespace {
 
 using testing::Ascii;
-using testing::Elements;
 using testing::Make;
 using testing::Terminated;
 
@@ -91,7 +90,6 @@ TYPED_TEST(StringBaseTest, BufferSizeAfterEachOperation) {
       {"append_past_room_doubles_needed", 4, 4, kAppend, 3, 14, true},
       {"assign_short_shrinks", 10, 10, kAssign, 2, 2, true},
       {"assign_half_keeps", 10, 10, kAssign, 5, 10, false},
-      {"assign_longer_grows_exactly", 10, 10, kAssign, 11, 11, true},
       {"assign_empty_shrinks_to_zero", 4, 4, kAssign, 0, 0, true},
       {"reserve_below_keeps", 3, 10, kReserve, 5, 10, false},
       {"reserve_above_is_exact", 3, 10, kReserve, 20, 20, true},
@@ -118,7 +116,7 @@ TYPED_TEST(StringBaseTest, BufferSizeAfterEachOperation) {
     std::string expected = std::string("abcdefghijklmnopqrstuvwxyz").substr(0, c.before);
     S s;
     s.reserve(c.capacity);
-    s.append(Elements<S>(expected).data(), c.before);
+    s.append(Terminated<S>(expected).data(), c.before);
     ASSERT_EQ(c.capacity, s.capacity());
     const auto* buffer = s.c_str();
     ops[c.op](s, Make<S>(std::string(c.arg, 'X')), c.arg, expected);

@@ -32,8 +32,6 @@ class Runner {
   using Model = std::basic_string<C>;
   static constexpr P npos = S::npos;
 
-  explicit Runner(uint32_t seed) : random_(seed) {}
-
   void run(int steps) {
     for (int step = 0; step < steps && !::testing::Test::HasFailure(); ++step) {
       // Long texts are cut back now and then, so that positions keep meeting the end.
@@ -230,15 +228,14 @@ class Runner {
     ASSERT_EQ(std::vector<std::string>{}, reports_.take());
   }
 
-  std::mt19937 random_;
+  std::mt19937 random_{20240611};
   S string_;
   Model model_;
   testing::Reports reports_;
 };
 
 TYPED_TEST(StringModelTest, RandomOperationsMatchTheStandardString) {
-  Runner<TypeParam> runner(20240611);
-  runner.run(4000);
+  Runner<TypeParam>().run(4000);
 }
 
 }  // namespace

@@ -20,15 +20,11 @@ namespace vo {
 namespace qel {
 namespace testing {
 
-// The elements of an ASCII text in the element type of kind S (0 elements kept), as
-// they stand, zero-terminated, and as a string.
-template <typename S>
-std::vector<typename S::value_type> Elements(const std::string& ascii) {
-  return std::vector<typename S::value_type>(ascii.begin(), ascii.end());
-}
+// The elements of an ASCII text in the element type of kind S (0 elements kept),
+// zero-terminated, and as a string.
 template <typename S>
 std::vector<typename S::value_type> Terminated(const std::string& ascii) {
-  return Elements<S>(ascii + '\0');
+  return std::vector<typename S::value_type>(ascii.c_str(), ascii.c_str() + ascii.size() + 1);
 }
 template <typename S>
 S Make(const std::string& ascii) {
@@ -38,9 +34,7 @@ S Make(const std::string& ascii) {
 // The text of a string of ASCII elements (each element cut to a byte).
 template <typename S>
 std::string Ascii(const S& s) {
-  std::string text;
-  for (auto c : s) text.push_back(static_cast<char>(c));
-  return text;
+  return std::string(s.begin(), s.end());
 }
 
 // What `run` threw, by a short name ("" for nothing); the string code's own
@@ -74,8 +68,7 @@ inline std::string Thrown(const std::function<void()>& run) {
 
 // The failed-check reports made while it lives, by expression; each must name the
 // string code's file.
-class Reports {
- public:
+struct Reports {
   std::vector<std::string> take() {
     std::vector<std::string> expressions;
     const auto alerts = alerts_.alerts();
@@ -89,8 +82,6 @@ class Reports {
     seen_ = alerts.size();
     return expressions;
   }
-
- private:
   AlertRecorder alerts_;
   size_t seen_ = 0;
 };
