@@ -31,7 +31,7 @@ std::wstring WC(const S& s) {
   return W(s) + L"|" + std::to_wstring(s.capacity());
 }
 std::wstring Widen(const std::string& bytes) { return W(ASCIIString(bytes.data(), bytes.size())); }
-const auto Utf8 = testing::Make<Utf8String>;
+Utf8String Utf8(const std::string& bytes) { return testing::Make<Utf8String>(bytes); }
 
 TEST(StringConversionTest, BetweenTheFourKinds) {
   // The system encoding the narrow kinds convert through; ASCIIString always takes
