@@ -25,10 +25,9 @@ __lsan_default_suppressions() {
 namespace vo::qel::testing {
 
 inline bool LocaleExists(const std::string& name) {
-  locale_t l = ::newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(0));
-  if (l == static_cast<locale_t>(0)) return false;
-  ::freelocale(l);
-  return true;
+  const locale_t l = ::newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(0));
+  if (l != static_cast<locale_t>(0)) ::freelocale(l);
+  return l != static_cast<locale_t>(0);
 }
 
 // Makes the locale `name` (source.charmap, for example de_DE.ISO-8859-1) available and
@@ -44,9 +43,8 @@ inline std::string EnsureLocale(const std::string& name) {
   const bool system = LocaleExists(name);
   if (old != nullptr) ::setenv("LOCPATH", oldPath.c_str(), 1);
   if (system) return "";
-
   const std::string built = dir + "/" + name;
-  std::string command;
+  std::string tried = "a copy in " + dir;
   int status = 0;
   std::error_code ignored;
   if (!std::filesystem::exists(built, ignored)) {
@@ -56,18 +54,18 @@ inline std::string EnsureLocale(const std::string& name) {
     // its copy is as good as ours.
     const std::string temp = dir + "/." + name + "." + std::to_string(::getpid());
     const size_t dot = name.find('.');
-    command = "localedef -c -i '" + name.substr(0, dot) + "' -f '" + name.substr(dot + 1) + "' '" +
-              temp + "' >/dev/null 2>&1";
+    const std::string command = "localedef -c -i '" + name.substr(0, dot) + "' -f '" +
+                                name.substr(dot + 1) + "' '" + temp + "' >/dev/null 2>&1";
     status = std::system(command.c_str());
+    tried = "`" + command + "`";
     if (std::rename(temp.c_str(), built.c_str()) != 0) std::filesystem::remove_all(temp, ignored);
   }
   if (oldPath.find(dir) == std::string::npos) {
     ::setenv("LOCPATH", (dir + ":" + oldPath).c_str(), 1);
   }
   if (LocaleExists(name)) return "";
-  std::string why = "locale " + name + " is missing and could not be built into " + dir;
-  if (!command.empty()) why += " by `" + command + "` (status " + std::to_string(status) + ")";
-  return why + "; install the `locales` package (localedef and /usr/share/i18n)";
+  return "locale " + name + " is missing and " + tried + " gave status " + std::to_string(status) +
+         "; install the `locales` package (localedef, /usr/share/i18n)";
 }
 
 class ScopedProcessLocale {
