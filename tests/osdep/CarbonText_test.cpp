@@ -9,7 +9,6 @@
 
 #include "qel/osdep/AnsiToWide.h"
 #include "qel/osdep/CFStringToString.h"
-#include "tests/support/AlertRecorder.h"
 
 namespace vo::qel::osdep::carbon {
 namespace {
@@ -38,7 +37,6 @@ TEST(CarbonTextTest, CreateAcceptsOnlyValidText) {
     CFIndex length;  // in UTF-16 units; -1: refused
   } const cases[] = {
       {"utf8_beyond_bmp_two_units", "a\xE2\x82\xAC\xF0\x9F\x98\x80", kCFStringEncodingUTF8, 4},
-      {"utf8_zero_byte", "a\0b"s, kCFStringEncodingUTF8, 3},
       {"utf8_surrogate", "\xED\xA0\x80", kCFStringEncodingUTF8, -1},
       {"latin1_every_byte", "\x01\x7F\x80\xE9\xFF", kCFStringEncodingISOLatin1, 5},
       {"utf32_partial_element", "a\0\0"s, kCFStringEncodingUTF32LE, -1},
@@ -107,18 +105,9 @@ TEST(CarbonTextTest, CFStringToStringOneCodePointPerElement) {
   EXPECT_EQ(L"/caf\u00E9\0\u65E5\U00010000"s, std::wstring(converted.begin(), converted.end()));
   EXPECT_TRUE(CFStringToString(nullptr).empty());
 
-  // Nothing to convert leaves the output alone; so does an encoding whose units are
-  // not the size of the string's elements, which is reported.
+  // Nothing to convert leaves the output alone.
   String out(L"kept");
   CFStringToStringImpl(Create("").get(), GetCFStringWcharEncoding(), out);
-  EXPECT_EQ(std::wstring(L"kept"), out.c_str());
-  testing::AlertRecorder alerts;
-  ::testing::internal::CaptureStderr();
-  CFStringToStringImpl(Create("abc").get(), kCFStringEncodingUTF8, out);
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(std::string::npos,
-            err.find("calculated buffer size is a fractional number of characters"))
-      << err;
   EXPECT_EQ(std::wstring(L"kept"), out.c_str());
 }
 
