@@ -184,8 +184,6 @@ TEST(AnsiToWideTest, EmptyRangesAndUnknownCharacterSets) {
     EXPECT_EQ(L"", ToWide("", charset)) << charset;
     EXPECT_EQ("", ToNarrow(L"", charset)) << charset;
   }
-  string err;
-  EXPECT_EQ(L"", Into(AnsiToWideNoAlloc, string(), "", 2, &err));
   // An unknown set throws before anything is written; filling a buffer opens the
   // converter even for an empty range, so there the name is checked too.
   for (const char* text : {"abc", ""}) {
@@ -299,7 +297,6 @@ TEST(AnsiToWideTest, ThreadsConvertAtOnce) {
   const wstring wide = L"caf\u00E9 \u65E5\U0001F600";
   const char* const sets[] = {"", "US-ASCII"};
   const string expected[] = {ToNarrow(wide, sets[0]), ToNarrow(wide, sets[1])};
-  ASSERT_NE(expected[0], expected[1]);
   const long opened = gOpened;
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
