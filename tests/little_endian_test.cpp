@@ -98,11 +98,10 @@ TEST(LittleEndianTest, RoomChecksCompareWithoutWrapping) {
       {"size_wrapping_address", ~size_t(0) - 3, b + 4, b + 8},
   };
   for (const auto& c : cases) {
-    EXPECT_THROW(le::CheckSerializationSize(c.size, c.cursor, c.end), exception::BufferOverflow)
-        << c.name;
+    SCOPED_TRACE(c.name);
+    EXPECT_THROW(le::CheckSerializationSize(c.size, c.cursor, c.end), exception::BufferOverflow);
     EXPECT_THROW(le::CheckDeserializationSize(c.size, c.cursor, c.end),
-                 exception::DeserializationError)
-        << c.name;
+                 exception::DeserializationError);
   }
   try {
     le::CheckDeserializationSize(1, b, b);
@@ -119,7 +118,6 @@ TEST(ByteOrderTest, ReversingCopiesAndTheLoadTimeCheck) {
   EXPECT_EQ(0, std::memcmp(big, out, 4));
   big_endian::CopyFromBigEndian(3, out, big);
   EXPECT_EQ(0, std::memcmp("\x56\x34\x12", out, 3)) << "an odd count reverses too";
-
   testing::AlertRecorder alerts;
   ::testing::internal::CaptureStderr();
   const le::LittleEndianChecker check;

@@ -1,6 +1,5 @@
 // Exact and case-insensitive comparison of narrow, wide and UTF-8 text, ranged and
-// zero-terminated, in the "C" locale of the C character functions (the process
-// never changes it here).
+// zero-terminated, in the "C" locale of the C character functions.
 #include <gtest/gtest.h>
 
 #include <array>
