@@ -5,13 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "qel/DLLAlloc.h"
-#include "qel/exception/DetailedException.h"
-#include "qel/exception/Exception.h"
 #include "tests/support/StringText.h"
 
 namespace vo {
@@ -19,7 +16,6 @@ namespace qel {
 namespace {
 
 using testing::Ascii;
-using testing::Elements;
 using testing::Make;
 using testing::Terminated;
 
@@ -59,14 +55,13 @@ TYPED_TEST(StringBaseTest, ConstructorsCopyExactly) {
       {"substring_npos", [&] { return S(S(p), S::npos, 1); }, "", true},
       {"concatenation", [&] { return S(roomy, S(p)); }, "abcabcd"},
       {"range_null_begin", [&] { return S(nullptr, p); }, "", false, "begin"},
-      {"range_null_end", [&] { return S(p, static_cast<const C*>(nullptr)); }, "", false, "end"},
       {"range_reversed", [&] { return S(p + 2, p); }, "", false, "begin <= end"},
       {"counted_null", [] { return S(static_cast<const C*>(nullptr), 5u); }, "", false, "that"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.offsetThrows) {
-      EXPECT_THROW(c.make(), exception::OutOfRange2);
+      EXPECT_EQ("offset", testing::Thrown([&] { c.make(); }));
       continue;
     }
     const S s = c.make();
@@ -82,7 +77,7 @@ TYPED_TEST(StringBaseTest, ConstructorsCopyExactly) {
 // in a buffer of `capacity`; `arg` is a count (of 'X' for assign, append, replace).
 TYPED_TEST(StringBaseTest, BufferSizeAfterEachOperation) {
   using S = TypeParam;
-  enum Op { kAssign, kAppend, kReserve, kErase, kEraseKeep, kResize, kResizeKeep, kReplace };
+  enum Op { kAssign, kAppend, kReserve, kErase, kResize, kResizeKeep, kReplace };
   struct {
     const char* name;
     unsigned before, capacity;
@@ -95,19 +90,15 @@ TYPED_TEST(StringBaseTest, BufferSizeAfterEachOperation) {
       {"append_past_room_doubles_needed", 4, 4, kAppend, 3, 14, true},
       {"assign_short_shrinks", 10, 10, kAssign, 2, 2, true},
       {"assign_half_keeps", 10, 10, kAssign, 5, 10, false},
-      {"assign_longer_grows_exactly", 10, 10, kAssign, 11, 11, true},
       {"assign_empty_shrinks_to_zero", 4, 4, kAssign, 0, 0, true},
       {"reserve_below_keeps", 3, 10, kReserve, 5, 10, false},
       {"reserve_above_is_exact", 3, 10, kReserve, 20, 20, true},
       {"erase_to_below_half_shrinks", 10, 10, kErase, 4, 4, true},
       {"erase_to_half_keeps", 10, 10, kErase, 5, 10, false},
-      {"erase_keep", 10, 10, kEraseKeep, 1, 10, false},
       {"resize_down_shrinks", 10, 12, kResize, 2, 2, true},
       {"resize_down_keep", 10, 12, kResizeKeep, 2, 12, false},
       {"resize_up_doubles", 4, 4, kResize, 6, 12, true},
-      {"resize_up_within_room", 4, 8, kResizeKeep, 8, 8, false},
       {"replace_growing_is_exact", 4, 4, kReplace, 7, 7, true},
-      {"replace_shrinking", 10, 10, kReplace, 1, 1, true},
   };
   // Each operation on the string and on a std::string of its text; `x` is `n` 'X's.
   using M = std::string;
@@ -116,7 +107,6 @@ TYPED_TEST(StringBaseTest, BufferSizeAfterEachOperation) {
       [](S& s, const S& x, unsigned, M& m) { s.append(x.c_str(), x.length()), m += Ascii(x); },
       [](S& s, const S&, unsigned n, M&) { s.reserve(n); },
       [](S& s, const S&, unsigned n, M& m) { s.erase(n, S::npos), m.resize(n); },
-      [](S& s, const S&, unsigned n, M& m) { s.erase(n, S::npos, S::KeepCapacity), m.resize(n); },
       [](S& s, const S&, unsigned n, M& m) { s.resize(n, 'X'), m.resize(n, 'X'); },
       [](S& s, const S&, unsigned n, M& m) { s.resize(n, 'X', S::KeepCapacity), m.resize(n, 'X'); },
       [](S& s, const S& x, unsigned, M& m) { s.replace(0, S::npos, x), m = Ascii(x); },
@@ -126,7 +116,7 @@ TYPED_TEST(StringBaseTest, BufferSizeAfterEachOperation) {
     std::string expected = std::string("abcdefghijklmnopqrstuvwxyz").substr(0, c.before);
     S s;
     s.reserve(c.capacity);
-    s.append(Elements<S>(expected).data(), c.before);
+    s.append(Terminated<S>(expected).data(), c.before);
     ASSERT_EQ(c.capacity, s.capacity());
     const auto* buffer = s.c_str();
     ops[c.op](s, Make<S>(std::string(c.arg, 'X')), c.arg, expected);
@@ -137,94 +127,62 @@ TYPED_TEST(StringBaseTest, BufferSizeAfterEachOperation) {
   }
 }
 
-// The first, doubling try of growth may fail quietly; the exact request then wins.
-TYPED_TEST(StringBaseTest, GrowthFallsBackToExactSize) {
+// Each operation starts on "abcdefgh" in a buffer of 10, with memory as it comes,
+// with allocation switched off (an operation that needs memory throws bad_alloc and
+// leaves the string unchanged, or, once elements have moved, at least valid; one that
+// needs none goes through), or with reallocations above 12 elements failing (the
+// first, doubling try of growth may fail quietly; the exact request then wins).
+TYPED_TEST(StringBaseTest, OwnTextNullAndScarceMemory) {
   using S = TypeParam;
   using C = typename S::value_type;
   struct Limited {
     static void* Realloc(void* p, size_t size) {
-      return size > 9 * sizeof(C) ? nullptr : std::realloc(p, size);
+      return size > 12 * sizeof(C) ? nullptr : std::realloc(p, size);
     }
   };
-  S s = Make<S>("abc");
-  const auto previous = detail::ReplaceAllocFunctions({nullptr, &Limited::Realloc});
-  s.append(Elements<S>("defgh").data(), 5);
-  detail::ReplaceAllocFunctions(previous);
-  EXPECT_EQ(8u, s.capacity());
-  EXPECT_EQ("abcdefgh", Ascii(s));
-}
-
-// Pointers into the string's own text, and null pointers, as sources.
-TYPED_TEST(StringBaseTest, OwnTextAndNullAsSource) {
-  using S = TypeParam;
-  using C = typename S::value_type;
+  enum Memory { kAvailable, kOff, kNoDoubling };
   const C* null = nullptr;
-  struct {
-    const char* name;
-    std::function<void(S&)> op;
-    std::string expected;
-  } const cases[] = {
-      {"self_assignment", [](S& s) { s = *&s; }, "abcd"},
-      // A source equal to the own text is never copied, whatever the count.
-      {"assign_own_text_shorter", [](S& s) { s.assign(s.c_str(), 2); }, "abcd"},
-      {"assign_own_tail", [](S& s) { s.assign(s.c_str() + 1, 2); }, "bc"},
-      {"append_self", [](S& s) { s.append(s.c_str(), s.length()); }, "abcdabcd"},
-      {"append_self_in_room", [](S& s) { s.reserve(20), s.append(s.c_str(), s.length()); },
-       "abcdabcd"},
-      {"append_own_tail", [](S& s) { s.append(s.c_str() + 2, 2); }, "abcdcd"},
-      {"assign_null", [=](S& s) { s = null; }, ""},
-      {"assign_null_counted", [=](S& s) { s.assign(null, 3); }, ""},
-      {"append_null_counted", [=](S& s) { s.append(null, 3); }, "abcd"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    S s = Make<S>("abcd");
-    c.op(s);
-    EXPECT_EQ(c.expected, Ascii(s));
-  }
-}
-
-// With allocation switched off, an operation that needs memory throws bad_alloc and
-// leaves the string unchanged, or, once elements have moved, at least valid; one
-// that needs none goes through.
-TYPED_TEST(StringBaseTest, AllocationSwitchedOff) {
-  using S = TypeParam;
   const auto x = Terminated<S>("xyzxyzxyzxyz");
   const S xyz = Make<S>("xyz");
   struct {
     const char* name;
+    Memory memory;
     std::function<void(S&)> op;
-    bool throws;
     std::string after;
+    const char* thrown = "";
   } const cases[] = {
-      {"default_constructor", [](S&) { S s; }, true, "abcdefgh"},
-      {"append_past_room", [&](S& s) { s.append(x.data(), 3); }, true, "abcdefgh"},
-      {"append_within_room", [&](S& s) { s.append(x.data(), 2); }, false, "abcdefghxy"},
-      {"assign_short_shrinks", [&](S& s) { s.assign(x.data(), 1); }, true, "abcdefgh"},
-      {"assign_keeping_buffer", [&](S& s) { s.assign(x.data(), 6); }, false, "xyzxyz"},
-      {"reserve_more", [](S& s) { s.reserve(100); }, true, "abcdefgh"},
-      {"replace_growing", [&](S& s) { s.replace(0, 0, xyz); }, true, "abcdefgh"},
-      {"replace_same_length", [&](S& s) { s.replace(0, 3, xyz); }, false, "xyzdefgh"},
-      {"find_last_of_ch_builds_no_set", [](S& s) { s.find_last_of('d'); }, false, "abcdefgh"},
+      {"self_assignment", kAvailable, [](S& s) { s = *&s; }, "abcdefgh"},
+      // A source equal to the own text is never copied, whatever the count.
+      {"assign_own_text_shorter", kAvailable, [](S& s) { s.assign(s.c_str(), 2); }, "abcdefgh"},
+      {"assign_own_tail", kAvailable, [](S& s) { s.assign(s.c_str() + 1, 2); }, "bc"},
+      {"append_self_in_room", kAvailable,
+       [](S& s) { s.reserve(20), s.append(s.c_str(), s.length()); }, "abcdefghabcdefgh"},
+      {"assign_null", kAvailable, [=](S& s) { s = null; }, ""},
+      {"append_null_counted", kAvailable, [=](S& s) { s.append(null, 3); }, "abcdefgh"},
+      {"growth_without_doubling", kNoDoubling, [&](S& s) { s.append(x.data(), 3); }, "abcdefghxyz"},
+      {"default_constructor", kOff, [](S&) { S s; }, "abcdefgh", "bad_alloc"},
+      {"append_past_room", kOff, [&](S& s) { s.append(x.data(), 3); }, "abcdefgh", "bad_alloc"},
+      {"append_within_room", kOff, [&](S& s) { s.append(x.data(), 2); }, "abcdefghxy"},
+      {"assign_short_shrinks", kOff, [&](S& s) { s.assign(x.data(), 1); }, "abcdefgh", "bad_alloc"},
+      {"reserve_more", kOff, [](S& s) { s.reserve(100); }, "abcdefgh", "bad_alloc"},
+      {"replace_growing", kOff, [&](S& s) { s.replace(0, 0, xyz); }, "abcdefgh", "bad_alloc"},
+      {"replace_same_length", kOff, [&](S& s) { s.replace(0, 3, xyz); }, "xyzdefgh"},
+      {"find_last_of_ch_builds_no_set", kOff, [](S& s) { s.find_last_of('d'); }, "abcdefgh"},
       // The elements have moved before the buffer would be cut.
-      {"erase_shrinking", [](S& s) { s.erase(1, S::npos); }, true, "a"},
-      {"replace_shrinking_below_half", [&](S& s) { s.replace(1, 7, xyz); }, true, "axyz"},
+      {"erase_shrinking", kOff, [](S& s) { s.erase(1, S::npos); }, "a", "bad_alloc"},
+      {"replace_shrinking_below_half", kOff, [&](S& s) { s.replace(1, 7, xyz); }, "axyz",
+       "bad_alloc"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     S s = Make<S>("abcdefgh");
     s.reserve(10);
-    MakeDLLMallocThrow(true);
-    const char* thrown = "nothing";
-    try {
-      c.op(s);
-    } catch (const std::bad_alloc&) {
-      thrown = "bad_alloc";
-    } catch (...) {
-      thrown = "something else";
-    }
+    const auto previous = detail::ReplaceAllocFunctions(
+        {nullptr, c.memory == kNoDoubling ? &Limited::Realloc : nullptr});
+    MakeDLLMallocThrow(c.memory == kOff);
+    EXPECT_EQ(c.thrown, testing::Thrown([&] { c.op(s); }));
     MakeDLLMallocThrow(false);
-    EXPECT_STREQ(c.throws ? "bad_alloc" : "nothing", thrown);
+    detail::ReplaceAllocFunctions(previous);
     EXPECT_EQ(c.after, Ascii(s));
     EXPECT_LE(s.length(), s.capacity());
     EXPECT_EQ(0, s[s.length()]);

@@ -1,19 +1,16 @@
 // Conversions between the string kinds and from the other element type: which
 // converter each takes (seen through what it makes of non-ASCII text), the buffer it
-// leaves, bounds, the reports for bad arguments, that empty sources need no
-// converter, and that a failed conversion leaves no trace in the string.
+// leaves, bounds, bad arguments, empty sources and failed conversions.
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <functional>
-#include <new>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 #include "qel/StringBase.h"
-#include "qel/exception/DetailedException.h"
-#include "qel/exception/Exception.h"
 #include "qel/osdep/AnsiToWide.h"
 #include "tests/support/StringText.h"
 
@@ -34,10 +31,7 @@ std::wstring WC(const S& s) {
   return W(s) + L"|" + std::to_wstring(s.capacity());
 }
 std::wstring Widen(const std::string& bytes) { return W(ASCIIString(bytes.data(), bytes.size())); }
-Utf8String Utf8(const std::string& bytes) {
-  return Utf8String(reinterpret_cast<const unsigned char*>(bytes.data()),
-                    static_cast<Utf8String::size_type>(bytes.size()));
-}
+Utf8String Utf8(const std::string& bytes) { return testing::Make<Utf8String>(bytes); }
 
 TEST(StringConversionTest, BetweenTheFourKinds) {
   // The system encoding the narrow kinds convert through; ASCIIString always takes
@@ -48,13 +42,11 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
   }
   const std::wstring wide = L"a\u00E9\u20AC\U0001F600z";
   const std::string utf8 = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";
-  char* direct = osdep::WideToAnsi(wide.data(), wide.data() + wide.size(), "US-ASCII");
-  const std::wstring asAscii = Widen(direct);
-  delete[] direct;
+  const std::unique_ptr<char[]> asAscii(
+      osdep::WideToAnsi(wide.data(), wide.data() + wide.size(), "US-ASCII"));
   const char lacking[] = "a\xE9z";
-  wchar_t* lackingDirect = osdep::AnsiToWide(lacking, lacking + 3, "US-ASCII");
-  const std::wstring lackingAsWide = lackingDirect;
-  delete[] lackingDirect;
+  const std::unique_ptr<wchar_t[]> lackingAsWide(
+      osdep::AnsiToWide(lacking, lacking + 3, "US-ASCII"));
 
   const std::wstring a0b(L"a\0b", 3);
   const wchar_t* wideA0b = a0b.c_str();
@@ -79,9 +71,9 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
        Widen(utf8) + L"|11"},
       {"string_from_utf8", [&] { return WC(String(nullptr, Utf8(utf8))); }, wide + L"|5"},
       {"string_from_bad_utf8", [&] { return W(String(nullptr, Utf8("ok\xC3"))); }, L"<invalid>"},
-      {"ascii_from_wide", [&] { return W(ASCIIString(wide.c_str())); }, asAscii},
+      {"ascii_from_wide", [&] { return W(ASCIIString(wide.c_str())); }, Widen(asAscii.get())},
       {"string_from_ascii_lacking", [&] { return W(String(nullptr, ASCIIString(lacking))); },
-       lackingAsWide},
+       lackingAsWide.get()},
       {"utf8_from_ascii_copies_bytes",
        [&] { return WC(Utf8String(nullptr, ASCIIString("a\0\xE9", 3u))); },
        std::wstring(L"a\0\xE9|3", 5)},
@@ -100,22 +92,15 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
       {"partner_doubles_the_need", [&] { return WC(String(L"ab", 2u).append(xyz)); }, L"abxyz|10"},
       {"wide_doubles_the_prediction",  // (2 + 2 * 4) * 2, and then 8 more fit
        [&] { return WC(ANSIString("ab").append(L"cd").append(L"ef")); }, L"abcdef|20"},
-      {"wide_plus_partner", [&] { return W(ANSIString("ab") + wxyz); }, L"abxyz"},
-      {"utf8_plus", [&] { return W(String(nullptr, Utf8String(L"ab") + L"\u00E9")); }, L"ab\u00E9"},
-      {"counted", [&] { return W(ASCIIString("ab").append(L"cdef", 2u)); }, L"abcd"},
       // Empty sources give the empty text without asking the converter.
       {"wide_null", [&] { return W(String(nullNarrow)); }, L"", true},
       {"narrow_null", [&] { return W(ANSIString(nullWide)); }, L"", true},
-      {"utf8_empty_range", [&] { return W(Utf8String(wideA0b, wideA0b)); }, L"", true},
-      {"reserved_empty", [&] { return W(ASCIIString(nullptr, String())); }, L"", true},
       {"append_null_and_empty", [&] { return W((String(L"x", 1u) += "").append(nullNarrow)); },
        L"x", true},
       {"converter_really_off", [&] { return W(String("x")); }, L"<bad_alloc>", true},
       // A conversion that fails leaves the string as it was.
       {"append_narrow", [&] { return W(oldWide.append("more")); }, L"<bad_alloc>", true},
       {"append_wide", [&] { return W(oldNarrow.append(L"more and more text")); }, L"<bad_alloc>",
-       true},
-      {"append_wide_partner", [&] { return W(oldNarrow.append(wxyz, 1, 1)); }, L"<bad_alloc>",
        true},
       {"assign_wide", [&] { return W(oldNarrow = L"new"); }, L"<bad_alloc>", true},
       // Bad arguments are reported, and give the empty text or change nothing.
@@ -124,8 +109,6 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
        "begin <= end"},
       {"counted_null", [&] { return W(ASCIIString(nullWide, 2u)); }, L"", false,
        "(len == 0) || (source != 0)"},
-      {"append_counted_null", [&] { return W(String(L"a", 1u).append(nullNarrow, 2u)); }, L"a",
-       false, "(len == 0) || (source != 0)"},
       {"reserved_not_null", [&] { return W(String(&previous, ASCIIString("abc"))); }, L"abc", false,
        "0 == reserved"},
   };
@@ -136,17 +119,8 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
     const bool a = osdep::MakeAnsiToWideThrow(c.convertersOff);
     const bool w = osdep::MakeWideToAnsiThrow(c.convertersOff);
     std::wstring got;
-    try {
-      got = c.op();
-    } catch (const exception::OutOfRange2&) {
-      got = L"<offset>";
-    } catch (const exception::InvalidSequence&) {
-      got = L"<invalid>";
-    } catch (const std::bad_alloc&) {
-      got = L"<bad_alloc>";
-    } catch (...) {
-      got = L"<other>";
-    }
+    const std::string thrown = testing::Thrown([&] { got = c.op(); });
+    if (!thrown.empty()) got = L"<" + std::wstring(thrown.begin(), thrown.end()) + L">";
     osdep::MakeAnsiToWideThrow(a);
     osdep::MakeWideToAnsiThrow(w);
     EXPECT_EQ(c.expected, got);

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "qel/StringBase.h"
-#include "qel/exception/DetailedException.h"
 #include "tests/support/StringText.h"
 
 namespace vo {
@@ -33,18 +32,16 @@ class Runner {
   using Model = std::basic_string<C>;
   static constexpr P npos = S::npos;
 
-  explicit Runner(uint32_t seed) : random_(seed) {}
-
   void run(int steps) {
-    for (step_ = 0; step_ < steps && !::testing::Test::HasFailure(); ++step_) {
+    for (int step = 0; step < steps && !::testing::Test::HasFailure(); ++step) {
       // Long texts are cut back now and then, so that positions keep meeting the end.
       if (model_.size() > 120) {
         string_.erase(P(random_() % 40), npos, S::KeepCapacity);
         model_.erase(string_.length());
       }
-      const int op = int(random_() % 24);
+      const int op = int(random_() % 23);
       SCOPED_TRACE(::testing::Message()
-                   << "step " << step_ << ", op " << op << ", text length " << model_.size());
+                   << "step " << step << ", op " << op << ", text length " << model_.size());
       perform(op);
       expectSame();
     }
@@ -80,26 +77,18 @@ class Runner {
   static size_t M(P pos) { return pos == npos ? Model::npos : pos; }
   static P result(size_t pos) { return pos == Model::npos ? npos : P(pos); }
 
-  // Runs one operation on both sides; an exception must come from both or neither.
-  // True when it went through.
+  // Runs one operation on both sides; an exception must come from both or neither
+  // (the model's comes before it changes anything). True when it went through.
   template <typename Ours, typename Theirs>
   bool both(Ours ours, Theirs theirs) {
     bool modelThrew = false;
-    Model before = model_;
     try {
       theirs();
     } catch (const std::out_of_range&) {
       modelThrew = true;
-      model_ = before;
     }
-    try {
-      ours();
-      EXPECT_FALSE(modelThrew) << "the model refused, we did not";
-      return true;
-    } catch (const exception::OutOfRange2& e) {  // its text is checked once elsewhere
-      EXPECT_TRUE(modelThrew) << e.what();
-      return false;
-    }
+    EXPECT_EQ(modelThrew ? "offset" : "", testing::Thrown(ours));
+    return !modelThrew;
   }
 
   void perform(int op) {
@@ -221,14 +210,7 @@ class Runner {
         model_ = t;
         break;
       }
-      case 22: {
-        const S joined = string_ + other, plusChar = string_ + ch;
-        EXPECT_EQ(model_ + t, Model(joined.begin(), joined.end()));
-        EXPECT_EQ(joined.length(), joined.capacity());
-        EXPECT_EQ(model_ + ch, Model(plusChar.begin(), plusChar.end()));
-        break;
-      }
-      case 23: {  // copy construction, and assignment from a string of equal text
+      case 22: {  // copy construction, and assignment from a string of equal text
         const S copy(string_);
         string_ = copy;
         EXPECT_EQ(model_, Model(copy.begin(), copy.end()));
@@ -246,16 +228,14 @@ class Runner {
     ASSERT_EQ(std::vector<std::string>{}, reports_.take());
   }
 
-  std::mt19937 random_;
+  std::mt19937 random_{20240611};
   S string_;
   Model model_;
-  int step_ = 0;
   testing::Reports reports_;
 };
 
 TYPED_TEST(StringModelTest, RandomOperationsMatchTheStandardString) {
-  Runner<TypeParam> runner(20240611);
-  runner.run(4000);
+  Runner<TypeParam>().run(4000);
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 
 #include "qel/DLLAlloc.h"
 #include "qel/StringBase.h"
-#include "qel/exception/DetailedException.h"
 #include "qel/exception/Exception.h"
 #include "tests/support/StringText.h"
 
@@ -33,34 +32,9 @@ using namespace std::string_literals;
 using testing::Ascii;
 using testing::Make;
 using testing::Terminated;
-
-// What an operation is expected to throw; the string must then be unchanged.
-enum Thrown {
-  kNothing,
-  kOffset,    // OutOfRange2 "String offset out of range" from StringBase
-  kOverflow,  // OutOfRange from the checked integers (not the "2" variant)
-  kTooLarge,  // BoundExceeded2 "Resulting string too large" from StringBase
-};
+using testing::Thrown;
 
 int Sign(int order) { return (order > 0) - (order < 0); }
-
-void ExpectThrown(Thrown expected, const std::function<void()>& run) {
-  try {
-    run();
-    EXPECT_EQ(kNothing, expected) << "nothing was thrown";
-  } catch (const exception::OutOfRange2& e) {
-    EXPECT_EQ(kOffset, expected) << e.what();
-    EXPECT_STREQ("Out of range: String offset out of range", e.what());
-    EXPECT_STREQ("StringBase", e.getFileName());
-  } catch (const exception::OutOfRange& e) {
-    EXPECT_EQ(kOverflow, expected) << e.what();
-  } catch (const exception::BoundExceeded2& e) {
-    EXPECT_EQ(kTooLarge, expected) << e.what();
-    EXPECT_STREQ("A request was made that would exceed the bounds: Resulting string too large",
-                 e.what());
-    EXPECT_STREQ("StringBase", e.getFileName());
-  }
-}
 
 template <typename S>
 class StringOpsTest : public ::testing::Test {};
@@ -73,8 +47,7 @@ TYPED_TEST_SUITE(StringOpsTest, Kinds);
 TYPED_TEST(StringOpsTest, Bounds) {
   using S = TypeParam;
   using C = typename S::value_type;
-  using P = typename S::size_type;
-  const P npos = S::npos;
+  const auto npos = S::npos;
   const S xyz = Make<S>("XYZ");
   const auto bcd = Terminated<S>("BCD");
   auto sign = [](int order) { return std::to_string(Sign(order)); };
@@ -82,38 +55,32 @@ TYPED_TEST(StringOpsTest, Bounds) {
     const char* name;
     std::function<std::string(S&)> op;
     std::string answer;
-    Thrown thrown = kNothing;
+    const char* thrown = "";       // what it throws; the string must then be unchanged
     const char* report = nullptr;  // the failed check a caller error gives
   } const cases[] = {
-      // A naive search that resumes after a partial match misses this one.
-      {"find_str_first_element_repeats",
-       [](S&) { return std::to_string(Make<S>("aaab").find(Make<S>("aab"))); }, "1"},
       {"substr_sum_at_limit", [](S& s) { return Ascii(s.substr(1, 0xFFFFFFFE)); }, "bcd"},
-      {"substr_sum_overflows", [](S& s) { return Ascii(s.substr(2, 0xFFFFFFFE)); }, "", kOverflow},
-      {"substr_one_past", [](S& s) { return Ascii(s.substr(5, 1)); }, "", kNothing,
-       "index <= length()"},
-      {"substr_npos", [&](S& s) { return Ascii(s.substr(npos, 1)); }, "", kNothing,
-       "index <= length()"},
+      {"substr_sum_overflows", [](S& s) { return Ascii(s.substr(2, 0xFFFFFFFE)); }, "", "overflow"},
+      {"substr_one_past", [](S& s) { return Ascii(s.substr(5, 1)); }, "", "", "index <= length()"},
+      {"substr_npos", [&](S& s) { return Ascii(s.substr(npos, 1)); }, "", "", "index <= length()"},
       {"replace_subpos_npos", [&](S& s) { return Ascii(s.replace(0, 1, xyz, npos, 1)); }, "",
-       kOffset},
+       "offset"},
       {"index_at_length", [](S& s) { return std::to_string(int(s[4])); }, "0"},
-      {"index_one_past", [](S& s) { return std::to_string(int(s[5])); }, "0", kNothing,
+      {"index_one_past", [](S& s) { return std::to_string(int(s[5])); }, "0", "",
        "(begin_+index <= end_) && (begin_+index >= begin_)"},
       // Part of the string against a text; the count npos means up to its 0 element.
       {"part_count_past_end", [&](S& s) { return sign(s.compare(1, 99, bcd.data(), npos)); }, "0"},
-      {"part_counted_text", [&](S& s) { return sign(s.compare(1, 2, bcd.data(), 2)); }, "0"},
       {"part_shorter", [&](S& s) { return sign(s.compare(1, 2, bcd.data())); }, "-1"},
       {"part_at_size_is_empty", [&](S& s) { return sign(s.compare(4, 1, bcd.data(), 0)); }, "0"},
-      {"part_one_past", [&](S& s) { return sign(s.compare(5, 1, bcd.data())); }, "", kOffset},
-      {"part_npos", [&](S& s) { return sign(s.compare(npos, 1, bcd.data())); }, "", kOffset},
+      {"part_one_past", [&](S& s) { return sign(s.compare(5, 1, bcd.data())); }, "", "offset"},
+      {"part_npos", [&](S& s) { return sign(s.compare(npos, 1, bcd.data())); }, "", "offset"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     testing::Reports reports;
     S s = Make<S>("abcd");
     std::string answer;
-    ExpectThrown(c.thrown, [&] { answer = c.op(s); });
-    EXPECT_EQ(c.thrown == kNothing ? c.answer : "", answer);
+    EXPECT_EQ(c.thrown, Thrown([&] { answer = c.op(s); }));
+    EXPECT_EQ(c.answer, answer);
     EXPECT_EQ("abcd", Ascii(s)) << "changed although it threw";
     EXPECT_EQ(c.report ? std::vector<std::string>{c.report} : std::vector<std::string>{},
               reports.take());
@@ -121,9 +88,9 @@ TYPED_TEST(StringOpsTest, Bounds) {
   }
 }
 
-// compare() and exactCompare() by sign (the operators are one-line forwards to
-// compare()), on ASCII texts that mean the same in every kind; the pointer form stops
-// at the first 0 element.
+// compare() and exactCompare() by sign, on ASCII texts that mean the same in every
+// kind (other elements are the comparison functions' own tests' business); the
+// pointer form stops at the first 0 element.
 TYPED_TEST(StringOpsTest, Comparisons) {
   using S = TypeParam;
   using C = typename S::value_type;
@@ -135,9 +102,7 @@ TYPED_TEST(StringOpsTest, Comparisons) {
   } const pairs[] = {
       {"case_differs", "Hello", "hELLO", 0, -1, 0},
       {"empty_left", "", "a", -1, -1, -1},
-      {"last_differs_other_case", "abC", "abd", -1, -1, -1},
       {"proper_prefix", "ab", "abc", -1, -1, -1},
-      {"longer", "abcd", "ABC", 1, 1, 1},
       {"embedded_null_counts", "a\0b"s, "a\0c"s, -1, -1, 0},
       {"embedded_null_then_longer", "a\0"s, "a", 1, 1, 0},
   };
@@ -146,36 +111,17 @@ TYPED_TEST(StringOpsTest, Comparisons) {
     const S l = Make<S>(p.left), r = Make<S>(p.right);
     const auto rz = Terminated<S>(p.right);
     EXPECT_EQ(p.caseless, Sign(l.compare(r)));
-    EXPECT_EQ(-p.caseless, Sign(r.compare(l)));
     EXPECT_EQ(p.exact, Sign(l.exactCompare(r)));
-    EXPECT_EQ(-p.exact, Sign(r.exactCompare(l)));
     EXPECT_EQ(p.caselessPointer, Sign(l.compare(rz.data())));
   }
   EXPECT_EQ(0, S().compare(static_cast<const C*>(nullptr))) << "null is the empty text";
-}
-
-// How each kind orders elements outside ASCII: the narrow kinds by the signed byte
-// without case, String by element, Utf8String by code point; only a to z fold.
-TEST(StringCompareTest, ElementsOutsideAscii) {
-  const ANSIString e9("\xE9");
-  EXPECT_LT(e9.compare("a"), 0) << "0xE9 counts as -23 without case";
-  EXPECT_GT(e9.exactCompare("a"), 0) << "and as 233 with it";
-  EXPECT_LT(ASCIIString("\xE9").compare("a"), 0);
-  EXPECT_GT(String(L"\u00E9", 1u).compare(String(L"a", 1u)), 0);
-  EXPECT_NE(0, String(L"\u00E9", 1u).compare(String(L"\u00C9", 1u)));
-  const unsigned char eAcute[] = {0xC3, 0xA9, 0}, eAcuteUpper[] = {0xC3, 0x89, 0}, a[] = {'a', 0};
-  EXPECT_GT(Utf8String(eAcute).compare(Utf8String(a)), 0);
-  EXPECT_NE(0, Utf8String(eAcute).compare(Utf8String(eAcuteUpper)));
 }
 
 // Utf8String texts with bytes that are not UTF-8 still compare, in one total order:
 // characters first as usual, then a bad byte after every character, bad bytes by
 // value, and a text that ends first before a longer one.
 TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
-  auto make = [](const std::string& bytes) {
-    return Utf8String(reinterpret_cast<const unsigned char*>(bytes.data()),
-                      static_cast<Utf8String::size_type>(bytes.size()));
-  };
+  const auto make = Make<Utf8String>;
   struct {
     const char* name;
     std::string left, right;
@@ -185,24 +131,22 @@ TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
       {"bad_byte_after_every_character", "a\xFF", "ab", 1, 1},
       {"cut_lead_byte_is_bad", "a\xC3", "a\xC3\xA9", 1, 1},
       {"case_folds_before_a_bad_byte", "a\xFF", "A\xFF", 0, 1},
-      {"decided_before_the_bad_bytes", "b\xFF", "a\xFF", 1, 1},
       {"prefix_first", "\xFF", "\xFF\x61", -1, -1},  // 0x61 is 'a'
   };
   // Further texts for the sweep below: overlong forms, a lone continuation byte,
   // the highest six-byte value, a 0 before a bad byte.
-  std::vector<Utf8String> all = {make("\0\xFF"s)};
-  for (const char* t : {"", "A", "\xC3\xA9\xC3", "a\xE0\x80\x80", "a\xC0\xAF", "a\x80",
-                        "\xFD\xBF\xBF\xBF\xBF\xBF"}) {
+  std::vector<Utf8String> all;
+  for (const auto& t : {"\0\xFF"s, ""s, "A"s, "\xC3\xA9\xC3"s, "a\xE0\x80\x80"s, "a\xC0\xAF"s,
+                        "a\x80"s, "\xFD\xBF\xBF\xBF\xBF\xBF"s}) {
     all.push_back(make(t));
   }
   for (const auto& p : pairs) {
     SCOPED_TRACE(p.name);
     const Utf8String l = make(p.left), r = make(p.right);
     EXPECT_EQ(p.caseless, Sign(l.compare(r)));
-    EXPECT_EQ(-p.caseless, Sign(r.compare(l)));
     EXPECT_EQ(p.exact, Sign(l.exactCompare(r)));
     EXPECT_EQ(p.caseless, Sign(l.compare(r.c_str())));
-    all.push_back(l);
+    all.push_back(l);  // the sweep checks the reverse order
     all.push_back(r);
   }
   // Every pair is ordered one way, every triple consistently, with and without case.
@@ -213,10 +157,9 @@ TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
     for (size_t i = 0; i < all.size(); ++i) {
       for (size_t j = 0; j < all.size(); ++j) {
         EXPECT_EQ(order(all[i], all[j]), -order(all[j], all[i])) << i << " " << j;
-        for (size_t k = 0; k < all.size(); ++k) {
-          if (order(all[i], all[j]) <= 0 && order(all[j], all[k]) <= 0) {
-            EXPECT_LE(order(all[i], all[k]), 0) << i << " " << j << " " << k;
-          }
+        for (size_t k = 0; k < all.size() && order(all[i], all[j]) <= 0; ++k) {
+          EXPECT_TRUE(order(all[j], all[k]) > 0 || order(all[i], all[k]) <= 0)
+              << i << " " << j << " " << k;
         }
       }
     }
@@ -249,7 +192,6 @@ TYPED_TEST(StringOpsTest, AppendReportsABrokenTerminator) {
       c.op(s);
       EXPECT_EQ(std::vector<std::string>{"*end_ == 0"}, reports.take());
       EXPECT_EQ(c.after, Ascii(s));
-      EXPECT_EQ(std::vector<std::string>{}, reports.take());
     }
   }
 }
@@ -258,56 +200,48 @@ TYPED_TEST(StringOpsTest, AppendReportsABrokenTerminator) {
 // address range in which one 1 MiB chunk of shared memory repeats (its text is then
 // not what was written, which is not looked at). The C library cannot free such
 // blocks, so the cases run in a child process that ends without destroying them.
-struct MirroredBlocks {
-  static constexpr size_t kChunk = size_t(1) << 20;
-
-  static void* Allocate(size_t size) {
-    return size < (size_t(256) << 20) ? std::malloc(size) : Mirror(size);
+// Each call maps a chunk of its own; a refusal by the kernel exits with 4.
+void* Mirror(size_t size) {
+  const size_t chunk = size_t(1) << 20, total = (size + chunk - 1) / chunk * chunk;
+  const int fd = ::memfd_create("mirror", 0);
+  char* base = static_cast<char*>(
+      ::mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+  if (fd < 0 || ::ftruncate(fd, chunk) != 0 || base == MAP_FAILED) std::_Exit(4);
+  // Page tables filled at once, so that walking the block takes no page faults.
+  for (size_t offset = 0; offset < total; offset += chunk) {
+    void* mapped = ::mmap(base + offset, chunk, PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_FIXED | MAP_POPULATE, fd, 0);
+    if (mapped == MAP_FAILED) std::_Exit(4);
   }
+  return base;
+}
 
-  // `size` bytes in which one chunk repeats; each call a chunk of its own.
-  static void* Mirror(size_t size) {
-    const int fd = ::memfd_create("mirror", 0);
-    if (fd < 0 || ::ftruncate(fd, kChunk) != 0) std::_Exit(4);
-    const size_t total = (size + kChunk - 1) / kChunk * kChunk;
-    char* base = static_cast<char*>(
-        ::mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
-    if (base == MAP_FAILED) return nullptr;
-    // Page tables filled at once, so that walking the block takes no page faults.
-    for (size_t offset = 0; offset < total; offset += kChunk) {
-      if (::mmap(base + offset, kChunk, PROT_READ | PROT_WRITE,
-                 MAP_SHARED | MAP_FIXED | MAP_POPULATE, fd, 0) == MAP_FAILED) {
-        return nullptr;
-      }
-    }
-    return base;
-  }
-};
+void* MirroringMalloc(size_t size) {
+  return size < (size_t(256) << 20) ? std::malloc(size) : Mirror(size);
+}
 
-// The longest text (0xFFFFFFFE elements), and what may no longer be added to it.
-// Only 1-byte kinds reach it (String's byte count overflows at 0x3FFFFFFF), and
-// one of them is checked, as each such text takes seconds to write. Then texts
-// whose lengths differ by more than an int holds must compare without losing the
-// sign. Ends the process with 0 when every expectation held.
+// The longest text (0xFFFFFFFE elements) and what may no longer be added to it, on
+// one 1-byte kind (String's byte count overflows at 0x3FFFFFFF; each such text takes
+// seconds to write); then lengths that differ by more than an int holds must compare
+// without losing the sign. Ends the process with 0 when every expectation held.
 [[noreturn]] void CheckLongestText() {
   using S = Utf8String;
   using C = S::value_type;
-  detail::ReplaceAllocFunctions({&MirroredBlocks::Allocate, nullptr});
+  detail::ReplaceAllocFunctions({&MirroringMalloc, nullptr});
   const S::size_type longest = 0xFFFFFFFE;
-  S huge(static_cast<const C*>(MirroredBlocks::Mirror(longest)), longest);
+  S huge(static_cast<const C*>(Mirror(longest)), longest);
   S small = Make<S>("ab");
-  ExpectThrown(kOverflow, [&] { huge.append(1, C('x')); });
-  ExpectThrown(kOverflow, [&] { small.append(huge, 0, S::npos); });
+  EXPECT_EQ("overflow", Thrown([&] { huge.append(1, C('x')); }));
+  EXPECT_EQ("overflow", Thrown([&] { small.append(huge, 0, S::npos); }));
   // Replacing one element by two would make 0xFFFFFFFF elements; by one is fine.
-  ExpectThrown(kTooLarge, [&] { huge.replace(0, 1, Make<S>("yz")); });
-  ExpectThrown(kNothing, [&] { huge.replace(0, 1, Make<S>("y")); });
+  EXPECT_EQ("too large", Thrown([&] { huge.replace(0, 1, Make<S>("yz")); }));
+  EXPECT_EQ("", Thrown([&] { huge.replace(0, 1, Make<S>("y")); }));
   EXPECT_EQ(longest, huge.length());
   EXPECT_EQ(longest, huge.capacity());
   EXPECT_EQ(2u, small.length());
   EXPECT_GT(huge.compare(S()), 0);
   EXPECT_LT(S().exactCompare(huge), 0);
-  const ANSIString narrow(static_cast<const char*>(MirroredBlocks::Mirror(0x80000001u)),
-                          0x80000001u);
+  const ANSIString narrow(static_cast<const char*>(Mirror(0x80000001u)), 0x80000001u);
   EXPECT_GT(narrow.compare(ANSIString()), 0);
   EXPECT_LT(ANSIString().exactCompare(narrow), 0);
   std::fflush(stdout);

@@ -1,54 +1,74 @@
 // Test support for the string kinds: ASCII texts written as std::string and turned
 // into the elements of any kind, and back, so one table of cases serves all four
-// kinds; and a recorder of the failed-check reports made while it lives.
+// kinds; what an operation threw; and a recorder of the failed-check reports.
 #ifndef TESTS_SUPPORT_STRINGTEXT_H_
 #define TESTS_SUPPORT_STRINGTEXT_H_
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "qel/StringBase.h"
+#include "qel/exception/DetailedException.h"
+#include "qel/exception/Exception.h"
 #include "tests/support/AlertRecorder.h"
 
 namespace vo {
 namespace qel {
 namespace testing {
 
-// The elements of an ASCII text in the element type of kind S (0 elements kept).
-template <typename S>
-std::vector<typename S::value_type> Elements(const std::string& ascii) {
-  return std::vector<typename S::value_type>(ascii.begin(), ascii.end());
-}
-
-// The same, zero-terminated.
+// The elements of an ASCII text in the element type of kind S (0 elements kept),
+// zero-terminated, and as a string.
 template <typename S>
 std::vector<typename S::value_type> Terminated(const std::string& ascii) {
-  auto e = Elements<S>(ascii);
-  e.push_back(0);
-  return e;
+  return std::vector<typename S::value_type>(ascii.c_str(), ascii.c_str() + ascii.size() + 1);
 }
-
 template <typename S>
 S Make(const std::string& ascii) {
-  const auto e = Elements<S>(ascii);
-  if (e.empty()) return S();  // a null pointer with count 0 is reported
-  return S(e.data(), static_cast<typename S::size_type>(e.size()));
+  return S(Terminated<S>(ascii).data(), static_cast<typename S::size_type>(ascii.size()));
 }
 
 // The text of a string of ASCII elements (each element cut to a byte).
 template <typename S>
 std::string Ascii(const S& s) {
-  std::string text;
-  for (auto c : s) text.push_back(static_cast<char>(c));
-  return text;
+  return std::string(s.begin(), s.end());
+}
+
+// What `run` threw, by a short name ("" for nothing); the string code's own
+// exceptions must carry their exact texts and its file name.
+inline std::string Thrown(const std::function<void()>& run) {
+  try {
+    run();
+    return "";
+  } catch (const exception::OutOfRange2& e) {
+    EXPECT_STREQ("Out of range: String offset out of range", e.what());
+    EXPECT_STREQ("StringBase", e.getFileName());
+    return "offset";
+  } catch (const exception::BoundExceeded2& e) {
+    EXPECT_STREQ("A request was made that would exceed the bounds: Resulting string too large",
+                 e.what());
+    EXPECT_STREQ("StringBase", e.getFileName());
+    return "too large";
+  } catch (const exception::DeserializationError& e) {
+    EXPECT_STREQ("Failed to deserialize", e.what());
+    return "unreadable";
+  } catch (const exception::OutOfRange&) {
+    return "overflow";  // from the checked integers
+  } catch (const exception::InvalidSequence&) {
+    return "invalid";
+  } catch (const std::bad_alloc&) {
+    return "bad_alloc";
+  } catch (...) {
+    return "other";
+  }
 }
 
 // The failed-check reports made while it lives, by expression; each must name the
 // string code's file.
-class Reports {
- public:
+struct Reports {
   std::vector<std::string> take() {
     std::vector<std::string> expressions;
     const auto alerts = alerts_.alerts();
@@ -62,8 +82,6 @@ class Reports {
     seen_ = alerts.size();
     return expressions;
   }
-
- private:
   AlertRecorder alerts_;
   size_t seen_ = 0;
 };

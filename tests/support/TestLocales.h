@@ -8,10 +8,10 @@
 
 #include <locale.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 // glibc's newlocale keeps its copy of LOCPATH (a few bytes per call, never freed),
@@ -25,61 +25,53 @@ __lsan_default_suppressions() {
 namespace vo::qel::testing {
 
 inline bool LocaleExists(const std::string& name) {
-  locale_t l = ::newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(0));
-  if (l == static_cast<locale_t>(0)) return false;
-  ::freelocale(l);
-  return true;
+  const locale_t l = ::newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(0));
+  if (l != static_cast<locale_t>(0)) ::freelocale(l);
+  return l != static_cast<locale_t>(0);
 }
 
-// Makes the locale `source`.`charmap` (for example de_DE and ISO-8859-1) available
-// under `name` and returns true, or returns false with the reason in `why`.
-inline bool EnsureLocale(const std::string& name, const std::string& source,
-                         const std::string& charmap, std::string* why) {
+// Makes the locale `name` (source.charmap, for example de_DE.ISO-8859-1) available and
+// returns "", or returns why it is missing.
+inline std::string EnsureLocale(const std::string& name) {
   const std::string dir = "/tmp/lorvath-test-locales";
   // glibc remembers a failed look-up for the rest of the process (per search path),
   // so the system's own locales are looked up without our folder, and ours only
   // once they have been built.
   const char* old = ::getenv("LOCPATH");
-  const std::string oldPath = old != nullptr ? old : "";
+  const std::string oldPath = old != nullptr ? old : "/usr/lib/locale";
   ::unsetenv("LOCPATH");
   const bool system = LocaleExists(name);
   if (old != nullptr) ::setenv("LOCPATH", oldPath.c_str(), 1);
-  if (system) return true;
-
+  if (system) return "";
   const std::string built = dir + "/" + name;
-  struct stat st;
-  std::string command;
+  std::string tried = "a copy in " + dir;
   int status = 0;
-  if (::stat(built.c_str(), &st) != 0) {
-    ::mkdir(dir.c_str(), 0755);
+  std::error_code ignored;
+  if (!std::filesystem::exists(built, ignored)) {
+    std::filesystem::create_directory(dir, ignored);
     // Built under a private name and renamed, so that test processes running side
     // by side never see a half-written locale; if another process won the race,
     // its copy is as good as ours.
     const std::string temp = dir + "/." + name + "." + std::to_string(::getpid());
-    command =
-        "localedef -c -i '" + source + "' -f '" + charmap + "' '" + temp + "' >/dev/null 2>&1";
+    const size_t dot = name.find('.');
+    const std::string command = "localedef -c -i '" + name.substr(0, dot) + "' -f '" +
+                                name.substr(dot + 1) + "' '" + temp + "' >/dev/null 2>&1";
     status = std::system(command.c_str());
-    if (std::rename(temp.c_str(), built.c_str()) != 0) {
-      const int removed = std::system(("rm -rf '" + temp + "'").c_str());
-      static_cast<void>(removed);
-    }
+    tried = "`" + command + "`";
+    if (std::rename(temp.c_str(), built.c_str()) != 0) std::filesystem::remove_all(temp, ignored);
   }
   if (oldPath.find(dir) == std::string::npos) {
-    ::setenv("LOCPATH", (dir + ":" + (old != nullptr ? oldPath : "/usr/lib/locale")).c_str(), 1);
+    ::setenv("LOCPATH", (dir + ":" + oldPath).c_str(), 1);
   }
-  if (LocaleExists(name)) return true;
-  *why = "locale " + name + " is missing and could not be built into " + dir;
-  if (!command.empty()) *why += " by `" + command + "` (status " + std::to_string(status) + ")";
-  *why += "; install the `locales` package (localedef and /usr/share/i18n)";
-  return false;
+  if (LocaleExists(name)) return "";
+  return "locale " + name + " is missing and " + tried + " gave status " + std::to_string(status) +
+         "; install the `locales` package (localedef, /usr/share/i18n)";
 }
 
 class ScopedProcessLocale {
  public:
   explicit ScopedProcessLocale(const char* name) : ok_(::setlocale(LC_ALL, name) != nullptr) {}
   ~ScopedProcessLocale() { ::setlocale(LC_ALL, "C"); }
-  ScopedProcessLocale(const ScopedProcessLocale&) = delete;
-  ScopedProcessLocale& operator=(const ScopedProcessLocale&) = delete;
   bool ok() const { return ok_; }
 
  private:
