@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -86,11 +87,15 @@ std::string Neutral(std::string text, const Outcome& run) {
                  m[1].str() + "<time> ");
   }
   text = ReplaceAll(ReplaceAll(text, kToolsDir, "{tools}"), kLibrary, "{library}");
+  // An unloaded module's address may come back for the next one: the lines that print a
+  // handle name it themselves, and other mentions take the last module printed there.
   static const std::regex handle("(?:loaded (\\S+)|(library)) (0x[0-9a-f]{8})");
+  std::map<std::string, std::string> names;
   for (std::sregex_iterator it(run.out.begin(), run.out.end(), handle), end; it != end; ++it) {
-    text =
-        ReplaceAll(text, (*it)[3].str(), "{" + ((*it)[1].matched ? (*it)[1].str() : "lib") + "}");
+    names[(*it)[3].str()] = "{" + ((*it)[1].matched ? (*it)[1].str() : "lib") + "}";
   }
+  text = std::regex_replace(text, std::regex("loaded (\\S+) 0x[0-9a-f]{8}"), "loaded $1 {$1}");
+  for (const auto& [address, name] : names) text = ReplaceAll(text, address, name);
   return text;
 }
 
