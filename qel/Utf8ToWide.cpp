@@ -696,7 +696,11 @@ __attribute__((noinline)) wchar_t* DecodeLongerText(const uint8_t* source, const
 
 wchar_t* Utf8ToWide(const unsigned char* source, size_t length) {
   if (source == nullptr) return new wchar_t[1]();
-  if (length >= size_t(kShortestBlocked)) return DecodeLongerText(source, source + length);
+  // The tail loop alone takes a text too short for a block, if the stack holds it
+  // (without blocks, every text is too short for one).
+  if (length >= size_t(kShortestBlocked) || length > kShortText) {
+    return DecodeLongerText(source, source + length);
+  }
   return DecodeShortText<false>(source, source + length);
 }
 
