@@ -5,9 +5,8 @@
 // "forwarded" to the "direct" time.
 //
 // Needs the stand-in engine: cmake --build <dir> --target EngineBinding_bench ombrix_runtime
-#include <dlfcn.h>
-
 #include <benchmark/benchmark.h>
+#include <dlfcn.h>
 
 #include <cstdlib>
 #include <string>
@@ -28,18 +27,21 @@ struct Setup {
 const Setup& GetSetup() {
   static const Setup setup = [] {
     Setup s;
-    void* const engine =
-        ::dlopen(LORVATH_TOOLS_DIR "/ombrix_runtime.so", RTLD_NOW | RTLD_LOCAL);
+    void* const engine = ::dlopen(LORVATH_TOOLS_DIR "/ombrix_runtime.so", RTLD_NOW | RTLD_LOCAL);
     void* const library = ::dlopen(LORVATH_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     if (engine == nullptr || library == nullptr) {
       s.error = std::string("cannot load the engine stand-in or the library: ") + ::dlerror();
       return s;
     }
-    s.forwardedResize = reinterpret_cast<decltype(s.forwardedResize)>(::dlsym(library, "NumericArrayResize"));
-    s.forwardedText = reinterpret_cast<decltype(s.forwardedText)>(::dlsym(library, "GGetOneErrorCode"));
-    s.directResize = reinterpret_cast<decltype(s.directResize)>(::dlsym(engine, "NumericArrayResize"));
+    s.forwardedResize =
+        reinterpret_cast<decltype(s.forwardedResize)>(::dlsym(library, "NumericArrayResize"));
+    s.forwardedText =
+        reinterpret_cast<decltype(s.forwardedText)>(::dlsym(library, "GGetOneErrorCode"));
+    s.directResize =
+        reinterpret_cast<decltype(s.directResize)>(::dlsym(engine, "NumericArrayResize"));
     s.directText = reinterpret_cast<decltype(s.directText)>(::dlsym(engine, "GGetOneErrorCode"));
-    s.directDispose = reinterpret_cast<decltype(s.directDispose)>(::dlsym(engine, "DSDisposeHandle"));
+    s.directDispose =
+        reinterpret_cast<decltype(s.directDispose)>(::dlsym(engine, "DSDisposeHandle"));
     auto setBundle = reinterpret_cast<decltype(&SetOmbrixRunTimeBundle)>(
         ::dlsym(library, "SetOmbrixRunTimeBundle"));
     if (!s.forwardedResize || !s.forwardedText || !s.directResize || !s.directText ||

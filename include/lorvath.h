@@ -40,17 +40,13 @@ typedef struct {
 } LStr, *LStrPtr, **LStrHandle;
 
 typedef int32_t Lorvath_Severity;
-enum {
-  Lorvath_SeverityError = 0,
-  Lorvath_SeverityWarning = 1,
-  Lorvath_SeverityInformation = 2
-};
+enum { Lorvath_SeverityError = 0, Lorvath_SeverityWarning = 1, Lorvath_SeverityInformation = 2 };
 
 /* Host error codes returned by the functions below. */
 #define LORVATH_ERR_NONE 0
-#define LORVATH_ERR_ARGUMENT 1        /* severity out of range; null flag pointer */
-#define LORVATH_ERR_NO_LOGGER 2       /* no reservation held; also out of memory */
-#define LORVATH_ERR_STD_EXCEPTION 42  /* another standard exception */
+#define LORVATH_ERR_ARGUMENT 1       /* severity out of range; null flag pointer */
+#define LORVATH_ERR_NO_LOGGER 2      /* no reservation held; also out of memory */
+#define LORVATH_ERR_STD_EXCEPTION 42 /* another standard exception */
 #define LORVATH_ERR_INVALID_ARGUMENT ((int32_t)0x8ABC700F) /* malformed argument */
 
 /* ---- Logging ------------------------------------------------------------ */
@@ -78,8 +74,8 @@ LORVATH_EXPORT int32_t Lorvath_Unreserve(unsigned char* reserved);
  * Returns 0; 2 when no reservation is held in the process (checked first);
  * 1 when `severity` is not one of the three; LORVATH_ERR_INVALID_ARGUMENT for a
  * negative count; 2 when memory ran out. Nothing is logged unless it returns 0. */
-LORVATH_EXPORT int32_t Lorvath_WriteMessage(LStrHandle first, LStrHandle second,
-                                            LStrHandle message, Lorvath_Severity severity);
+LORVATH_EXPORT int32_t Lorvath_WriteMessage(LStrHandle first, LStrHandle second, LStrHandle message,
+                                            Lorvath_Severity severity);
 
 /* As Lorvath_WriteMessage for UTF-8 text: the bytes reach the log unchanged. */
 LORVATH_EXPORT int32_t Lorvath_WriteMessageUTF8(LStrHandle first, LStrHandle second,

@@ -7,8 +7,7 @@
 
 #include "qel/osdep/OutputAssertion.h"
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 namespace {
 
 const char kFileName[] = "DLLAlloc";
@@ -80,5 +79,4 @@ AllocFunctions ReplaceAllocFunctions(AllocFunctions functions) noexcept {
 }
 
 }  // namespace detail
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel

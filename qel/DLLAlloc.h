@@ -9,13 +9,12 @@
 // 32-bit quantities, so such a size means a caller's arithmetic went wrong) and then
 // still attempted.
 
-#ifndef VO_QEL_DLLALLOC_H
-#define VO_QEL_DLLALLOC_H
+#ifndef QEL_DLLALLOC_H_
+#define QEL_DLLALLOC_H_
 
 #include <cstddef>
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 
 // Allocates `size` bytes; throws std::bad_alloc when no memory is had.
 void* DLLMalloc(size_t size);
@@ -54,7 +53,6 @@ struct AllocFunctions {
 AllocFunctions ReplaceAllocFunctions(AllocFunctions functions) noexcept;
 
 }  // namespace detail
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel
 
-#endif  // VO_QEL_DLLALLOC_H
+#endif  // QEL_DLLALLOC_H_

@@ -8,14 +8,12 @@
 
 #include <cstdint>
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 
 typedef uint32_t UInt32;
 
 static_assert(sizeof(UInt32) == 4, "a UInt32 is stored in exactly four bytes");
 
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel
 
 #endif  // QEL_INTEGERTYPES_H_

@@ -4,8 +4,7 @@
 #ifndef QEL_NONCOPYABLE_H_
 #define QEL_NONCOPYABLE_H_
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 
 class Noncopyable {
  protected:
@@ -17,7 +16,6 @@ class Noncopyable {
   Noncopyable& operator=(const Noncopyable&) = delete;
 };
 
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel
 
 #endif  // QEL_NONCOPYABLE_H_

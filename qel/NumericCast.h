@@ -12,8 +12,7 @@
 
 #include "qel/exception/Exception.h"
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 namespace detail {
 
 [[noreturn]] inline void ThrowNumericCastOutOfRange(uint32_t line) {
@@ -60,9 +59,7 @@ struct _NumericCast<int, long> {
 
 template <>
 struct _NumericCast<int, unsigned long> {
-  static int convert(unsigned long v) {
-    return detail::_UnsignedToSigned<int, unsigned long>()(v);
-  }
+  static int convert(unsigned long v) { return detail::_UnsignedToSigned<int, unsigned long>()(v); }
 };
 
 template <class To, class From>
@@ -70,7 +67,6 @@ To NumericCast(From value) {
   return _NumericCast<To, From>::convert(value);
 }
 
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel
 
 #endif  // QEL_NUMERICCAST_H_

@@ -13,8 +13,7 @@
 
 #include "qel/exception/Exception.h"
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 
 template <class T>
 class SafeInteger {
@@ -113,7 +112,6 @@ class SafeInteger {
   T value_;
 };
 
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel
 
 #endif  // QEL_SAFEINTEGER_H_

@@ -19,8 +19,7 @@
 
 #include "qel/Noncopyable.h"
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 
 // Copy policy: the smart pointer adopts the raw pointer and cannot be copied.
 template <class T>
@@ -106,7 +105,6 @@ class SmartPtr : public StoragePolicy, private CopyPolicy {
   bool operator!() const noexcept { return this->get() == nullptr; }
 };
 
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel
 
 #endif  // QEL_SMARTPTR_H_

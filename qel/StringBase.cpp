@@ -26,8 +26,7 @@
 #include "qel/osdep/Utf8StringCaseInsensitiveCompare.h"
 #include "qel/osdep/Utf8StringExactCompare.h"
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 namespace {
 
 const char kFileName[] = "StringBase";
@@ -129,8 +128,7 @@ const CharT* EnsureNonNull(const CharT* s) noexcept {
 // Gives the string a new buffer holding exactly the `n` elements at `source`
 // (capacity == length). The previous pointers are overwritten, not freed.
 template <typename CharT>
-void Duplicate(const CharT* source, SizeType n, CharT*& begin_, CharT*& end_,
-               CharT*& endStore_) {
+void Duplicate(const CharT* source, SizeType n, CharT*& begin_, CharT*& end_, CharT*& endStore_) {
   Check(source != nullptr, "source", "", __LINE__);
   if (source == nullptr) n = 0;
   CharT* buffer = StringAlloc<CharT>(WithTerminator(n));
@@ -184,8 +182,7 @@ void Grow(SizeType needed, CharT*& begin_, CharT*& end_, CharT*& endStore_) {
 // Appends `n` elements from `source`, growing when the free room is too small.
 // `source` may lie inside the string's own buffer (appending the string to itself).
 template <typename CharT>
-void Concatenate(const CharT* source, SizeType n, CharT*& begin_, CharT*& end_,
-                 CharT*& endStore_) {
+void Concatenate(const CharT* source, SizeType n, CharT*& begin_, CharT*& end_, CharT*& endStore_) {
   Check(source != nullptr, "source", "", __LINE__);
   Check(end_ <= endStore_, "end <= endStore", "", __LINE__);
   if (source == nullptr) return;
@@ -244,7 +241,6 @@ void ReallocBuffer(CharT*& begin_, CharT*& end_, CharT*& endStore_, SizeType n) 
   end_ = buffer + length;
   endStore_ = buffer + n;
 }
-
 
 // ---------------------------------------------------------------------------
 // Element scans behind the searches: the C library's memchr, memrchr and wmemchr do
@@ -313,9 +309,8 @@ template <typename CharT>
 int CompareRanges(CaseRule rule, const CharT* a, size_t aLength, const CharT* b,
                   size_t bLength) noexcept {
   const size_t common = std::min(aLength, bLength);
-  const int order = rule == k_IGNORE_CASE
-                        ? osdep::StringCaseCompare(a, a + common, b, b + common)
-                        : osdep::StringExactCompare(a, a + common, b, b + common);
+  const int order = rule == k_IGNORE_CASE ? osdep::StringCaseCompare(a, a + common, b, b + common)
+                                          : osdep::StringExactCompare(a, a + common, b, b + common);
   return order != 0 ? order : LengthDifference(aLength, bLength);
 }
 
@@ -368,8 +363,8 @@ int CompareUtf8Tolerantly(CaseRule rule, const unsigned char* a, const unsigned 
   return LengthDifference(size_t(aEnd - a), size_t(bEnd - b));
 }
 
-int CompareRanges(CaseRule rule, const unsigned char* a, size_t aLength,
-                  const unsigned char* b, size_t bLength) noexcept {
+int CompareRanges(CaseRule rule, const unsigned char* a, size_t aLength, const unsigned char* b,
+                  size_t bLength) noexcept {
   try {
     return rule == k_IGNORE_CASE
                ? osdep::Utf8StringCaseInsensitiveCompare(a, a + aLength, b, b + bLength)
@@ -427,8 +422,7 @@ struct Converter<wchar_t, char> {
 
 template <>
 struct Converter<unsigned char, wchar_t> {
-  static size_t RequiredLength(const unsigned char* begin, const unsigned char* end,
-                               const char*) {
+  static size_t RequiredLength(const unsigned char* begin, const unsigned char* end, const char*) {
     return GetUtf8StringLength(begin, end);
   }
   static wchar_t* Convert(const unsigned char* begin, const unsigned char* end, const char*,
@@ -479,7 +473,8 @@ void Convert(const SourceT* source, SizeType len, const char* charset, TargetT*&
     Duplicate(EnsureNonNull<TargetT>(nullptr), 0, begin_, end_, endStore_);
     return;
   }
-  const SizeType required = GetConvertedStringLength<SourceT, TargetT>(source, source + len, charset);
+  const SizeType required =
+      GetConvertedStringLength<SourceT, TargetT>(source, source + len, charset);
   TargetT* buffer = StringAlloc<TargetT>(WithTerminator(required));
   TargetT* written;
   try {
@@ -504,7 +499,8 @@ void ConvertAndConcatenate(const SourceT* source, SizeType len, const char* char
   Check(end_ <= endStore_, "end <= endStore", "", __LINE__);
   Check(len == 0 || source != nullptr, "(len == 0) || (source != 0)", "", __LINE__);
   if (len == 0 || source == nullptr) return;
-  const SizeType required = GetConvertedStringLength<SourceT, TargetT>(source, source + len, charset);
+  const SizeType required =
+      GetConvertedStringLength<SourceT, TargetT>(source, source + len, charset);
   if (Distance<TargetT>(end_, endStore_) < required) {
     const SizeType needed =
         SafeSize::Add(SafeSize(Distance<TargetT>(begin_, end_)), SafeSize(required)).rawValue();
@@ -738,9 +734,7 @@ QEL_STRINGBASE& QEL_STRINGBASE::append(const StringBase& that, size_type pos, si
 }
 
 QEL_STRINGBASE_TEMPLATE
-QEL_STRINGBASE& QEL_STRINGBASE::operator+=(const CharT* s) {
-  return append(s);
-}
+QEL_STRINGBASE& QEL_STRINGBASE::operator+=(const CharT* s) { return append(s); }
 
 QEL_STRINGBASE_TEMPLATE
 QEL_STRINGBASE QEL_STRINGBASE::operator+(const StringBase& that) const {
@@ -774,8 +768,8 @@ void QEL_STRINGBASE::swap(StringBase& other) noexcept {
 QEL_STRINGBASE_TEMPLATE
 bool QEL_STRINGBASE::hasEmbeddedNull() const {
   checkInvariants();
-  return std::find(static_cast<const CharT*>(begin_), static_cast<const CharT*>(end_),
-                   CharT(0)) != end_;
+  return std::find(static_cast<const CharT*>(begin_), static_cast<const CharT*>(end_), CharT(0)) !=
+         end_;
 }
 
 QEL_STRINGBASE_TEMPLATE
@@ -872,8 +866,8 @@ typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_first_of(const StringBas
 }
 
 QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_first_not_of(
-    const StringBase& set, size_type pos) const noexcept {
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_first_not_of(const StringBase& set,
+                                                                     size_type pos) const noexcept {
   checkInvariants();
   set.checkInvariants();
   for (size_type i = pos, size = Distance<CharT>(begin_, end_); i < size; ++i) {
@@ -896,8 +890,8 @@ typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_of(const StringBase
 }
 
 QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_not_of(
-    const StringBase& set, size_type pos) const noexcept {
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_not_of(const StringBase& set,
+                                                                    size_type pos) const noexcept {
   checkInvariants();
   set.checkInvariants();
   const size_type size = Distance<CharT>(begin_, end_);
@@ -917,8 +911,8 @@ typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_of(CharT ch,
 }
 
 QEL_STRINGBASE_TEMPLATE
-typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_not_of(
-    CharT ch, size_type pos) const noexcept {
+typename QEL_STRINGBASE::size_type QEL_STRINGBASE::find_last_not_of(CharT ch,
+                                                                    size_type pos) const noexcept {
   checkInvariants();
   const size_type size = Distance<CharT>(begin_, end_);
   if (size == 0) return npos;
@@ -972,7 +966,8 @@ QEL_STRINGBASE& QEL_STRINGBASE::erase(size_type pos, size_type n, BufferStrategy
   const size_type newLength = size - count;
   // The tail moves down with its terminator, so the string is valid at once, even
   // if giving memory back below then fails.
-  std::memmove(begin_ + pos, begin_ + pos + count, (size_t(size - pos - count) + 1) * sizeof(CharT));
+  std::memmove(begin_ + pos, begin_ + pos + count,
+               (size_t(size - pos - count) + 1) * sizeof(CharT));
   end_ = begin_ + newLength;
   if (strategy == ReleaseUnused) ReallocBuffer(begin_, end_, endStore_, newLength);
   checkInvariants();
@@ -988,9 +983,7 @@ typename QEL_STRINGBASE::iterator QEL_STRINGBASE::erase(iterator first, iterator
 }
 
 QEL_STRINGBASE_TEMPLATE
-void QEL_STRINGBASE::clear(BufferStrategy strategy) {
-  erase(0, npos, strategy);
-}
+void QEL_STRINGBASE::clear(BufferStrategy strategy) { erase(0, npos, strategy); }
 
 QEL_STRINGBASE_TEMPLATE
 void QEL_STRINGBASE::resize(size_type n, CharT ch, BufferStrategy strategy) {
@@ -1031,7 +1024,8 @@ QEL_STRINGBASE& QEL_STRINGBASE::replace(size_type pos, size_type n, const String
     // Grow first (exactly, no doubling); a failure leaves the string unchanged.
     ReallocBuffer(begin_, end_, endStore_, newLength);
     std::memmove(begin_ + pos + inserted, begin_ + pos + removed, tail * sizeof(CharT));
-    if (inserted != 0) std::memcpy(begin_ + pos, str.begin_ + subpos, size_t(inserted) * sizeof(CharT));
+    if (inserted != 0)
+      std::memcpy(begin_ + pos, str.begin_ + subpos, size_t(inserted) * sizeof(CharT));
     end_ = begin_ + newLength;
   } else {
     // Move down and fill in before giving memory back, so the string already holds
@@ -1039,7 +1033,8 @@ QEL_STRINGBASE& QEL_STRINGBASE::replace(size_type pos, size_type n, const String
     if (inserted != removed) {
       std::memmove(begin_ + pos + inserted, begin_ + pos + removed, tail * sizeof(CharT));
     }
-    if (inserted != 0) std::memcpy(begin_ + pos, str.begin_ + subpos, size_t(inserted) * sizeof(CharT));
+    if (inserted != 0)
+      std::memcpy(begin_ + pos, str.begin_ + subpos, size_t(inserted) * sizeof(CharT));
     end_ = begin_ + newLength;
     if (inserted != removed) ReallocBuffer(begin_, end_, endStore_, newLength);
   }
@@ -1160,9 +1155,7 @@ QEL_STRINGBASE& QEL_STRINGBASE::append(const OtherCharT* s, size_type n) {
 }
 
 QEL_STRINGBASE_TEMPLATE
-QEL_STRINGBASE& QEL_STRINGBASE::operator+=(const OtherCharT* s) {
-  return append(s);
-}
+QEL_STRINGBASE& QEL_STRINGBASE::operator+=(const OtherCharT* s) { return append(s); }
 
 QEL_STRINGBASE_TEMPLATE
 QEL_STRINGBASE QEL_STRINGBASE::operator+(const OtherCharT* s) const {
@@ -1173,10 +1166,8 @@ QEL_STRINGBASE QEL_STRINGBASE::operator+(const OtherCharT* s) const {
 
 QEL_STRINGBASE_TEMPLATE
 template <class Kind, detail::EnableIfPartner<QEL_STRINGBASE, Kind>>
-QEL_STRINGBASE::StringBase(const Kind& that)
-    : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
-  Convert(that.c_str(), that.length(), CharsetBetween<StringBase, Kind>(), begin_, end_,
-          endStore_);
+QEL_STRINGBASE::StringBase(const Kind& that) : begin_(nullptr), end_(nullptr), endStore_(nullptr) {
+  Convert(that.c_str(), that.length(), CharsetBetween<StringBase, Kind>(), begin_, end_, endStore_);
   checkInvariants();
 }
 
@@ -1248,5 +1239,4 @@ template ASCIIString::StringBase(const void*, const String&);
 template Utf8String::StringBase(const void*, const ASCIIString&);
 template Utf8String::StringBase(const void*, const String&);
 
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel

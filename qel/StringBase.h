@@ -32,15 +32,14 @@
 // ANSIStrings) and keeps the storage helpers private to that file. Only the accessors
 // and the fast path of appending (room enough in the buffer) are inline, below the class.
 
-#ifndef VO_QEL_STRINGBASE_H
-#define VO_QEL_STRINGBASE_H
+#ifndef QEL_STRINGBASE_H_
+#define QEL_STRINGBASE_H_
 
 #include <cstddef>
 #include <cstring>
 #include <type_traits>
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 
 namespace detail {
 
@@ -265,8 +264,7 @@ class StringBase {
   // Removes at most `n` elements from `pos` on. With ReleaseUnused the buffer is
   // then cut to the new length when more than half of it would go unused.
   // REQUIRES: pos <= size() (throws OutOfRange2 otherwise).
-  StringBase& erase(size_type pos = 0, size_type n = npos,
-                    BufferStrategy strategy = ReleaseUnused);
+  StringBase& erase(size_type pos = 0, size_type n = npos, BufferStrategy strategy = ReleaseUnused);
   // Removes [first, last) and returns the position of the element after them (in
   // the buffer as it is after any reallocation).
   iterator erase(iterator first, iterator last, BufferStrategy strategy = ReleaseUnused);
@@ -335,8 +333,8 @@ inline bool StringBase<CharT, OtherCharT, Tag>::InvariantsHold(const CharT* b, c
                                                                const CharT* es) noexcept {
   // A length that is negative wraps to a huge size_t, so one unsigned comparison
   // checks both "end_ >= begin_" and the length limit.
-  return __builtin_expect(
-      b != nullptr && size_t(e - b) < 0xFFFFFFFFu && e <= es && *e == CharT(0), 1);
+  return __builtin_expect(b != nullptr && size_t(e - b) < 0xFFFFFFFFu && e <= es && *e == CharT(0),
+                          1);
 }
 
 template <typename CharT, typename OtherCharT, typename Tag>
@@ -429,8 +427,8 @@ template <typename CharT, typename OtherCharT, typename Tag>
 inline bool StringBase<CharT, OtherCharT, Tag>::AppendKeepsInvariants(const CharT* b,
                                                                       const CharT* e,
                                                                       size_type n) noexcept {
-  return __builtin_expect(
-      b != nullptr && size_t(e - b) < size_t(0xFFFFFFFFu) - n && *e == CharT(0), 1);
+  return __builtin_expect(b != nullptr && size_t(e - b) < size_t(0xFFFFFFFFu) - n && *e == CharT(0),
+                          1);
 }
 
 template <typename CharT, typename OtherCharT, typename Tag>
@@ -536,7 +534,6 @@ template <typename CharT>
 unsigned int CharactersToBytes(unsigned int count);
 
 }  // namespace detail
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel
 
-#endif  // VO_QEL_STRINGBASE_H
+#endif  // QEL_STRINGBASE_H_

@@ -20,8 +20,7 @@
 #include "qel/little_endian.h"
 #include "qel/osdep/OutputAssertion.h"
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 namespace {
 
 // Reports and exceptions name the unit the members belong to.
@@ -237,5 +236,4 @@ QEL_INSTANTIATE_SERIALIZATION(Utf8String);
 
 #undef QEL_INSTANTIATE_SERIALIZATION
 
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel

@@ -18,8 +18,7 @@
 #include "qel/exception/Exception.h"
 #include "qel/osdep/OutputAssertion.h"
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 namespace {
 
 const char kFile[] = "Utf8ToWide";
@@ -737,5 +736,4 @@ size_t GetUtf8StringLength(const unsigned char* begin, const unsigned char* end)
   return count;
 }
 
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel

@@ -16,8 +16,7 @@
 
 #include <cstddef>
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 
 // Decodes the `length` bytes at `source` into a new zero-terminated array. A null
 // `source` gives an array holding only the terminator. Throws InvalidSequence
@@ -44,7 +43,6 @@ const unsigned char* ConvertNextUtf8Character(const unsigned char* begin, const 
 // InvalidSequence, so a successful count also proves the range valid.
 size_t GetUtf8StringLength(const unsigned char* begin, const unsigned char* end);
 
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel
 
 #endif  // QEL_UTF8TOWIDE_H_

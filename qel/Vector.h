@@ -29,8 +29,7 @@
 #include "qel/SafeInteger.h"
 #include "qel/osdep/OutputAssertion.h"
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 
 namespace detail {
 
@@ -225,7 +224,6 @@ class Vector {
   Impl impl_;
 };
 
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel
 
 #endif  // QEL_VECTOR_H_

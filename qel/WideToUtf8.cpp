@@ -17,8 +17,7 @@
 #include "qel/exception/Exception.h"
 #include "qel/osdep/OutputAssertion.h"
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 namespace {
 
 const char kFile[] = "WideToUtf8";
@@ -902,5 +901,4 @@ size_t GetUtf8EncodingBytesWithBufferLimit(const wchar_t* begin, const wchar_t* 
   return SizeOfUtf8(begin, end, limit);
 }
 
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel

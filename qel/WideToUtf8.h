@@ -15,8 +15,7 @@
 
 #include <cstddef>
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 
 // Encodes the zero-terminated `text` into a new zero-terminated byte array.
 // REQUIRES: text != nullptr (a null one is taken as the empty text).
@@ -48,7 +47,6 @@ size_t GetUtf8EncodingBytes(const wchar_t* begin, const wchar_t* end);
 // `limit` bytes. A limit that cuts the text is reported as a failed check.
 size_t GetUtf8EncodingBytesWithBufferLimit(const wchar_t* begin, const wchar_t* end, size_t limit);
 
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel
 
 #endif  // QEL_WIDETOUTF8_H_

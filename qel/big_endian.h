@@ -13,9 +13,7 @@
 
 #include "qel/little_endian.h"
 
-namespace vo {
-namespace qel {
-namespace big_endian {
+namespace vo::qel::big_endian {
 
 // destination[i] = source[size - 1 - i]: the `size` bytes of a little-endian value in
 // big-endian order. REQUIRES: the two ranges do not overlap.
@@ -37,8 +35,6 @@ inline void CopyFromBigEndian(size_t size, void* destination, const void* source
 // one in every file that includes this one.
 using little_endian::LittleEndianChecker;
 
-}  // namespace big_endian
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::big_endian
 
 #endif  // QEL_BIG_ENDIAN_H_

@@ -5,9 +5,7 @@
 #include "qel/exception/Exception.h"
 #include "qel/osdep/OutputAssertion.h"
 
-namespace vo {
-namespace qel {
-namespace little_endian {
+namespace vo::qel::little_endian {
 namespace {
 
 const char kFileName[] = "little_endian";
@@ -38,6 +36,4 @@ LittleEndianChecker::LittleEndianChecker() noexcept {
   }
 }
 
-}  // namespace little_endian
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::little_endian

@@ -26,9 +26,7 @@
 
 #include "qel/IntegerTypes.h"
 
-namespace vo {
-namespace qel {
-namespace little_endian {
+namespace vo::qel::little_endian {
 
 namespace detail {
 
@@ -131,8 +129,6 @@ class LittleEndianChecker {
 // One check per source file that includes this header, run when the library loads.
 static const LittleEndianChecker gLittleEndianChecker;
 
-}  // namespace little_endian
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::little_endian
 
 #endif  // QEL_LITTLE_ENDIAN_H_

@@ -11,8 +11,7 @@
 #include "qel/DLLAlloc.h"
 #include "tests/support/StringText.h"
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 namespace {
 
 using testing::Ascii;
@@ -190,5 +189,4 @@ TYPED_TEST(StringBaseTest, OwnTextNullAndScarceMemory) {
 }
 
 }  // namespace
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel

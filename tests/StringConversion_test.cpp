@@ -14,8 +14,7 @@
 #include "qel/osdep/AnsiToWide.h"
 #include "tests/support/StringText.h"
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 namespace {
 
 // The elements of any kind as a wide text, bytes by their unsigned value; with the
@@ -133,5 +132,4 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
 }
 
 }  // namespace
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel

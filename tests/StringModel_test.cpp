@@ -14,8 +14,7 @@
 #include "qel/StringBase.h"
 #include "tests/support/StringText.h"
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 namespace {
 
 template <typename S>
@@ -239,5 +238,4 @@ TYPED_TEST(StringModelTest, RandomOperationsMatchTheStandardString) {
 }
 
 }  // namespace
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel

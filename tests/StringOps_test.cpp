@@ -24,8 +24,7 @@
 #endif
 #endif
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 namespace {
 
 using namespace std::string_literals;
@@ -267,5 +266,4 @@ TEST(StringLimitTest, LengthsNearTheIntegerLimits) {
 }
 
 }  // namespace
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel

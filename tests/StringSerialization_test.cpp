@@ -13,8 +13,7 @@
 #include "qel/exception/Exception.h"
 #include "tests/support/StringText.h"
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 namespace {
 
 using namespace std::string_literals;
@@ -198,5 +197,4 @@ TEST(StringSerializationRegressionTest, EmptyPayloadEndingWhereTheBufferBegins) 
 }
 
 }  // namespace
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel

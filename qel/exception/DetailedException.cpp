@@ -1,8 +1,6 @@
 #include "qel/exception/DetailedException.h"
 
-namespace vo {
-namespace qel {
-namespace exception {
+namespace vo::qel::exception {
 
 template <class Base>
 WithDetail<Base>::WithDetail(const ANSIString& detail) : message_(Base().what()) {
@@ -20,6 +18,4 @@ AccessDenied::AccessDenied(const String& path) : message_("Access denied: ") {
 
 uint32_t AccessDenied::getErrorCode() const noexcept { return 0x8ABC7019; }
 
-}  // namespace exception
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::exception

@@ -9,9 +9,7 @@
 #include "qel/StringBase.h"
 #include "qel/exception/Exception.h"
 
-namespace vo {
-namespace qel {
-namespace exception {
+namespace vo::qel::exception {
 
 template <class Base>
 class WithDetail : public Base {
@@ -55,8 +53,6 @@ class AccessDenied : public Exception {
   ANSIString message_;
 };
 
-}  // namespace exception
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::exception
 
 #endif  // QEL_EXCEPTION_DETAILEDEXCEPTION_H_

@@ -2,9 +2,7 @@
 
 #include "qel/osdep/OutputAssertion.h"
 
-namespace vo {
-namespace qel {
-namespace exception {
+namespace vo::qel::exception {
 
 Exception::~Exception() = default;
 
@@ -22,14 +20,13 @@ int32_t Exception::getOmbrixErrorCode() const noexcept {
   return static_cast<int32_t>(errorCode);
 }
 
-#define QEL_DEFINE_EXCEPTION(Name, code, text)                              \
-  const char* Name::what() const noexcept { return text; }                  \
+#define QEL_DEFINE_EXCEPTION(Name, code, text)             \
+  const char* Name::what() const noexcept { return text; } \
   uint32_t Name::getErrorCode() const noexcept { return code; }
 
 QEL_DEFINE_EXCEPTION(InvalidArgument, 0x8ABC700Fu, "Invalid argument(s)")
 QEL_DEFINE_EXCEPTION(OutOfRange, 0x8ABC7007u, "Out of range")
-QEL_DEFINE_EXCEPTION(BoundExceeded, 0x8ABC7007u,
-                     "A request was made that would exceed the bounds")
+QEL_DEFINE_EXCEPTION(BoundExceeded, 0x8ABC7007u, "A request was made that would exceed the bounds")
 QEL_DEFINE_EXCEPTION(ObjectAlreadyExists, 0x8ABC7009u, "Object already exists")
 QEL_DEFINE_EXCEPTION(NonexistentException, 0x8ABC700Au, "The object does not exist")
 QEL_DEFINE_EXCEPTION(FileWriteFailed, 0x8ABC7011u, "Write file operation failed")
@@ -42,6 +39,4 @@ QEL_DEFINE_EXCEPTION(InvalidSequence, 0x8ABC7030u, "Invalid UTF8 encoding sequen
 
 #undef QEL_DEFINE_EXCEPTION
 
-}  // namespace exception
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::exception

@@ -16,8 +16,7 @@
 #include <cstdint>
 #include <exception>
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 namespace exception {
 
 class Exception : public std::exception {
@@ -45,11 +44,11 @@ class Exception : public std::exception {
 };
 
 // Declares an exception class with a fixed code and text and no state of its own.
-#define QEL_DECLARE_EXCEPTION(Name)                    \
-  class Name : public Exception {                      \
-   public:                                             \
-    const char* what() const noexcept override;        \
-    uint32_t getErrorCode() const noexcept override;   \
+#define QEL_DECLARE_EXCEPTION(Name)                  \
+  class Name : public Exception {                    \
+   public:                                           \
+    const char* what() const noexcept override;      \
+    uint32_t getErrorCode() const noexcept override; \
   }
 
 QEL_DECLARE_EXCEPTION(InvalidArgument);
@@ -77,7 +76,6 @@ E AddFileAndLineInfo(E e, const char* fileName, uint32_t lineNumber) noexcept {
   return e;
 }
 
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel
 
 #endif  // QEL_EXCEPTION_EXCEPTION_H_

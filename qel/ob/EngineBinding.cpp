@@ -17,9 +17,7 @@
 #include "qel/osdep/Bundle.h"
 #include "qel/osdep/CFString.h"
 
-namespace vo {
-namespace qel {
-namespace ob {
+namespace vo::qel::ob {
 namespace {
 
 using osdep::BundleRef;
@@ -165,9 +163,10 @@ BundleRef LookupOmbrixRunTimeBundle(const char* name) {
       char description[osdep::kBundleDescriptionSize];
       osdep::DescribeBundle(bundle, description, sizeof(description));
       StderrLock lock;
-      LogFPrintf("LookupOmbrixRunTimeBundle: Fallback found a %s bundle 0x%08x for function "
-                 "\"%s\"\n  bundle = ",
-                 kind, LowBits(bundle), name);
+      LogFPrintf(
+          "LookupOmbrixRunTimeBundle: Fallback found a %s bundle 0x%08x for function "
+          "\"%s\"\n  bundle = ",
+          kind, LowBits(bundle), name);
       std::fputs(description, stderr);
     }
   }
@@ -206,9 +205,7 @@ inline Function Resolved(ForwardingRecord<N>& record) {
 }
 
 }  // namespace
-}  // namespace ob
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::ob
 
 using vo::qel::ob::ResolveAndCall;
 using vo::qel::ob::Resolved;
@@ -266,8 +263,9 @@ Lorvath_OBFunction ExtCodeLoadOBFunction(Lorvath_OBFunctionRecord* record) {
   }
 
   if (gHasBeenInited.load() != 0) {
-    LogFPrintf("ExtCodeLoadOBFunction: Ombrix runtime already unloaded when attempting to call %s\n",
-               record->name);
+    LogFPrintf(
+        "ExtCodeLoadOBFunction: Ombrix runtime already unloaded when attempting to call %s\n",
+        record->name);
     const Lorvath_OBFunction function = NullFunctionFor(record);
     PublishSlot(record, function, generation);
     return function;
@@ -310,7 +308,8 @@ uint8_t GGetOneErrorCode(int32_t errorCode, LStrHandle* text) {
 
 Lorvath_StringRef CFStringFromCString(const char* text) {
   using namespace vo::qel::osdep;
-  return reinterpret_cast<Lorvath_StringRef>(CFStringCreateWithCString(text, kCFStringEncodingASCII));
+  return reinterpret_cast<Lorvath_StringRef>(
+      CFStringCreateWithCString(text, kCFStringEncodingASCII));
 }
 
 void Lorvath_ReleaseString(Lorvath_StringRef string) {

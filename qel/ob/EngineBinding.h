@@ -19,9 +19,7 @@
 
 #include "lorvath.h"
 
-namespace vo {
-namespace qel {
-namespace ob {
+namespace vo::qel::ob {
 
 // Identifiers of the host's bundles (the string each exports as
 // OmbrixBundleIdentifier).
@@ -41,8 +39,6 @@ using GGetOneErrorCodeFunction = decltype(&::GGetOneErrorCode);
 // Title of the alert shown when an engine function cannot be had.
 constexpr char kEngineAlertTitle[] = "Library Calling a Ombrix Function";
 
-}  // namespace ob
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::ob
 
 #endif  // QEL_OB_ENGINEBINDING_H_

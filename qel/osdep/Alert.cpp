@@ -3,9 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 std::atomic<AlertPresenter*> gAlertPresenter{nullptr};
@@ -33,6 +31,4 @@ AlertButton DisplayAlert(const char* title, const char* text, const char* defaul
   }
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -9,9 +9,7 @@
 #ifndef QEL_OSDEP_ALERT_H_
 #define QEL_OSDEP_ALERT_H_
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 enum AlertButton { k_DEFAULT_BUTTON = 0, k_ALTERNATE_BUTTON = 1 };
 
@@ -35,8 +33,6 @@ AlertPresenter* SetAlertPresenter(AlertPresenter* presenter) noexcept;
 AlertButton DisplayAlert(const char* title, const char* text, const char* defaultButton,
                          const char* alternateButton) noexcept;
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_ALERT_H_

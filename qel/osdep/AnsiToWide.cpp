@@ -9,9 +9,7 @@
 #include "qel/osdep/IConv.h"
 #include "qel/osdep/OutputAssertion.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 // Test switches; see MakeAnsiToWideThrow.
@@ -196,6 +194,4 @@ bool MakeWideToAnsiThrow(bool on) noexcept {
   return previous;
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -26,9 +26,7 @@
 
 #include <cstddef>
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 // Narrow to wide.
 
@@ -82,8 +80,6 @@ void ForceCarbonWideToAnsiDebugEncoding(unsigned int encoding) noexcept;
 // The layer's encoding code of wide text (UTF-32LE).
 unsigned int GetCFStringWcharEncoding() noexcept;
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_ANSITOWIDE_H_

@@ -12,9 +12,7 @@
 
 #include "qel/osdep/ExePath.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 struct LoadedObject {
@@ -140,6 +138,4 @@ void ShowBundle(BundleRef bundle) noexcept {
   std::fputs(line, stderr);
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

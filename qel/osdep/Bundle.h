@@ -22,9 +22,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 struct BundleObject;
 using BundleRef = BundleObject*;
@@ -64,8 +62,6 @@ void DescribeBundle(BundleRef bundle, char* line, size_t size) noexcept;
 // Writes the bundle's description line to standard error.
 void ShowBundle(BundleRef bundle) noexcept;
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_BUNDLE_H_

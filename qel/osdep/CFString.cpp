@@ -5,9 +5,7 @@
 #include <new>
 #include <string>
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 struct CFStringObject {
   explicit CFStringObject(std::u16string u) : units(std::move(u)) {}
@@ -52,6 +50,4 @@ void CFRelease(CFStringRef string) noexcept {
   if (string->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete string;
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -15,9 +15,7 @@
 
 #include <cstdint>
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 struct CFStringObject;
 using CFStringRef = const CFStringObject*;
@@ -27,7 +25,11 @@ constexpr CFStringEncoding kCFStringEncodingASCII = 0x0600;
 
 using CFIndex = int64_t;
 
-enum CFComparisonResult { kCFCompareLessThan = -1, kCFCompareEqualTo = 0, kCFCompareGreaterThan = 1 };
+enum CFComparisonResult {
+  kCFCompareLessThan = -1,
+  kCFCompareEqualTo = 0,
+  kCFCompareGreaterThan = 1
+};
 
 // A new string holding `text` (zero-terminated) decoded from `encoding`. Null when
 // `text` is null, when a byte is not valid in the encoding (ASCII: above 0x7F), when
@@ -47,8 +49,6 @@ CFStringRef CFRetain(CFStringRef string) noexcept;
 // Gives back one reference; the last one frees the string. Null is ignored.
 void CFRelease(CFStringRef string) noexcept;
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_CFSTRING_H_

@@ -4,9 +4,7 @@
 #include "qel/osdep/AnsiToWide.h"
 #include "qel/osdep/OutputAssertion.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 template <class StringT>
 void CFStringToStringImpl(carbon::CFStringRef text, unsigned int encoding, StringT& out) {
@@ -50,6 +48,4 @@ String CFStringToString(carbon::CFStringRef text) {
   return out;
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -8,9 +8,7 @@
 #include "qel/StringBase.h"
 #include "qel/osdep/CarbonText.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 // Replaces `out` by all of `text` extracted in `encoding` (whose unit must be the
 // size of the string kind's element) without lossy conversion. An empty `text`
@@ -23,8 +21,6 @@ extern template void CFStringToStringImpl<String>(carbon::CFStringRef, unsigned 
 // The wide String holding `text`; empty for an empty or null `text`.
 String CFStringToString(carbon::CFStringRef text);
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_CFSTRINGTOSTRING_H_

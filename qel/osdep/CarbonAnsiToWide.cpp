@@ -8,9 +8,7 @@
 #include "qel/osdep/OutputAssertion.h"
 #include "qel/osdep/ScopedHandle.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 // Releases the layer's string on every way out of a conversion (the release
@@ -126,6 +124,4 @@ void ForceCarbonWideToAnsiDebugEncoding(unsigned int encoding) noexcept {
 
 unsigned int GetCFStringWcharEncoding() noexcept { return carbon::kCFStringEncodingUTF32LE; }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -9,10 +9,7 @@
 #include "qel/WideToUtf8.h"
 #include "qel/exception/Exception.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
-namespace carbon {
+namespace vo::qel::osdep::carbon {
 
 class CarbonString {
  public:
@@ -173,7 +170,4 @@ CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encod
 
 void CFRelease(CFStringRef text) noexcept { delete text; }
 
-}  // namespace carbon
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep::carbon

@@ -18,10 +18,7 @@
 
 #include <cstdint>
 
-namespace vo {
-namespace qel {
-namespace osdep {
-namespace carbon {
+namespace vo::qel::osdep::carbon {
 
 typedef long CFIndex;
 typedef uint32_t CFStringEncoding;
@@ -81,9 +78,6 @@ CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encod
 // Releases a string; null is ignored.
 void CFRelease(CFStringRef text) noexcept;
 
-}  // namespace carbon
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep::carbon
 
 #endif  // QEL_OSDEP_CARBONTEXT_H_

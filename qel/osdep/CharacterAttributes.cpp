@@ -4,9 +4,7 @@
 
 #include "qel/exception/DetailedException.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 std::locale MakeLocale(const char* name) {
@@ -40,6 +38,4 @@ CharacterAttributes<CharT>::CharacterAttributes(const char* localeName)
 template class CharacterAttributes<char>;
 template class CharacterAttributes<wchar_t>;
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

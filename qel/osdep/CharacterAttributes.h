@@ -16,9 +16,7 @@
 
 #include "qel/Noncopyable.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 // The "C" locale every default CharacterAttributes copies; made on first use, which
 // the library's static initialisation forces, and released at exit.
@@ -67,8 +65,6 @@ inline bool CharacterAttributes<wchar_t>::is(std::ctype_base::mask mask, wchar_t
 extern template class CharacterAttributes<char>;
 extern template class CharacterAttributes<wchar_t>;
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_CHARACTERATTRIBUTES_H_

@@ -11,10 +11,7 @@
 
 #include "qel/osdep/OutputAssertion.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
-namespace detail {
+namespace vo::qel::osdep::detail {
 
 template <class CharT>
 void CheckCompareRange(const CharT*& begin, const CharT*& end, const char* nonNullText,
@@ -36,9 +33,6 @@ void CheckCompareRanges(const CharT*& lhs, const CharT*& lhsEnd, const CharT*& r
   CheckCompareRange(rhs, rhsEnd, "rhs", "rhs <= rhsEnd", file, line);
 }
 
-}  // namespace detail
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep::detail
 
 #endif  // QEL_OSDEP_COMPARERANGECHECK_H_

@@ -9,9 +9,7 @@
 #include "qel/exception/Exception.h"
 #include "qel/osdep/OSException.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 size_t ReadExePath(char* buffer, size_t size) noexcept {
   if (size == 0) return 0;
@@ -51,6 +49,4 @@ String GetExeBaseName() {
   return slash == String::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -10,9 +10,7 @@
 
 #include "qel/StringBase.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 // Writes the executable's path, zero-terminated, into `buffer` without allocating.
 // Returns its length; `size` or more when the buffer was too small (the contents are
@@ -26,8 +24,6 @@ String GetExePath();
 // The executable's file name without its directory.
 String GetExeBaseName();
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_EXEPATH_H_

@@ -6,9 +6,7 @@
 #include "qel/osdep/OutputAssertion.h"
 #include "qel/osdep/ScopedHandle.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 const char* const kFile = "osdep/IConv";
@@ -66,6 +64,4 @@ template void IConv<char, wchar_t>(const char*, const char*, const char*, wchar_
 template void IConv<wchar_t, char>(const wchar_t*, const wchar_t*, const char*, char*, char*&,
                                    const char*);
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -8,9 +8,7 @@
 #ifndef QEL_OSDEP_ICONV_H_
 #define QEL_OSDEP_ICONV_H_
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 // The iconv name of the wide character type: "UTF-32LE".
 const char* GetWCharTypeCodeForIConv() noexcept;
@@ -36,8 +34,6 @@ extern template void IConv<char, wchar_t>(const char*, const char*, const char*,
 extern template void IConv<wchar_t, char>(const wchar_t*, const wchar_t*, const char*, char*,
                                           char*&, const char*);
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_ICONV_H_

@@ -3,9 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 ANSIString ErrorText(int errnum) {
@@ -43,6 +41,4 @@ uint32_t CarbonError::getErrorCode() const noexcept {
   return HostCode(whatcode(), static_cast<uint32_t>(-43));
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

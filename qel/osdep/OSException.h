@@ -11,9 +11,7 @@
 #include "qel/StringBase.h"
 #include "qel/exception/Exception.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 class OSException : public exception::Exception {
  public:
@@ -32,7 +30,7 @@ class OSException : public exception::Exception {
 
 class PosixError : public OSException {
  public:
-  PosixError();                 // strerror(errno), errno
+  PosixError();                     // strerror(errno), errno
   explicit PosixError(int errnum);  // strerror(errnum), errnum
   PosixError(const ANSIString& message, int code);
 
@@ -47,8 +45,6 @@ class CarbonError : public OSException {
   uint32_t getErrorCode() const noexcept override;
 };
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_OSEXCEPTION_H_

@@ -11,9 +11,7 @@
 #include "qel/osdep/ExePath.h"
 #include "qel/osdep/Process.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 // Cleared for good when the user answers "Ignore All".
@@ -50,14 +48,11 @@ void OutputAssertion(const char* expression, const char* message, const char* fi
                 "    File: %s\n    Line: %d\n    Message: %s\n"
                 "You can attach a debugger to the process now.\n"
                 "(Hit Ignore All to disable this dialog box.)",
-                ModulePath(module, sizeof(module)), static_cast<unsigned>(::getpid()),
-                expression, file, static_cast<int>(line), message);
-  if (DisplayAlert("ASSERTION FAILURE!", text, "Acknowledge", "Ignore All") ==
-      k_ALTERNATE_BUTTON) {
+                ModulePath(module, sizeof(module)), static_cast<unsigned>(::getpid()), expression,
+                file, static_cast<int>(line), message);
+  if (DisplayAlert("ASSERTION FAILURE!", text, "Acknowledge", "Ignore All") == k_ALTERNATE_BUTTON) {
     gOfferDebug.store(false);
   }
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -9,9 +9,7 @@
 
 #include <cstdint>
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 // Reports the failed check `expression` with `message` (empty for none) at
 // `file`:`line`. Writes "file(line): Assertion failed: <message or expression>"
@@ -21,15 +19,12 @@ namespace osdep {
 void OutputAssertion(const char* expression, const char* message, const char* file,
                      uint32_t line) noexcept;
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 // Checks `condition` and reports it, as written, when it is false.
-#define QEL_CHECK(condition, message, file)                                        \
-  do {                                                                             \
-    if (!(condition)) ::vo::qel::osdep::OutputAssertion(#condition, message, file, \
-                                                        __LINE__);                 \
+#define QEL_CHECK(condition, message, file)                                                   \
+  do {                                                                                        \
+    if (!(condition)) ::vo::qel::osdep::OutputAssertion(#condition, message, file, __LINE__); \
   } while (0)
 
 #endif  // QEL_OSDEP_OUTPUTASSERTION_H_

@@ -8,9 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 // Reads /proc/self/status into a stack buffer: the failed-check report calls this
 // and may run while allocation is switched off.
@@ -41,6 +39,4 @@ void Abort() noexcept {
   std::_Exit(137);  // not reached; keeps [[noreturn]] honest
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

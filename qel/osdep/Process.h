@@ -4,9 +4,7 @@
 #ifndef QEL_OSDEP_PROCESS_H_
 #define QEL_OSDEP_PROCESS_H_
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 // True when a debugger (any tracer) is attached to this process.
 bool BeingDebugged() noexcept;
@@ -17,8 +15,6 @@ bool BeingDebugged() noexcept;
 // Whether the system is a deterministic (real-time) one. Never on Linux.
 constexpr bool IsOSDeterministic() noexcept { return false; }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_PROCESS_H_

@@ -17,9 +17,7 @@
 
 #include "qel/osdep/CFString.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 // Invalid-value policy: null is the invalid handle.
 template <class H>
@@ -87,8 +85,6 @@ class ScopedHandle : public StoragePolicy {
   ~ScopedHandle() noexcept { ReleasePolicy::Release(this->get()); }
 };
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_SCOPEDHANDLE_H_

@@ -7,9 +7,7 @@
 #include "qel/osdep/CompareRangeCheck.h"
 #include "qel/osdep/StringExactCompare.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 const char* const kFile = "osdep/StringCaseCompare";
@@ -74,6 +72,4 @@ int StringCaseCompare(const wchar_t* lhs, const wchar_t* lhsEnd, const wchar_t* 
   return CompareRanges(lhs, lhsEnd, rhs, rhsEnd);
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -18,9 +18,7 @@
 #ifndef QEL_OSDEP_STRINGCASECOMPARE_H_
 #define QEL_OSDEP_STRINGCASECOMPARE_H_
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 int StringCaseCompare(const char* lhs, const char* rhs) noexcept;
 int StringCaseCompare(const wchar_t* lhs, const wchar_t* rhs) noexcept;
@@ -31,8 +29,6 @@ int StringCaseCompare(const char* lhs, const char* lhsEnd, const char* rhs, cons
 int StringCaseCompare(const wchar_t* lhs, const wchar_t* lhsEnd, const wchar_t* rhs,
                       const wchar_t* rhsEnd);
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_STRINGCASECOMPARE_H_

@@ -6,9 +6,7 @@
 #include "qel/NumericCast.h"
 #include "qel/osdep/CompareRangeCheck.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 const char* const kFile = "osdep/StringExactCompare";
@@ -47,6 +45,4 @@ int StringExactCompare(const wchar_t* lhs, const wchar_t* lhsEnd, const wchar_t*
   return CompareRanges(lhs, lhsEnd, rhs, rhsEnd);
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -11,9 +11,7 @@
 #ifndef QEL_OSDEP_STRINGEXACTCOMPARE_H_
 #define QEL_OSDEP_STRINGEXACTCOMPARE_H_
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 // The order of two wide characters as wcsncmp gives it for one-element texts:
 // -1, 0 or 1 as `a` is below, equal to or above `b`.
@@ -28,8 +26,6 @@ int StringExactCompare(const char* lhs, const char* lhsEnd, const char* rhs, con
 int StringExactCompare(const wchar_t* lhs, const wchar_t* lhsEnd, const wchar_t* rhs,
                        const wchar_t* rhsEnd);
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_STRINGEXACTCOMPARE_H_

@@ -5,9 +5,7 @@
 #include "qel/osdep/CharacterAttributes.h"
 #include "qel/osdep/Utf8StringCompareInternal.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 int Utf8StringCaseInsensitiveCompare(const unsigned char* lhs, const unsigned char* rhs) {
   static const unsigned char kEmpty[1] = {0};
@@ -24,6 +22,4 @@ int Utf8StringCaseInsensitiveCompare(const unsigned char* lhs, const unsigned ch
   return Utf8StringCompareInternal(lhs, lhsEnd, rhs, rhsEnd, true, &uppercaseConverter);
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -6,9 +6,7 @@
 #include "qel/osdep/OutputAssertion.h"
 #include "qel/osdep/StringExactCompare.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 const char* const kFile = "osdep/Utf8StringCompareInternal";
@@ -49,6 +47,4 @@ int Utf8StringCompareInternal(const unsigned char* lhs, const unsigned char* lhs
   return NumericCast<int>((lhsEnd - lhs) - (rhsEnd - rhs));
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

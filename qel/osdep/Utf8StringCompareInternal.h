@@ -9,9 +9,7 @@
 
 #include "qel/osdep/CharacterAttributes.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 // Returns the order (CompareWChars) of the first differing code points, or, when one
 // range is exhausted, the bytes left on the left minus the bytes left on the right.
@@ -24,8 +22,6 @@ int Utf8StringCompareInternal(const unsigned char* lhs, const unsigned char* lhs
                               bool caseInsensitive,
                               const CharacterAttributes<wchar_t>* uppercaseConverter);
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_UTF8STRINGCOMPAREINTERNAL_H_

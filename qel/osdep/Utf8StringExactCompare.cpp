@@ -4,9 +4,7 @@
 
 #include "qel/osdep/Utf8StringCompareInternal.h"
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 int Utf8StringExactCompare(const unsigned char* lhs, const unsigned char* rhs) {
   static const unsigned char kEmpty[1] = {0};
@@ -21,6 +19,4 @@ int Utf8StringExactCompare(const unsigned char* lhs, const unsigned char* lhsEnd
   return Utf8StringCompareInternal(lhs, lhsEnd, rhs, rhsEnd, false, nullptr);
 }
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

@@ -7,9 +7,7 @@
 #ifndef QEL_OSDEP_UTF8STRINGEXACTCOMPARE_H_
 #define QEL_OSDEP_UTF8STRINGEXACTCOMPARE_H_
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 
 // Zero-terminated texts; a null pointer is the empty text.
 int Utf8StringExactCompare(const unsigned char* lhs, const unsigned char* rhs);
@@ -19,8 +17,6 @@ int Utf8StringExactCompare(const unsigned char* lhs, const unsigned char* rhs);
 int Utf8StringExactCompare(const unsigned char* lhs, const unsigned char* lhsEnd,
                            const unsigned char* rhs, const unsigned char* rhsEnd);
 
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep
 
 #endif  // QEL_OSDEP_UTF8STRINGEXACTCOMPARE_H_

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vo {
-namespace qel {
+namespace vo::qel {
 namespace {
 
 using namespace exception;
@@ -29,9 +28,7 @@ TEST(DetailedExceptionTest, DetailFollowsTheBaseTextAndKeepsItsCode) {
 }
 
 TEST(DetailedExceptionTest, CaughtThroughEveryBase) {
-  auto thrower = [] {
-    throw AddFileAndLineInfo(OutOfRange2(ANSIString("d")), "StringBase", 5);
-  };
+  auto thrower = [] { throw AddFileAndLineInfo(OutOfRange2(ANSIString("d")), "StringBase", 5); };
   EXPECT_THROW(thrower(), OutOfRange);
   EXPECT_THROW(thrower(), Exception);
   EXPECT_THROW(thrower(), std::exception);
@@ -44,5 +41,4 @@ TEST(DetailedExceptionTest, CaughtThroughEveryBase) {
 }
 
 }  // namespace
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel

@@ -7,9 +7,7 @@
 
 #include "tests/support/AlertRecorder.h"
 
-namespace vo {
-namespace qel {
-namespace exception {
+namespace vo::qel::exception {
 namespace {
 
 struct FixedCase {
@@ -87,6 +85,4 @@ TEST(ExceptionTest, ThrowSiteIsStampedAndSurvivesCopies) {
 }
 
 }  // namespace
-}  // namespace exception
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::exception

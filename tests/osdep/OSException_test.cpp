@@ -4,9 +4,7 @@
 
 #include <cerrno>
 
-namespace vo {
-namespace qel {
-namespace osdep {
+namespace vo::qel::osdep {
 namespace {
 
 TEST(OSExceptionTest, HostCodesAndSystemCodes) {
@@ -41,6 +39,4 @@ TEST(OSExceptionTest, HostCodesAndSystemCodes) {
 }
 
 }  // namespace
-}  // namespace osdep
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::osdep

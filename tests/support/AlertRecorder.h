@@ -9,9 +9,7 @@
 
 #include "qel/osdep/Alert.h"
 
-namespace vo {
-namespace qel {
-namespace testing {
+namespace vo::qel::testing {
 
 class AlertRecorder : public osdep::AlertPresenter {
  public:
@@ -54,8 +52,6 @@ inline std::string WithoutLineNumber(std::string report) {
   return report;
 }
 
-}  // namespace testing
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::testing
 
 #endif  // TESTS_SUPPORT_ALERTRECORDER_H_

@@ -16,9 +16,7 @@
 #include "qel/exception/Exception.h"
 #include "tests/support/AlertRecorder.h"
 
-namespace vo {
-namespace qel {
-namespace testing {
+namespace vo::qel::testing {
 
 // The elements of an ASCII text in the element type of kind S (0 elements kept),
 // zero-terminated, and as a string.
@@ -86,8 +84,6 @@ struct Reports {
   size_t seen_ = 0;
 };
 
-}  // namespace testing
-}  // namespace qel
-}  // namespace vo
+}  // namespace vo::qel::testing
 
 #endif  // TESTS_SUPPORT_STRINGTEXT_H_

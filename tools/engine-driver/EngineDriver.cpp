@@ -161,9 +161,9 @@ void LoadFunction(const std::string& name) {
       }
     }
   }
-  std::printf("ext %s -> %s%s\n", name.c_str(), owner.c_str(),
-              reinterpret_cast<Lorvath_OBFunction>(record->function) == function ? " (stored)"
-                                                                                 : "");
+  std::printf(
+      "ext %s -> %s%s\n", name.c_str(), owner.c_str(),
+      reinterpret_cast<Lorvath_OBFunction>(record->function) == function ? " (stored)" : "");
 }
 
 void Calls() {
@@ -225,9 +225,9 @@ int main(int argc, char** argv) {
     return args[i++];
   };
   const std::map<std::string, size_t> arity = {
-      {"load", 2}, {"load-global", 2}, {"unload", 1}, {"lib", 1},     {"lib-global", 1},
+      {"load", 2}, {"load-global", 2},   {"unload", 1}, {"lib", 1},     {"lib-global", 1},
       {"set", 1},  {"broker-answer", 1}, {"resize", 1}, {"dispose", 0}, {"errtext", 1},
-      {"ext", 1},  {"calls", 0},       {"race", 1},   {"string", 1}};
+      {"ext", 1},  {"calls", 0},         {"race", 1},   {"string", 1}};
   while (i < args.size()) {
     const auto known = arity.find(args[i]);
     if (known == arity.end()) Fail("unknown command " + args[i]);
@@ -252,7 +252,8 @@ int main(int argc, char** argv) {
       gLibrary.setBundle(static_cast<Lorvath_BundleRef>(Module(name)));
       std::printf("set %s\n", name.c_str());
     } else if (command == "broker-answer") {
-      auto answer = reinterpret_cast<void (*)(void*)>(::dlsym(Module("broker"), "OmbrixBroker_SetBundle"));
+      auto answer =
+          reinterpret_cast<void (*)(void*)>(::dlsym(Module("broker"), "OmbrixBroker_SetBundle"));
       if (answer == nullptr) Fail("broker lacks OmbrixBroker_SetBundle");
       const std::string name = next();
       answer(Module(name));

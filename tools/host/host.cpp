@@ -262,8 +262,8 @@ int main(int argc, char** argv) {
   void* engineModule = LoadModule(options.engine);
   const Engine engine(engineModule);
   void* library = LoadModule(options.library);
-  Function<void (*)(Lorvath_BundleRef)>(library, "SetOmbrixRunTimeBundle")(
-      static_cast<Lorvath_BundleRef>(engineModule));
+  Function<void (*)(Lorvath_BundleRef)>(
+      library, "SetOmbrixRunTimeBundle")(static_cast<Lorvath_BundleRef>(engineModule));
   const auto reserve = Function<FlagFunction>(library, "Lorvath_Reserve");
   const auto unreserve = Function<FlagFunction>(library, "Lorvath_Unreserve");
   const char* const writeName = options.utf8 ? "Lorvath_WriteMessageUTF8" : "Lorvath_WriteMessage";

@@ -42,11 +42,22 @@ constexpr int32_t kMemoryFull = 2;
 
 size_t ElementSize(int32_t typeCode) {
   switch (typeCode) {
-    case 1: case 5: return 1;     // signed, unsigned byte
-    case 2: case 6: return 2;     // signed, unsigned word
-    case 3: case 7: case 9: return 4;  // signed, unsigned long; single float
-    case 4: case 8: case 10: return 8;  // signed, unsigned quad; double float
-    default: return 0;
+    case 1:
+    case 5:
+      return 1;  // signed, unsigned byte
+    case 2:
+    case 6:
+      return 2;  // signed, unsigned word
+    case 3:
+    case 7:
+    case 9:
+      return 4;  // signed, unsigned long; single float
+    case 4:
+    case 8:
+    case 10:
+      return 8;  // signed, unsigned quad; double float
+    default:
+      return 0;
   }
 }
 
