@@ -23,8 +23,7 @@
 #include "qel/osdep/OutputAssertion.h"
 #include "qel/osdep/StringCaseCompare.h"
 #include "qel/osdep/StringExactCompare.h"
-#include "qel/osdep/Utf8StringCaseInsensitiveCompare.h"
-#include "qel/osdep/Utf8StringExactCompare.h"
+#include "qel/osdep/Utf8StringCompareInternal.h"
 
 namespace vo::qel {
 namespace {
@@ -319,60 +318,17 @@ int CompareTerminated(CaseRule rule, const CharT* a, const CharT* b) noexcept {
   return rule == k_IGNORE_CASE ? osdep::StringCaseCompare(a, b) : osdep::StringExactCompare(a, b);
 }
 
-// UTF-8 text that may hold bytes which are not UTF-8, read one unit at a time: a
-// character, or a single byte that starts no valid sequence where it stands.
-struct Utf8Unit {
-  bool character;
-  wchar_t value;  // the code point, or the byte
-};
-
-inline bool NeverStartsASequence(unsigned char byte) noexcept {
-  return (byte >= 0x80 && byte <= 0xC1) || byte >= 0xFE;
-}
-
-Utf8Unit NextUtf8Unit(const unsigned char*& p, const unsigned char* end) noexcept {
-  if (NeverStartsASequence(*p)) return {false, wchar_t(*p++)};
-  try {
-    wchar_t c = 0;
-    p = ConvertNextUtf8Character(p, end, c);
-    return {true, c};
-  } catch (...) {
-    return {false, wchar_t(*p++)};
-  }
-}
-
-// The order of UTF-8 texts with bad bytes in them: characters compare as the
-// comparison functions compare them (by code point, upper-cased when case is
-// ignored), a bad byte sorts after every character and bad bytes by value, and a
-// text that ends first sorts first. On valid text this is the functions' own
-// order, so it may stand in for them wherever they throw.
-int CompareUtf8Tolerantly(CaseRule rule, const unsigned char* a, const unsigned char* aEnd,
-                          const unsigned char* b, const unsigned char* bEnd) noexcept {
-  const osdep::CharacterAttributes<wchar_t> attributes;
-  while (a < aEnd && b < bEnd) {
-    Utf8Unit l = NextUtf8Unit(a, aEnd);
-    Utf8Unit r = NextUtf8Unit(b, bEnd);
-    if (l.character != r.character) return l.character ? -1 : 1;
-    if (l.character && rule == k_IGNORE_CASE) {
-      l.value = attributes.toUpper(l.value);
-      r.value = attributes.toUpper(r.value);
-    }
-    const int order = osdep::CompareWChars(l.value, r.value);
-    if (order != 0) return order;
-  }
-  return LengthDifference(size_t(aEnd - a), size_t(bEnd - b));
-}
-
+// UTF-8 texts, bad bytes included, in the order the Utf8String header gives.
 int CompareRanges(CaseRule rule, const unsigned char* a, size_t aLength, const unsigned char* b,
                   size_t bLength) noexcept {
-  try {
-    return rule == k_IGNORE_CASE
-               ? osdep::Utf8StringCaseInsensitiveCompare(a, a + aLength, b, b + bLength)
-               : osdep::Utf8StringExactCompare(a, a + aLength, b, b + bLength);
-  } catch (...) {
-    // A bad byte sequence, or lengths too far apart for an int.
-    return CompareUtf8Tolerantly(rule, a, a + aLength, b, b + bLength);
+  ptrdiff_t order;
+  if (rule == k_IGNORE_CASE) {
+    const osdep::CharacterAttributes<wchar_t> attributes;
+    order = osdep::CompareUtf8Units(a, a + aLength, b, b + bLength, &attributes).order;
+  } else {
+    order = osdep::CompareUtf8Units(a, a + aLength, b, b + bLength, nullptr).order;
   }
+  return order > INT_MAX ? INT_MAX : order < -INT_MAX ? -INT_MAX : int(order);
 }
 
 int CompareTerminated(CaseRule rule, const unsigned char* a, const unsigned char* b) noexcept {

@@ -27,8 +27,8 @@ template <class T>
 void RunCases(const std::vector<Case<T>>& cases) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    SafeInteger<T> value(c.a), thrown(c.a);
-    bool overflow = !c.overflow, threw = false;
+    SafeInteger<T> value(c.a), thrown(c.a), made(c.a);
+    bool overflow = !c.overflow, threw = false, staticThrew = false;
     try {  // the throwing form must throw exactly when the other overflows, leaving the value
       if (c.op == kAdd) value.addNoThrow(c.b, overflow), thrown.add(c.b);
       if (c.op == kMultiply) value.multiplyNoThrow(c.b, overflow), thrown.multiply(c.b);
@@ -37,10 +37,27 @@ void RunCases(const std::vector<Case<T>>& cases) {
       threw = true;
       EXPECT_STREQ("SafeInteger", e.getFileName());
     }
+    try {  // the static forms answer the same
+      if (c.op == kAdd) made = SafeInteger<T>::Add(c.a, c.b);
+      if (c.op == kMultiply) made = SafeInteger<T>::Multiply(c.a, c.b);
+      if (c.op == kDouble) made = SafeInteger<T>::MultiplyByTwo(c.a);
+    } catch (const OutOfRange&) {
+      staticThrew = true;
+    }
     EXPECT_EQ(c.overflow, overflow);
     EXPECT_EQ(c.overflow, threw);
+    EXPECT_EQ(c.overflow, staticThrew);
     EXPECT_EQ(c.result, value.rawValue());
     EXPECT_EQ(c.result, thrown.rawValue());
+    EXPECT_EQ(c.result, made.rawValue());
+    if (c.op == kAdd) {
+      bool staticOverflow = !c.overflow;
+      const T sum = SafeInteger<T>::AddNoThrow(c.a, c.b, staticOverflow).rawValue();
+      EXPECT_EQ(c.overflow, staticOverflow);
+      if (!c.overflow) {
+        EXPECT_EQ(c.result, sum);
+      }
+    }
   }
 }
 
@@ -64,6 +81,12 @@ TEST(SafeIntegerTest, SixtyFourBitEdges) {
       {"zero_times_max", kMultiply, 0, ~0ul, false, 0},  // a divisor of 0 either way
       {"max_times_zero", kMultiply, ~0ul, 0, false, 0},
       {"both_32_bit", kMultiply, 0xFFFFFFFFul, 0xFFFFFFFFul, false, 0xFFFFFFFE00000001ul},
+      // One operand above 32 bits takes the division check: at exactly max / b the
+      // product still fits, one more overflows.
+      {"2_32_times_32_bit_max", kMultiply, 0x100000000ul, 0xFFFFFFFFul, false,
+       0xFFFFFFFF00000000ul},
+      {"exactly_max_over_b", kMultiply, 0x100000001ul, 0xFFFFFFFFul, false, ~0ul},
+      {"one_past_max_over_b", kMultiply, 0x100000002ul, 0xFFFFFFFFul, true, 0x100000002ul},
       {"2_32_squared", kMultiply, 0x100000000ul, 0x100000000ul, true, 0x100000000ul},
       {"double_below_high_bit", kDouble, 0x7FFFFFFFFFFFFFFFul, 0, false, 0xFFFFFFFFFFFFFFFEul},
       {"double_high_bit", kDouble, 0x8000000000000000ul, 0, true, 0x8000000000000000ul},

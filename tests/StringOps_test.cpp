@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "qel/DLLAlloc.h"
@@ -87,33 +88,56 @@ TYPED_TEST(StringOpsTest, Bounds) {
   }
 }
 
-// compare() and exactCompare() by sign, on ASCII texts that mean the same in every
-// kind (other elements are the comparison functions' own tests' business); the
-// pointer form stops at the first 0 element.
+// compare(), exactCompare() and the relational operators by sign, on ASCII texts that
+// mean the same in every kind (other elements are the comparison functions' own
+// tests' business); the pointer forms stop at the first 0 element.
 TYPED_TEST(StringOpsTest, Comparisons) {
   using S = TypeParam;
   using C = typename S::value_type;
   struct {
     const char* name;
     std::string left, right;
-    int caseless, exact;  // signs of compare() and exactCompare() of the strings
-    int caselessPointer;  // sign of compare() with the right text zero-terminated
+    int caseless, exact;                // signs of compare() and exactCompare() of the strings
+    int caselessPointer, exactPointer;  // the same with the right text zero-terminated
   } const pairs[] = {
-      {"case_differs", "Hello", "hELLO", 0, -1, 0},
-      {"empty_left", "", "a", -1, -1, -1},
-      {"proper_prefix", "ab", "abc", -1, -1, -1},
-      {"embedded_null_counts", "a\0b"s, "a\0c"s, -1, -1, 0},
-      {"embedded_null_then_longer", "a\0"s, "a", 1, 1, 0},
+      {"case_differs", "Hello", "hELLO", 0, -1, 0, -1},
+      {"empty_left", "", "a", -1, -1, -1, -1},
+      {"proper_prefix", "ab", "abc", -1, -1, -1, -1},
+      {"longer_left", "b", "Ab", 1, 1, 1, 1},
+      {"embedded_null_counts", "a\0b"s, "a\0c"s, -1, -1, 0, 0},
+      {"embedded_null_then_longer", "a\0"s, "a", 1, 1, 0, 0},
   };
+  auto signs = [](bool eq, bool ne, bool lt, bool gt) {
+    return std::to_string(eq) + std::to_string(ne) + std::to_string(lt) + std::to_string(gt);
+  };
+  auto expected = [&](int sign) { return signs(sign == 0, sign != 0, sign<0, sign> 0); };
   for (const auto& p : pairs) {
     SCOPED_TRACE(p.name);
     const S l = Make<S>(p.left), r = Make<S>(p.right);
-    const auto rz = Terminated<S>(p.right);
+    const auto rzText = Terminated<S>(p.right);
+    const C* rz = rzText.data();
     EXPECT_EQ(p.caseless, Sign(l.compare(r)));
     EXPECT_EQ(p.exact, Sign(l.exactCompare(r)));
-    EXPECT_EQ(p.caselessPointer, Sign(l.compare(rz.data())));
+    EXPECT_EQ(p.caselessPointer, Sign(l.compare(rz)));
+    EXPECT_EQ(p.exactPointer, Sign(l.exactCompare(rz)));
+    EXPECT_EQ(expected(p.caseless), signs(l == r, l != r, l<r, l> r));
+    EXPECT_EQ(expected(p.caselessPointer), signs(l == rz, l != rz, l<rz, l> rz));
   }
   EXPECT_EQ(0, S().compare(static_cast<const C*>(nullptr))) << "null is the empty text";
+}
+
+// The concatenations of each kind, the left text first; of two strings exactly allocated.
+TYPED_TEST(StringOpsTest, Concatenation) {
+  using S = TypeParam;
+  using C = typename S::value_type;
+  using Other = std::conditional_t<std::is_same<C, wchar_t>::value, char, wchar_t>;
+  const S ab = Make<S>("ab");
+  const auto cd = Terminated<S>("cd");
+  const Other other[] = {'c', 'd', 0};
+  EXPECT_EQ(4u, (ab + Make<S>("cd")).capacity());
+  for (const S& sum : {ab + Make<S>("cd"), ab + cd.data(), (ab + C('c')) + C('d'), ab + other}) {
+    EXPECT_EQ("abcd", Ascii(sum));
+  }
 }
 
 // Utf8String texts with bytes that are not UTF-8 still compare, in one total order:

@@ -2,10 +2,10 @@
 
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <new>
 
 #include "qel/SafeInteger.h"
-#include "qel/SmartPtr.h"
 #include "qel/osdep/IConv.h"
 #include "qel/osdep/OutputAssertion.h"
 
@@ -102,17 +102,15 @@ void Allocate(const typename D::Source* begin, const typename D::Source* end, co
     return;
   }
   const size_t required = D::required(begin, end, charset);
-  // Releases the array if the conversion throws; dismissed when it is handed over.
-  SmartPtr<Target, NoncopyableSPCopyPolicy<Target>, ArraySPReleasePolicy<Target>,
-           DismissableSPStoragePolicy<Target, ArraySPStoragePolicy<Target>>>
-      holder(new Target[D::allocationCount(required)]);
+  // Releases the array if the conversion throws.
+  std::unique_ptr<Target[]> holder(new Target[D::allocationCount(required)]);
   Target* last = holder.get() + required;
   const size_t count = Dispatch<D>(begin, end, charset, holder.get(), last);
   if (count > required) {
     OutputAssertion("count <= required", "requested size did not match actual", D::kFile, __LINE__);
   }
   *last = Target(0);
-  outBegin = holder.dismiss();
+  outBegin = holder.release();
   outEnd = last;
 }
 

@@ -5,7 +5,7 @@
 //
 // Routes, chosen by the character-set name:
 //   - "carbon": the system text encoding (UTF-8 here) through the small
-//     CoreFoundation-like string layer of CarbonText.h;
+//     CoreFoundation-like string layer of CFString.h;
 //   - any other name: iconv (IConv.h). A unit that cannot be converted becomes one
 //     '?' and conversion goes on; a name iconv does not know throws InvalidLocale.
 //

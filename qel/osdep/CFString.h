@@ -1,15 +1,21 @@
-// A minimal immutable, reference-counted string standing in for CoreFoundation's
-// CFString on systems that have none. It holds UTF-16 code units and offers only
-// the calls this library makes: create from C text, length, compare, retain, release.
+// CFString: a minimal immutable, reference-counted string standing in for
+// CoreFoundation's on systems that have none. It offers only the calls this library
+// makes (create, length, extract bytes, size bounds, compare, retain, release), with
+// CoreFoundation's names and argument orders so that the code using it reads as it
+// would there. The names live in vo::qel::osdep and are never exported, so they
+// cannot clash with a real CoreFoundation loaded into the same process.
 //
-// Thread-safe: a string never changes after creation, and its reference count is
-// atomic, so references to one string may be released on different threads.
+// Thread-safe: a string never changes after creation and its reference count is
+// atomic, so references to one string may be used and released on different threads.
 //
-// Invariants:
-// 1. A reference returned by a Create call is owned by the caller and released
-//    exactly once with CFRelease.
-// 2. The names live in vo::qel::osdep and are never exported, so they cannot clash
-//    with a real CoreFoundation loaded into the same process.
+// 1. A reference returned by a Create call is owned by the caller and released once
+//    with CFRelease; CFRetain takes one more reference to release.
+// 2. A string holds UTF-16 units; lengths and ranges count those units. Creation
+//    refuses text that is not valid in the encoding given (null result): malformed
+//    UTF-8, surrogate code points or values above U+10FFFF in UTF-8 or UTF-32, bytes
+//    0x80-0xFF in ASCII, an unknown encoding.
+// 3. Encodings: ASCII, ISO Latin-1, UTF-8 (the system encoding) and UTF-32LE. UTF-8
+//    goes through the library's UTF-8 codec.
 #ifndef QEL_OSDEP_CFSTRING_H_
 #define QEL_OSDEP_CFSTRING_H_
 
@@ -17,13 +23,32 @@
 
 namespace vo::qel::osdep {
 
+typedef long CFIndex;
+typedef uint32_t CFStringEncoding;
+typedef uint8_t UInt8;
+typedef bool Boolean;
+
+struct CFRange {
+  CFIndex location;
+  CFIndex length;
+};
+inline CFRange CFRangeMake(CFIndex location, CFIndex length) { return CFRange{location, length}; }
+
 struct CFStringObject;
-using CFStringRef = const CFStringObject*;
+typedef const CFStringObject* CFStringRef;
 
-using CFStringEncoding = uint32_t;
-constexpr CFStringEncoding kCFStringEncodingASCII = 0x0600;
+// Allocators are not modelled; the default one is the only one.
+typedef const void* CFAllocatorRef;
+constexpr CFAllocatorRef kCFAllocatorDefault = nullptr;
 
-using CFIndex = int64_t;
+constexpr CFIndex kCFNotFound = -1;
+
+enum : CFStringEncoding {
+  kCFStringEncodingISOLatin1 = 0x0201,
+  kCFStringEncodingASCII = 0x0600,
+  kCFStringEncodingUTF8 = 0x08000100,
+  kCFStringEncodingUTF32LE = 0x1C000100,
+};
 
 enum CFComparisonResult {
   kCFCompareLessThan = -1,
@@ -31,23 +56,47 @@ enum CFComparisonResult {
   kCFCompareGreaterThan = 1
 };
 
-// A new string holding `text` (zero-terminated) decoded from `encoding`. Null when
-// `text` is null, when a byte is not valid in the encoding (ASCII: above 0x7F), when
-// the encoding is not supported, or when memory runs out.
+// The encoding of narrow text on this system: UTF-8.
+CFStringEncoding CFStringGetSystemEncoding() noexcept;
+
+// A new string from `numBytes` bytes in `encoding`, or null when they are not valid
+// text in it (see 2. above). No byte-order mark is read: `isExternalRepresentation`
+// must be false. Throws std::bad_alloc.
+CFStringRef CFStringCreateWithBytes(CFAllocatorRef allocator, const UInt8* bytes, CFIndex numBytes,
+                                    CFStringEncoding encoding, Boolean isExternalRepresentation);
+
+// A new string from the zero-terminated `text` in `encoding`; null when `text` is
+// null, not valid in the encoding, or memory runs out.
 CFStringRef CFStringCreateWithCString(const char* text, CFStringEncoding encoding) noexcept;
 
-// The number of UTF-16 code units. REQUIRES: `string` is not null.
-CFIndex CFStringGetLength(CFStringRef string) noexcept;
+// Length in UTF-16 units; 0 for null.
+CFIndex CFStringGetLength(CFStringRef text) noexcept;
 
-// Orders two strings by their UTF-16 code units, case-sensitively (no options).
+// Converts the characters of `range` (cut to the string) into `encoding`, whole
+// characters only, and returns the number of UTF-16 units converted; `*usedBufLen`
+// (if not null) receives the bytes produced. With a null `buffer` nothing is
+// written and `maxBufLen` does not limit: the bytes required are counted. A
+// character the encoding lacks is written as `lossByte` (in that encoding), or
+// stops the conversion when `lossByte` is 0. Conversion also stops before a
+// character that does not fit in `maxBufLen`.
+CFIndex CFStringGetBytes(CFStringRef text, CFRange range, CFStringEncoding encoding, UInt8 lossByte,
+                         Boolean isExternalRepresentation, UInt8* buffer, CFIndex maxBufLen,
+                         CFIndex* usedBufLen) noexcept;
+
+// An upper bound of the bytes `length` characters take in `encoding`, whether the
+// length counts UTF-16 units or code points; kCFNotFound for an unknown encoding or
+// when the bound does not fit a CFIndex.
+CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding) noexcept;
+
+// Orders two strings by their UTF-16 units, case-sensitively (no options).
 // REQUIRES: neither is null.
 CFComparisonResult CFStringCompare(CFStringRef a, CFStringRef b) noexcept;
 
-// Takes one more reference and returns `string`. Null is passed through.
-CFStringRef CFRetain(CFStringRef string) noexcept;
+// Takes one more reference and returns `text`. Null is passed through.
+CFStringRef CFRetain(CFStringRef text) noexcept;
 
 // Gives back one reference; the last one frees the string. Null is ignored.
-void CFRelease(CFStringRef string) noexcept;
+void CFRelease(CFStringRef text) noexcept;
 
 }  // namespace vo::qel::osdep
 

@@ -7,18 +7,18 @@
 namespace vo::qel::osdep {
 
 template <class StringT>
-void CFStringToStringImpl(carbon::CFStringRef text, unsigned int encoding, StringT& out) {
+void CFStringToStringImpl(CFStringRef text, unsigned int encoding, StringT& out) {
   using CharT = typename StringT::value_type;
   const char* const kFile = "osdep/CFStringToStringImpl";
-  const carbon::CFIndex length = carbon::CFStringGetLength(text);
+  const CFIndex length = CFStringGetLength(text);
   if (length <= 0) return;
 
   // Lossless: loss byte 0 stops at anything the encoding cannot hold.
-  const carbon::CFRange all = carbon::CFRangeMake(0, length);
-  carbon::CFIndex required = 0;
-  carbon::CFStringGetBytes(text, all, encoding, 0, false, nullptr, 0, &required);
+  const CFRange all = CFRangeMake(0, length);
+  CFIndex required = 0;
+  CFStringGetBytes(text, all, encoding, 0, false, nullptr, 0, &required);
   if (required == 0) return;
-  if (required % carbon::CFIndex(sizeof(CharT)) != 0) {
+  if (required % CFIndex(sizeof(CharT)) != 0) {
     OutputAssertion("required % sizeof(CharT) == 0",
                     "calculated buffer size is a fractional number of characters", kFile, __LINE__);
     return;
@@ -27,10 +27,9 @@ void CFStringToStringImpl(carbon::CFStringRef text, unsigned int encoding, Strin
   const unsigned int count =
       NumericCast<unsigned int>(static_cast<unsigned long>(required) / sizeof(CharT));
   StringT converted(count, CharT(0));
-  carbon::CFIndex used = 0;
-  const carbon::CFIndex done = carbon::CFStringGetBytes(
-      text, all, encoding, 0, false, reinterpret_cast<carbon::UInt8*>(converted.begin()), required,
-      &used);
+  CFIndex used = 0;
+  const CFIndex done = CFStringGetBytes(
+      text, all, encoding, 0, false, reinterpret_cast<UInt8*>(converted.begin()), required, &used);
   if (done != length) {
     OutputAssertion("done == length", "failed to convert full CFString", kFile, __LINE__);
   }
@@ -40,9 +39,9 @@ void CFStringToStringImpl(carbon::CFStringRef text, unsigned int encoding, Strin
   out.swap(converted);
 }
 
-template void CFStringToStringImpl<String>(carbon::CFStringRef, unsigned int, String&);
+template void CFStringToStringImpl<String>(CFStringRef, unsigned int, String&);
 
-String CFStringToString(carbon::CFStringRef text) {
+String CFStringToString(CFStringRef text) {
   String out;
   CFStringToStringImpl(text, GetCFStringWcharEncoding(), out);
   return out;

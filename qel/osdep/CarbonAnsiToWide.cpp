@@ -1,10 +1,10 @@
 // The "carbon" route of AnsiToWide.h: conversion through the CoreFoundation-like
-// strings of CarbonText.h, in the system text encoding or a forced one.
+// strings of CFString.h, in the system text encoding or a forced one.
 #include <new>
 
 #include "qel/exception/Exception.h"
 #include "qel/osdep/AnsiToWide.h"
-#include "qel/osdep/CarbonText.h"
+#include "qel/osdep/CFString.h"
 #include "qel/osdep/OutputAssertion.h"
 #include "qel/osdep/ScopedHandle.h"
 
@@ -13,23 +13,22 @@ namespace {
 
 // Releases the layer's string on every way out of a conversion (the release
 // function is found by the handle's type).
-using ScopedString = ScopedHandle<carbon::CFStringRef>;
+using ScopedString = ScopedHandle<CFStringRef>;
 
 // Test switches; 0 means the system encoding.
 unsigned int gForcedAnsiToWideEncoding = 0;
 unsigned int gForcedWideToAnsiEncoding = 0;
 
-carbon::CFStringEncoding ActiveEncoding(unsigned int forced) noexcept {
-  return forced != 0 ? forced : carbon::CFStringGetSystemEncoding();
+CFStringEncoding ActiveEncoding(unsigned int forced) noexcept {
+  return forced != 0 ? forced : CFStringGetSystemEncoding();
 }
 
 // Extracts all of `text` in `encoding`, with '?' for what the encoding lacks, into
 // `capacity` bytes at `dest` and returns the bytes written. `file` and `incomplete`
 // are the calling route's name and text for its reports.
-carbon::CFIndex Extract(carbon::CFStringRef text, carbon::CFIndex sourceBytes,
-                        carbon::CFStringEncoding encoding, carbon::UInt8* dest,
-                        carbon::CFIndex capacity, const char* file, const char* incomplete) {
-  const carbon::CFIndex length = carbon::CFStringGetLength(text);
+CFIndex Extract(CFStringRef text, CFIndex sourceBytes, CFStringEncoding encoding, UInt8* dest,
+                CFIndex capacity, const char* file, const char* incomplete) {
+  const CFIndex length = CFStringGetLength(text);
   if (length == 0) {
     // Only possible if the layer dropped text it was given.
     if (sourceBytes != 0) {
@@ -38,16 +37,15 @@ carbon::CFIndex Extract(carbon::CFStringRef text, carbon::CFIndex sourceBytes,
     }
     return 0;
   }
-  carbon::CFIndex required = 0;
-  carbon::CFStringGetBytes(text, carbon::CFRangeMake(0, length), encoding, '?', false, nullptr, 0,
-                           &required);
+  CFIndex required = 0;
+  CFStringGetBytes(text, CFRangeMake(0, length), encoding, '?', false, nullptr, 0, &required);
   if (required > capacity) {
     OutputAssertion("required <= capacity", "output buffer is too small, string will be truncated",
                     file, __LINE__);
   }
-  carbon::CFIndex used = 0;
-  const carbon::CFIndex converted = carbon::CFStringGetBytes(
-      text, carbon::CFRangeMake(0, length), encoding, '?', false, dest, capacity, &used);
+  CFIndex used = 0;
+  const CFIndex converted =
+      CFStringGetBytes(text, CFRangeMake(0, length), encoding, '?', false, dest, capacity, &used);
   if (converted != length && required <= capacity) {
     OutputAssertion("converted == length", incomplete, file, __LINE__);
   }
@@ -67,24 +65,24 @@ size_t CarbonAnsiToWide(const char* begin, const char* end, wchar_t* destBegin, 
     destEnd = destBegin;
     return 0;
   }
-  const carbon::CFIndex sourceBytes = end - begin;
-  ScopedString text(carbon::CFStringCreateWithBytes(
-      carbon::kCFAllocatorDefault, reinterpret_cast<const carbon::UInt8*>(begin), sourceBytes,
-      ActiveEncoding(gForcedAnsiToWideEncoding), false));
+  const CFIndex sourceBytes = end - begin;
+  ScopedString text(CFStringCreateWithBytes(kCFAllocatorDefault,
+                                            reinterpret_cast<const UInt8*>(begin), sourceBytes,
+                                            ActiveEncoding(gForcedAnsiToWideEncoding), false));
   if (text.get() == nullptr) throw AddFileAndLineInfo(exception::InvalidLocale(), kFile, __LINE__);
 
   // Whole wide characters only: the room in bytes rounded down to a multiple of 4.
-  const carbon::CFIndex capacity = (destEnd - destBegin) * carbon::CFIndex(sizeof(wchar_t));
-  carbon::CFIndex used = Extract(text.get(), sourceBytes, GetCFStringWcharEncoding(),
-                                 reinterpret_cast<carbon::UInt8*>(destBegin), capacity, kFile,
-                                 "failed to convert the whole string");
-  if (used % carbon::CFIndex(sizeof(wchar_t)) != 0) {
+  const CFIndex capacity = (destEnd - destBegin) * CFIndex(sizeof(wchar_t));
+  CFIndex used = Extract(text.get(), sourceBytes, GetCFStringWcharEncoding(),
+                         reinterpret_cast<UInt8*>(destBegin), capacity, kFile,
+                         "failed to convert the whole string");
+  if (used % CFIndex(sizeof(wchar_t)) != 0) {
     OutputAssertion("used % sizeof(wchar_t) == 0",
                     "CFStringGetBytes returned an uneven number of wide characters", kFile,
                     __LINE__);
   }
-  destEnd = destBegin + used / carbon::CFIndex(sizeof(wchar_t));
-  return static_cast<size_t>(used / carbon::CFIndex(sizeof(wchar_t)));
+  destEnd = destBegin + used / CFIndex(sizeof(wchar_t));
+  return static_cast<size_t>(used / CFIndex(sizeof(wchar_t)));
 }
 
 size_t CarbonWideToAnsi(const wchar_t* begin, const wchar_t* end, char* destBegin, char*& destEnd) {
@@ -93,23 +91,22 @@ size_t CarbonWideToAnsi(const wchar_t* begin, const wchar_t* end, char* destBegi
     destEnd = destBegin;
     return 0;
   }
-  const carbon::CFIndex sourceBytes = (end - begin) * carbon::CFIndex(sizeof(wchar_t));
-  ScopedString text(carbon::CFStringCreateWithBytes(
-      carbon::kCFAllocatorDefault, reinterpret_cast<const carbon::UInt8*>(begin), sourceBytes,
-      GetCFStringWcharEncoding(), false));
+  const CFIndex sourceBytes = (end - begin) * CFIndex(sizeof(wchar_t));
+  ScopedString text(CFStringCreateWithBytes(kCFAllocatorDefault,
+                                            reinterpret_cast<const UInt8*>(begin), sourceBytes,
+                                            GetCFStringWcharEncoding(), false));
   if (text.get() == nullptr) throw AddFileAndLineInfo(exception::InvalidLocale(), kFile, __LINE__);
 
-  const carbon::CFIndex used =
-      Extract(text.get(), sourceBytes, ActiveEncoding(gForcedWideToAnsiEncoding),
-              reinterpret_cast<carbon::UInt8*>(destBegin), destEnd - destBegin, kFile,
-              "failed to convert full CFString");
+  const CFIndex used = Extract(text.get(), sourceBytes, ActiveEncoding(gForcedWideToAnsiEncoding),
+                               reinterpret_cast<UInt8*>(destBegin), destEnd - destBegin, kFile,
+                               "failed to convert full CFString");
   destEnd = destBegin + used;
   return static_cast<size_t>(used);
 }
 
 size_t GetCarbonWideToAnsiRequiredBufferLength(const wchar_t* begin, const wchar_t* end) noexcept {
-  const carbon::CFIndex size = carbon::CFStringGetMaximumSizeForEncoding(
-      end - begin, ActiveEncoding(gForcedWideToAnsiEncoding));
+  const CFIndex size =
+      CFStringGetMaximumSizeForEncoding(end - begin, ActiveEncoding(gForcedWideToAnsiEncoding));
   // An encoding the layer does not know converts nothing.
   return size < 0 ? 0 : static_cast<size_t>(size);
 }
@@ -122,6 +119,6 @@ void ForceCarbonWideToAnsiDebugEncoding(unsigned int encoding) noexcept {
   gForcedWideToAnsiEncoding = encoding;
 }
 
-unsigned int GetCFStringWcharEncoding() noexcept { return carbon::kCFStringEncodingUTF32LE; }
+unsigned int GetCFStringWcharEncoding() noexcept { return kCFStringEncodingUTF32LE; }
 
 }  // namespace vo::qel::osdep

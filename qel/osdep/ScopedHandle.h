@@ -49,9 +49,7 @@ struct CFTypeRefCopyPolicy {
   static H Copy(H handle) noexcept { return handle ? CFRetain(handle) : handle; }
 };
 
-// Release policy for CoreFoundation references: CFRelease, null ignored. The
-// release is chosen by the handle's type, so each reference type brings its own
-// CFRelease.
+// Release policy for CoreFoundation references: CFRelease, null ignored.
 struct CFTypeRefReleasePolicy {
   template <class H>
   static void Release(H handle) noexcept {

@@ -11,14 +11,12 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "qel/exception/Exception.h"
-#include "qel/osdep/CarbonText.h"
+#include "qel/osdep/CFString.h"
 #include "tests/support/AlertRecorder.h"
 #include "tests/support/TestLocales.h"
 
@@ -194,6 +192,9 @@ TEST(AnsiToWideTest, EmptyRangesAndUnknownCharacterSets) {
     EXPECT_EQ(room + 2, destEnd);
     EXPECT_EQ(L'#', room[0]);
   }
+  // Only the size computation runs: the range is never read.
+  const char* begin = reinterpret_cast<const char*>(uintptr_t(1) << 12);
+  EXPECT_THROW(AnsiToWide(begin, begin + (uintptr_t(1) << 62), ""), exception::OutOfRange);
 }
 
 TEST(AnsiToWideTest, TextWithByteCountAndCallerErrors) {
@@ -223,21 +224,6 @@ TEST(AnsiToWideTest, TextWithByteCountAndCallerErrors) {
   }
 }
 
-TEST(AnsiToWideTest, FailureSwitchesAndOverflowThrow) {
-  // Each switch affects its own direction only; both routes pass the same check first.
-  EXPECT_FALSE(MakeAnsiToWideThrow(true));
-  EXPECT_THROW(ToWide("abc", ""), std::bad_alloc);
-  EXPECT_EQ("abc", ToNarrow(L"abc", ""));
-  EXPECT_TRUE(MakeAnsiToWideThrow(false));
-  EXPECT_FALSE(MakeWideToAnsiThrow(true));
-  EXPECT_THROW(ToNarrow(L"abc", ""), std::bad_alloc);
-  EXPECT_EQ(L"abc", ToWide("abc", ""));
-  EXPECT_TRUE(MakeWideToAnsiThrow(false));
-  // Only the size computation runs: the range is never read.
-  const char* begin = reinterpret_cast<const char*>(uintptr_t(1) << 12);
-  EXPECT_THROW(AnsiToWide(begin, begin + (uintptr_t(1) << 62), ""), exception::OutOfRange);
-}
-
 // The "carbon" route: the system encoding (UTF-8), or one forced per direction,
 // through the CoreFoundation-like layer. Text it converts without complaint is
 // compared with iconv on generated texts below; the table holds the rest.
@@ -251,8 +237,8 @@ struct ForcedEncodings {
     ForceCarbonWideToAnsiDebugEncoding(0);
   }
 };
-const unsigned int kLatin1 = carbon::kCFStringEncodingISOLatin1;
-const unsigned int kAscii = carbon::kCFStringEncodingASCII;
+const unsigned int kLatin1 = kCFStringEncodingISOLatin1;
+const unsigned int kAscii = kCFStringEncodingASCII;
 
 TEST(AnsiToWideTest, CarbonRoute) {
   const struct {
@@ -287,27 +273,6 @@ TEST(AnsiToWideTest, CarbonRoute) {
       EXPECT_STREQ(c.thrownBy, e.getFileName());
     }
   }
-}
-
-// On several threads at once, conversions to two sets give what they give on one
-// thread (a descriptor shared between threads would mix them up), one descriptor each.
-TEST(AnsiToWideTest, ThreadsConvertAtOnce) {
-  ScopedProcessLocale locale("C.UTF-8");
-  ASSERT_TRUE(locale.ok());
-  const wstring wide = L"caf\u00E9 \u65E5\U0001F600";
-  const char* const sets[] = {"", "US-ASCII"};
-  const string expected[] = {ToNarrow(wide, sets[0]), ToNarrow(wide, sets[1])};
-  const long opened = gOpened;
-  std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&] {
-      for (int i = 0; i < 25000; ++i) failures += ToNarrow(wide, sets[i % 2]) != expected[i % 2];
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(0, failures.load());
-  EXPECT_EQ(100000, gOpened - opened);
 }
 
 // Random texts from ASCII, controls and zero, Latin-1, CJK and beyond the BMP,
