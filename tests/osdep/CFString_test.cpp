@@ -104,8 +104,9 @@ TEST(CFStringTest, CFStringToStringOneCodePointPerElement) {
 TEST(CFStringTest, ExportedMakerGivesAStringToRelease) {
   Lorvath_StringRef made = CFStringFromCString("GGetOneErrorCode");
   const Owned upper(CFStringCreateWithCString("GGETONEERRORCODE", kCFStringEncodingASCII));
-  const Owned copy(CFRetain(reinterpret_cast<CFStringRef>(made)));
-  Lorvath_ReleaseString(made);  // the retained reference lives on
+  const Owned retained(CFRetain(reinterpret_cast<CFStringRef>(made)));
+  const Owned copy(retained);   // one more reference, which the copy releases
+  Lorvath_ReleaseString(made);  // the retained references live on
   EXPECT_EQ(L"GGetOneErrorCode", std::wstring(CFStringToString(copy.get()).c_str()));
   EXPECT_EQ(kCFCompareGreaterThan, CFStringCompare(copy.get(), upper.get()));
   EXPECT_EQ(kCFCompareLessThan, CFStringCompare(upper.get(), copy.get()));

@@ -4,8 +4,6 @@
 
 #include <vector>
 
-#include "qel/osdep/CFString.h"
-
 namespace vo::qel::osdep {
 namespace {
 
@@ -46,15 +44,6 @@ TEST(ScopedHandleTest, EachReferenceIsReleasedExactlyOnce) {
     EXPECT_EQ((Log{&a, &b, &a}), g_released);
   }
   EXPECT_EQ(g_copied.size() + 3, g_released.size()) << "adopted a, b, a; copied a three times";
-}
-
-// The CoreFoundation instantiation with real strings: under AddressSanitizer, a
-// reference released twice or too early, or never, fails the run.
-TEST(ScopedHandleTest, CoreFoundationStrings) {
-  ScopedHandle<CFStringRef> s(CFStringCreateWithCString("abc", kCFStringEncodingASCII));
-  { ScopedHandle<CFStringRef> copy(s); }  // retained, then released
-  EXPECT_EQ(3, CFStringGetLength(s.get())) << "the copy released only its own reference";
-  s = CFStringCreateWithCString("de", kCFStringEncodingASCII);  // releases "abc"
 }
 
 }  // namespace

@@ -5,13 +5,9 @@
 #include <array>
 #include <clocale>
 #include <cstdint>
-#include <memory>
-#include <random>
 #include <string>
 #include <utility>
-#include <vector>
 
-#include "qel/WideToUtf8.h"
 #include "qel/exception/Exception.h"
 #include "qel/osdep/StringCaseCompare.h"
 #include "qel/osdep/StringExactCompare.h"
@@ -149,53 +145,6 @@ TEST(StringCompareTest, CallerErrorsAreReportedAndReadNothing) {
   // Only the tails' lengths are used: nothing is read.
   const unsigned char* far = U(text) + (uintptr_t(1) << 32);
   EXPECT_THROW(Utf8StringExactCompare(U(text), U(text), U(text), far), exception::OutOfRange);
-}
-
-// Signs of each form over all pairs of texts, each checked to be a total order:
-// antisymmetric (so reflexive) and transitive.
-template <class S>
-std::vector<int> TotalOrders(const char* name, const std::vector<S>& texts,
-                             Forms (*forms)(const S&, const S&)) {
-  const size_t n = texts.size();
-  std::vector<int> s(4 * n * n);
-  for (size_t i = 0; i < n * n; ++i) {
-    const Forms f = forms(texts[i / n], texts[i % n]);
-    for (size_t k = 0; k < 4; ++k) s[k * n * n + i] = Sign(f[k]);
-  }
-  for (size_t f = 0; f < 4; ++f) {
-    auto o = [&](size_t i, size_t j) { return s[(f * n + i) * n + j]; };
-    int broken = 0;
-    for (size_t i = 0; i < n * n * n; ++i) {
-      const size_t a = i / n / n, b = i / n % n, c = i % n;
-      broken += o(a, b) != -o(b, a) || (o(a, b) <= 0 && o(b, c) <= 0 && o(a, c) > 0);
-    }
-    EXPECT_EQ(0, broken) << name << ", form " << f;
-  }
-  return s;
-}
-
-// On random short texts that share prefixes and differ in case, with zeros, Latin-1,
-// CJK and text beyond the BMP, every form is a total order (the narrow forms
-// also over bytes that are not UTF-8, which they never reject), and UTF-8 text
-// orders like the same text as wide characters.
-TEST(StringCompareTest, EveryKindIsATotalOrderAndUtf8FollowsWide) {
-  std::mt19937 random(7);
-  const wchar_t alphabet[] = {L'a', L'A', L'b', L'z', L'Z',   L'\0',  L'_',
-                              0xE9, 0xC9, 0x7F, 0x80, 0x4E00, 0xFFFF, 0x1F600};
-  const char* const junk[] = {"", "", "\xFF", "\x80", "\xC3", "\xE0\x80"};
-  std::vector<wstring> wide;
-  std::vector<string> utf8, bytes;
-  for (int i = 0; i < 60; ++i) {
-    wstring text;
-    for (size_t n = random() % 5; n > 0; --n) text.push_back(alphabet[random() % 14]);
-    wide.push_back(text);
-    std::unique_ptr<unsigned char[]> encoded(WideToUtf8(text.data(), text.data() + text.size()));
-    utf8.emplace_back(reinterpret_cast<const char*>(encoded.get()),
-                      GetUtf8EncodingBytes(text.data(), text.data() + text.size()));
-    bytes.push_back(utf8.back() + junk[random() % 6]);
-  }
-  TotalOrders("narrow", bytes, Plain<char>);
-  EXPECT_EQ(TotalOrders("wide", wide, Plain<wchar_t>), TotalOrders("utf8", utf8, Utf8));
 }
 
 }  // namespace
