@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <exception>
 
 #include "qel/NumericCast.h"
 #include "qel/big_endian.h"
@@ -82,6 +85,44 @@ UInt32 Decode(UInt32 stored, BinaryFile::Endianness e, uint32_t line) {
   return big_endian::FromBigEndian(stored);
 }
 
+// Lengthens `data` by `count` bytes for a read into its tail and returns the old
+// length; -1, with the buffer unchanged, when it cannot grow.
+int64_t PrepareAutoBufferForRead(AutoBuffer& data, unsigned int count) {
+  try {
+    const unsigned int oldLen = data.Len();
+    if (count != 0) data.Skip(count);
+    if (uint64_t{oldLen} + count != data.Len()) {
+      OutputAssertion("(oldLen + count) == data.Len()", "AutoBuffer::Skip(): postcondition", kFile,
+                      __LINE__);
+    }
+    return oldLen;
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+// Where a read into the grown tail goes. Skip leaves the buffer the only owner of its
+// block, so its bytes may be written.
+void* Tail(const AutoBuffer& data, int64_t oldLen) {
+  return const_cast<unsigned char*>(data.Data()) + oldLen;
+}
+
+// Gives back the part of the grown tail that the read did not fill.
+void ProcessAutoBufferReadResult(AutoBuffer& data, int rc, unsigned int count) {
+  const unsigned int unused = rc == -1 ? count : count - static_cast<unsigned int>(rc);
+  if (unused != 0) data.UnAppend(unused);
+}
+
+// Whether the file can still supply `count` bytes: always for files whose size is
+// not known (pipes, devices), which are read in growing steps instead.
+bool IsSized(int fd, bool& canSupply, UInt32 count) noexcept {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const off_t position = ::lseek(fd, 0, SEEK_CUR);
+  canSupply = position >= 0 && st.st_size >= position && st.st_size - position >= off_t(count);
+  return true;
+}
+
 }  // namespace
 
 int Close(int fd) noexcept {
@@ -140,6 +181,76 @@ int BinaryFile::readExactSize(void* buf, size_t count) const {
   return ReadExactSize(fd_, buf, count);
 }
 
+int BinaryFile::read(AutoBuffer& buf, unsigned int count) const {
+  checkInvariants();
+  if (!isOpen()) {
+    ReportUnopened("tried to read from an unopened file", __LINE__);
+    return -1;
+  }
+  const int64_t oldLen = PrepareAutoBufferForRead(buf, count);
+  if (oldLen == -1) return -1;
+  const int rc = PlatformRead(fd_, Tail(buf, oldLen), count);
+  ProcessAutoBufferReadResult(buf, rc, count);
+  return rc;
+}
+
+int BinaryFile::readExactSize(AutoBuffer& buf, unsigned int count) const {
+  checkInvariants();
+  if (!isOpen()) {
+    ReportUnopened("tried to read from an unopened file", __LINE__);
+    return -1;
+  }
+  NumericCast<int>(static_cast<unsigned long>(count));  // refused before the buffer grows
+  const int64_t oldLen = PrepareAutoBufferForRead(buf, count);
+  if (oldLen == -1) return -1;
+  const int rc = ReadExactSize(fd_, Tail(buf, oldLen), count);
+  if (rc != -1 && UInt32(rc) != count) {
+    OutputAssertion("(count == vo::qel::UInt32(rc)) || (-1 == rc)",
+                    "readExactSize() postcondition failed", kFile, __LINE__);
+  }
+  ProcessAutoBufferReadResult(buf, rc, count);
+  return rc;
+}
+
+int BinaryFile::readByteVector(AutoBuffer& buf, Endianness e) const {
+  UInt32 size;
+  if (readScalarValue(size, e) != int(sizeof(size))) return -1;
+  long total = sizeof(size);
+  // The bytes are read in one step when the file is known to hold them; from a file
+  // of unknown size in steps that grow with what has arrived, so a false length
+  // never allocates much more than the input backs.
+  bool canSupply = true;
+  const bool sized = IsSized(fd_, canSupply, size);
+  int rc = -1;
+  errno = 0;
+  if (size > kMaxVectorLength) {
+    errno = EOVERFLOW;
+  } else if (canSupply) {
+    const unsigned int oldLen = buf.Len();
+    UInt32 done = 0;
+    rc = int(size);
+    while (done < size) {
+      const UInt32 step = sized ? size : std::min(size - done, std::max<UInt32>(done, 64 * 1024));
+      if (readExactSize(buf, step) == -1) {
+        buf.UnAppend(buf.Len() - oldLen);
+        RollbackRead(fd_, long(done));
+        rc = -1;
+        break;
+      }
+      done += step;
+    }
+  }
+  if (rc == -1) {
+    RollbackRead(fd_, total);
+    return -1;
+  }
+  if (UInt32(rc) != size) {
+    OutputAssertion("size == vo::qel::UInt32(rc)", "readExactSize() postcondition failed", kFile,
+                    __LINE__);
+  }
+  return int(total + rc);
+}
+
 template <>
 int BinaryFile::readScalarValue<unsigned int>(unsigned int& out, Endianness e) const {
   UInt32 stored;
@@ -170,6 +281,22 @@ template <>
 int BinaryFile::writeScalarValue<unsigned int>(const unsigned int& v, Endianness e) {
   const UInt32 stored = Encode(v, e, __LINE__);
   return writeExactSize(&stored, sizeof(stored));
+}
+
+int BinaryFile::writeByteVector(const BufferWrapper& data, Endianness e) {
+  const unsigned int size = data.Len();
+  if (size > kMaxVectorLength) {
+    errno = EOVERFLOW;
+    return -1;
+  }
+  const int rc = writeScalarValue(size, e);
+  if (rc == -1) return -1;
+  if (rc != int(sizeof(UInt32))) {
+    OutputAssertion("sizeof(vo::qel::UInt32) == rc", "should have written the full value", kFile,
+                    __LINE__);
+  }
+  const int written = writeExactSize(data.Data(), size);
+  return written == -1 ? -1 : written + int(sizeof(UInt32));
 }
 
 long BinaryFile::seek(long offset, Origin origin) const {

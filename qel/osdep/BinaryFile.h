@@ -21,13 +21,10 @@
 
 #include <cstddef>
 
+#include "qel/AutoBuffer.h"
+#include "qel/BufferWrapper.h"
 #include "qel/Noncopyable.h"
 #include "qel/StringBase.h"
-
-namespace vo::qel {
-class AutoBuffer;
-class BufferWrapper;
-}  // namespace vo::qel
 
 namespace vo::qel::osdep {
 
