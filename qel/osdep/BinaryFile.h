@@ -101,7 +101,7 @@ class BinaryFile : public Noncopyable {
   int fd_ = -1;
 };
 
-inline BinaryFile::Mode operator|(BinaryFile::Mode a, BinaryFile::Mode b) noexcept {
+constexpr BinaryFile::Mode operator|(BinaryFile::Mode a, BinaryFile::Mode b) noexcept {
   return BinaryFile::Mode(int(a) | int(b));
 }
 

@@ -45,7 +45,7 @@ class FindFiles {
   Vector<String> getFilenames(const String& pattern, FindFlags flags) const;
 };
 
-inline FindFiles::FindFlags operator|(FindFiles::FindFlags a, FindFiles::FindFlags b) noexcept {
+constexpr FindFiles::FindFlags operator|(FindFiles::FindFlags a, FindFiles::FindFlags b) noexcept {
   return FindFiles::FindFlags(int(a) | int(b));
 }
 
