@@ -35,11 +35,14 @@ int Close(int fd) noexcept;
 
 class BinaryFile : public Noncopyable {
  public:
+  // Each enumeration takes any int (a fixed underlying type), so a value outside its
+  // list, such as an unknown byte order, is still a value the calls can check.
+  //
   // A bit set; one access bit (k_READ, k_WRITE or k_READ_WRITE) is expected, none
   // opens read-only. Other bits are ignored.
-  enum Mode { k_READ = 1, k_WRITE = 2, k_READ_WRITE = 4, k_TRUNCATE = 8, k_CREATE = 16 };
-  enum Endianness { k_LITTLE_ENDIAN = 0, k_BIG_ENDIAN = 1 };
-  enum Origin { k_BEGIN = 0, k_CURRENT = 1, k_END = 2 };
+  enum Mode : int { k_READ = 1, k_WRITE = 2, k_READ_WRITE = 4, k_TRUNCATE = 8, k_CREATE = 16 };
+  enum Endianness : int { k_LITTLE_ENDIAN = 0, k_BIG_ENDIAN = 1 };
+  enum Origin : int { k_BEGIN = 0, k_CURRENT = 1, k_END = 2 };
 
   BinaryFile() noexcept = default;
   // Opens `path` with openNoThrow when `noThrow`, else with open (which throws).

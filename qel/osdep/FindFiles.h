@@ -23,7 +23,7 @@ namespace vo::qel::osdep {
 
 class FindFiles {
  public:
-  enum FindFlags {
+  enum FindFlags : int {
     // Names beginning with '.' are listed too ("." and ".." themselves never are).
     k_INCLUDE_HIDDEN = 1,
     // Only directories (links followed; an absolute pattern is needed to find any),
