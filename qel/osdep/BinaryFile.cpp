@@ -232,7 +232,7 @@ int BinaryFile::readByteVector(AutoBuffer& buf, Endianness e) const {
     while (done < size) {
       const UInt32 step = sized ? size : std::min(size - done, std::max<UInt32>(done, 64 * 1024));
       if (readExactSize(buf, step) == -1) {
-        buf.UnAppend(buf.Len() - oldLen);
+        if (buf.Len() != oldLen) buf.UnAppend(buf.Len() - oldLen);
         RollbackRead(fd_, long(done));
         rc = -1;
         break;

