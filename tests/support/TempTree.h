@@ -17,17 +17,11 @@ namespace vo::qel::testing {
 
 class TempTree {
  public:
-  TempTree() {
-    char dir[] = "/tmp/qel-tree.XXXXXX";
-    EXPECT_NE(nullptr, ::mkdtemp(dir));
-    root_ = dir;
-  }
+  TempTree() : root_("/tmp/qel-tree.XXXXXX") { EXPECT_NE(nullptr, ::mkdtemp(root_.data())); }
   ~TempTree() {
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
   }
-  TempTree(const TempTree&) = delete;
-  TempTree& operator=(const TempTree&) = delete;
 
   // The absolute path of `relative` (the root itself for ""), narrow and wide.
   std::string at(const std::string& relative = "") const {
