@@ -184,7 +184,6 @@ TEST(BinaryFileTest, ModesAndMisuse) {
   EXPECT_EQ("ab", t.read("new"));
   unsigned int value = 0;
   EXPECT_EQ(4, created.writeScalarValue(0x01020304u, B::Endianness(2)));
-  created.seek(4, B::k_BEGIN);
   B back(t.wide("new"), B::k_READ, false);
   back.seek(4, B::k_BEGIN);
   EXPECT_EQ(4, back.readScalarValue(value, B::Endianness(2)));
