@@ -15,6 +15,7 @@
 #include "qel/little_endian.h"
 #include "qel/osdep/OSException.h"
 #include "qel/osdep/OutputAssertion.h"
+#include "qel/osdep/RetryOnEintr.h"
 #include "qel/osdep/SystemPath.h"
 
 namespace vo::qel::osdep {
@@ -42,11 +43,7 @@ int PlatformOpen(const String& path, int flags) {
   ANSIString systemPath;
   if (!TryToSystemPath(path, systemPath)) return -1;
   const mode_t permissions = (flags & O_CREAT) != 0 ? 0600 : 0;
-  int fd;
-  do {
-    fd = ::open(systemPath.c_str(), flags | O_CLOEXEC, permissions);
-  } while (fd == -1 && errno == EINTR);
-  return fd;
+  return RetryOnEintr([&] { return ::open(systemPath.c_str(), flags | O_CLOEXEC, permissions); });
 }
 
 int PlatformRead(int fd, void* buf, size_t count) {
@@ -314,11 +311,8 @@ void BinaryFile::sync() {
     ReportUnopened("tried to sync to an unopened file", __LINE__);
     return;
   }
-  int result;
-  do {
-    result = ::fsync(fd_);
-  } while (result == -1 && errno == EINTR);
-  if (result < 0) throw AddFileAndLineInfo(PosixError(), kFile, __LINE__);
+  if (RetryOnEintr([&] { return ::fsync(fd_); }) < 0)
+    throw AddFileAndLineInfo(PosixError(), kFile, __LINE__);
 }
 
 void BinaryFile::resize(long size) {
@@ -327,11 +321,8 @@ void BinaryFile::resize(long size) {
     ReportUnopened("tried to resize an unopened file", __LINE__);
     return;
   }
-  int result;
-  do {
-    result = ::ftruncate(fd_, size);
-  } while (result == -1 && errno == EINTR);
-  if (result < 0) throw AddFileAndLineInfo(PosixError(), kFile, __LINE__);
+  if (RetryOnEintr([&] { return ::ftruncate(fd_, size); }) < 0)
+    throw AddFileAndLineInfo(PosixError(), kFile, __LINE__);
 }
 
 int BinaryFile::ReadExactSize(int fd, void* buf, size_t count) {

@@ -16,6 +16,7 @@
 #include "qel/osdep/BinaryFile.h"
 #include "qel/osdep/OSException.h"
 #include "qel/osdep/OutputAssertion.h"
+#include "qel/osdep/RetryOnEintr.h"
 #include "qel/osdep/SystemPath.h"
 
 namespace vo::qel::osdep::path {
@@ -28,18 +29,8 @@ template <class E>
   throw AddFileAndLineInfo(e, kFile, line);
 }
 
-// Repeats `call` while it fails with EINTR.
-template <class Call>
-auto Retry(Call call) -> decltype(call()) {
-  decltype(call()) result;
-  do {
-    result = call();
-  } while (result == -1 && errno == EINTR);
-  return result;
-}
-
 int OpenAt(int dirFd, const char* name, int flags, mode_t mode = 0) {
-  return Retry([&] { return ::openat(dirFd, name, flags | O_CLOEXEC, mode); });
+  return RetryOnEintr([&] { return ::openat(dirFd, name, flags | O_CLOEXEC, mode); });
 }
 
 // An owned descriptor, closed when it goes.
@@ -118,7 +109,7 @@ bool SamePath(const String& a, const String& b) {
 
 bool Stat(const String& p, struct stat& st, bool followLinks) {
   const ANSIString path = ToSystemPath(p);
-  return Retry([&] {
+  return RetryOnEintr([&] {
            return followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
          }) == 0;
 }
@@ -147,7 +138,7 @@ ANSIString ReadLinkAt(int dirFd, const char* name, size_t sizeHint) {
 void CopyContents(int in, int out) {
   for (bool copied = false;; copied = true) {
     const ssize_t n =
-        Retry([&] { return ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0); });
+        RetryOnEintr([&] { return ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0); });
     // 0 at once may also be a file whose size the kernel does not know (/proc).
     if (n == 0 && copied) return;
     if (n <= 0) break;
@@ -155,7 +146,7 @@ void CopyContents(int in, int out) {
   constexpr size_t kBufferSize = 128 * 1024;
   std::unique_ptr<char[]> buffer(new char[kBufferSize]);
   for (;;) {
-    const ssize_t n = Retry([&] { return ::read(in, buffer.get(), kBufferSize); });
+    const ssize_t n = RetryOnEintr([&] { return ::read(in, buffer.get(), kBufferSize); });
     if (n < 0) Throw(exception::FileReadFailed(), __LINE__);
     if (n == 0) return;
     if (BinaryFile::WriteExactSize(out, buffer.get(), size_t(n)) != n) {
@@ -188,7 +179,7 @@ void CopyFileAt(int srcDir, const char* srcName, int dstDir, const char* dstName
   if (::fstat(out.get(), &to) != 0) Throw(PosixError(), __LINE__);
   // The same file under another name or a hard link: truncating it would lose it.
   if (from.st_dev == to.st_dev && from.st_ino == to.st_ino) return;
-  if (Retry([&] { return ::ftruncate(out.get(), 0); }) != 0) Throw(PosixError(), __LINE__);
+  if (RetryOnEintr([&] { return ::ftruncate(out.get(), 0); }) != 0) Throw(PosixError(), __LINE__);
   CopyContents(in.get(), out.get());
 }
 
@@ -237,7 +228,7 @@ void CopyTree(Directory& from, Destination& to, int depth) {
     struct stat st;
     if (::fstatat(from.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) Throw(PosixError(), __LINE__);
     if (S_ISDIR(st.st_mode)) {
-      if (Retry([&] { return ::mkdirat(to.get(), name, 0700); }) != 0 && errno != EEXIST) {
+      if (RetryOnEintr([&] { return ::mkdirat(to.get(), name, 0700); }) != 0 && errno != EEXIST) {
         Throw(PosixError(), __LINE__);
       }
       Directory subFrom(from.fd(), name, O_NOFOLLOW);
@@ -287,10 +278,11 @@ void RemoveContents(Directory& dir, const String& where, int depth) {
 // own descriptor; if that fails the directory is removed again. False with errno on
 // failure.
 bool MkDir(const ANSIString& path, bool useMode, unsigned int mode) {
-  if (Retry([&] { return ::mkdir(path.c_str(), 0700); }) != 0) return false;
+  if (RetryOnEintr([&] { return ::mkdir(path.c_str(), 0700); }) != 0) return false;
   if (!useMode) return true;
   const Descriptor fd(OpenAt(AT_FDCWD, path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-  if (fd.get() >= 0 && Retry([&] { return ::fchmod(fd.get(), mode_t(mode & 07777)); }) == 0) {
+  if (fd.get() >= 0 &&
+      RetryOnEintr([&] { return ::fchmod(fd.get(), mode_t(mode & 07777)); }) == 0) {
     return true;
   }
   const int error = errno;
@@ -432,7 +424,7 @@ String GetCWD() {
 String SetCWD(String p) {
   const String previous = GetCWD();
   const ANSIString path = ToSystemPath(p);
-  if (Retry([&] { return ::chdir(path.c_str()); }) != 0) Throw(PosixError(), __LINE__);
+  if (RetryOnEintr([&] { return ::chdir(path.c_str()); }) != 0) Throw(PosixError(), __LINE__);
   return previous;
 }
 
@@ -495,7 +487,7 @@ void RemoveFile(const String& p, bool ignoreErrors) {
     OutputAssertion("false", "RemoveFile does not support relative paths", kFile, __LINE__);
   }
   const ANSIString path = ToSystemPath(p);
-  if (Retry([&] { return ::unlink(path.c_str()); }) != 0 && !ignoreErrors) {
+  if (RetryOnEintr([&] { return ::unlink(path.c_str()); }) != 0 && !ignoreErrors) {
     Throw(PosixError(), __LINE__);
   }
 }
@@ -508,7 +500,7 @@ void RemoveDir(const wchar_t* p) {
     return;
   }
   const ANSIString system = ToSystemPath(path);
-  if (Retry([&] { return ::rmdir(system.c_str()); }) != 0) {
+  if (RetryOnEintr([&] { return ::rmdir(system.c_str()); }) != 0) {
     Throw(exception::AccessDenied(path), __LINE__);
   }
 }
@@ -551,7 +543,7 @@ void RenameFile(const String& src, const String& dst) {
   if (SamePath(src, dst)) return;
   const ANSIString from = ToSystemPath(src);
   const ANSIString to = ToSystemPath(dst);
-  if (Retry([&] { return ::rename(from.c_str(), to.c_str()); }) == 0) return;
+  if (RetryOnEintr([&] { return ::rename(from.c_str(), to.c_str()); }) == 0) return;
   if (errno != EXDEV) Throw(PosixError(), __LINE__);
   RenameFileUsingCopy(src, dst);
 }
