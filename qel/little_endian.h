@@ -119,6 +119,12 @@ inline void DeserializeByteArray(void* destination, size_t count, const unsigned
   in += count;
 }
 
+// A 32-bit value in little-endian byte order and back: stored as it comes back, its
+// bytes are the least significant first. On the machines the library runs on, that
+// is the value itself.
+inline UInt32 ToLittleEndian(UInt32 value) noexcept { return value; }
+inline UInt32 FromLittleEndian(UInt32 value) noexcept { return value; }
+
 // Reports the failed check "littleEndianTest.dw == 0x12345678" when the machine does
 // not store the least significant byte of a word first.
 class LittleEndianChecker {

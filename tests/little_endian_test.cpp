@@ -118,9 +118,18 @@ TEST(ByteOrderTest, ReversingCopiesAndTheLoadTimeCheck) {
   EXPECT_EQ(0, std::memcmp(big, out, 4));
   big_endian::CopyFromBigEndian(3, out, big);
   EXPECT_EQ(0, std::memcmp("\x56\x34\x12", out, 3)) << "an odd count reverses too";
+  // A value stored after conversion has the bytes of its order; converting back
+  // gives the value.
+  const UInt32 toBig = big_endian::ToBigEndian(0x12345678),
+               toLittle = le::ToLittleEndian(0x12345678);
+  EXPECT_EQ(0, std::memcmp(big, &toBig, 4));
+  EXPECT_EQ(0, std::memcmp(little, &toLittle, 4));
+  EXPECT_EQ(0x12345678u, big_endian::FromBigEndian(toBig));
+  EXPECT_EQ(0x12345678u, le::FromLittleEndian(toLittle));
   testing::AlertRecorder alerts;
   ::testing::internal::CaptureStderr();
   const le::LittleEndianChecker check;
+  const big_endian::LittleEndianChecker bigCheck;
   EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
   EXPECT_TRUE(alerts.alerts().empty());
 }

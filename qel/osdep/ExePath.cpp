@@ -8,6 +8,7 @@
 
 #include "qel/exception/Exception.h"
 #include "qel/osdep/OSException.h"
+#include "qel/osdep/path.h"
 
 namespace vo::qel::osdep {
 
@@ -43,10 +44,6 @@ String GetExePath() {
   throw AddFileAndLineInfo(PosixError(ENAMETOOLONG), "osdep/GetExePath", __LINE__);
 }
 
-String GetExeBaseName() {
-  const String path = GetExePath();
-  const String::size_type slash = path.rfind(L'/');
-  return slash == String::npos ? path : path.substr(slash + 1);
-}
+String GetExeBaseName() { return path::BaseName(GetExePath()); }
 
 }  // namespace vo::qel::osdep

@@ -1,0 +1,113 @@
+// Reads AutoBuffers from arbitrary bytes, in the flat form (form after form on one
+// cursor) and in the ring form (the input after two leading bytes is the ring; the
+// second byte picks the cursor), and checks the reading rules:
+//  1. A read either succeeds, consuming exactly the form, and writing the buffer back
+//     gives exactly the bytes it consumed (for the ring: the same ring);
+//  2. or it throws DeserializationError with the cursor and the buffer left as they were.
+//  3. Nothing outside the input is read: the input is copied into a heap block of
+//     exactly its size, so AddressSanitizer sees any stray read.
+//  4. The buffer's block never grows past what it held or the count the input backs.
+// Any failed-check report aborts, so an inconsistency inside the library is a crash.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "qel/AutoBuffer.h"
+#include "qel/exception/Exception.h"
+#include "qel/osdep/Alert.h"
+
+namespace {
+
+using namespace vo::qel;
+
+class AbortOnFailedCheck : public osdep::AlertPresenter {
+ public:
+  osdep::AlertButton present(const char* title, const char* text, const char*,
+                             const char*) override {
+    std::fprintf(stderr, "%s\n%s\n", title, text);
+    std::abort();
+  }
+};
+
+void Require(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "broken: %s\n", what);
+    std::abort();
+  }
+}
+
+AutoBuffer Prior() { return AutoBuffer(reinterpret_cast<const unsigned char*>("prior"), 5); }
+
+bool Unchanged(const AutoBuffer& b, const unsigned char* data, unsigned int memUsage) {
+  return b.Data() == data && b.MemUsage() == memUsage && b == Prior();
+}
+
+void ReadFlat(const unsigned char* begin, const unsigned char* end) {
+  AutoBuffer b = Prior();
+  for (const unsigned char* in = begin;;) {
+    b.Erase();
+    b.Append("prior", 5);
+    const unsigned char* const start = in;
+    const unsigned char* const data = b.Data();
+    const unsigned int memUsage = b.MemUsage();
+    try {
+      b.deserialize(in, end);
+    } catch (const exception::DeserializationError&) {
+      Require(in == start && Unchanged(b, data, memUsage), "a refused read changed something");
+      return;
+    }
+    const size_t consumed = static_cast<size_t>(in - start);
+    Require(consumed >= 4 && consumed <= static_cast<size_t>(end - start),
+            "the cursor left the input");
+    Require(consumed == b.serializationSize(), "the cursor did not move by the form's size");
+    Require(b.MemUsage() <= (memUsage > b.Len() ? memUsage : b.Len()), "allocated past the count");
+    std::vector<unsigned char> again(consumed);
+    unsigned char* out = again.data();
+    b.serialize(out, again.data() + consumed);
+    Require(std::memcmp(again.data(), start, consumed) == 0, "writing back gave other bytes");
+  }
+}
+
+void ReadRing(const unsigned char* begin, const unsigned char* end, size_t at) {
+  const size_t size = static_cast<size_t>(end - begin);
+  if (size == 0) return;
+  const unsigned char* const start = begin + at % size;
+  AutoBuffer b = Prior();
+  const unsigned char* const data = b.Data();
+  const unsigned int memUsage = b.MemUsage();
+  const unsigned char* after = nullptr;
+  try {
+    after = b.circularDeserialize(begin, end, start);
+  } catch (const exception::DeserializationError&) {
+    Require(Unchanged(b, data, memUsage), "a refused ring read changed something");
+    return;
+  }
+  Require(size >= b.serializationSize(), "read a form larger than the ring");
+  Require(after == begin + (at % size + b.serializationSize()) % size, "wrong cursor after");
+  std::vector<unsigned char> ring(begin, end);
+  unsigned char* p = ring.data() + at % size;
+  b.circularSerialize(ring.data(), ring.data() + size, p);
+  Require(p == ring.data() + (after - begin), "writer and reader end apart");
+  Require(std::memcmp(ring.data(), begin, size) == 0, "writing back changed the ring");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static AbortOnFailedCheck presenter;
+  static const bool installed = (osdep::SetAlertPresenter(&presenter), true);
+  (void)installed;
+  if (size < 2) return 0;
+  std::vector<unsigned char> input(data + 2, data + size);
+  input.shrink_to_fit();
+  const unsigned char* begin = input.data();
+  const unsigned char* end = begin + input.size();
+  if (data[0] & 1) {
+    ReadRing(begin, end, data[1]);
+  } else {
+    ReadFlat(begin, end);
+  }
+  return 0;
+}

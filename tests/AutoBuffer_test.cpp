@@ -1,0 +1,288 @@
+// AutoBuffer: edits and growth, copy on write and sources inside the buffer's own block,
+// both serialized forms byte for byte, readers of short and hostile input, and copies
+// shared between threads.
+#include "qel/AutoBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "qel/exception/Exception.h"
+#include "tests/support/AlertRecorder.h"
+
+namespace vo::qel {
+namespace {
+
+using Bytes = std::string;  // '.' in an expected ring: a byte the writer left alone
+
+Bytes Text(const AutoBuffer& b) { return Bytes(reinterpret_cast<const char*>(b.Data()), b.Len()); }
+const unsigned char* U(const Bytes& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+
+// Failed checks of `run`, by expression.
+std::vector<std::string> Reports(const std::function<void()>& run) {
+  testing::AlertRecorder alerts;
+  ::testing::internal::CaptureStderr();
+  run();
+  ::testing::internal::GetCapturedStderr();
+  std::vector<std::string> found;
+  for (const auto& alert : alerts.alerts()) {
+    const size_t at = alert.text.find("Expression: ") + 12;
+    found.push_back(alert.text.substr(at, alert.text.find('\n', at) - at));
+  }
+  return found;
+}
+
+struct EditRow {
+  const char* name;
+  std::function<void(AutoBuffer&)> edit;
+  Bytes bytes;
+  unsigned int memUsage;
+  std::vector<std::string> reports;
+};
+
+TEST(AutoBufferTest, Edits) {
+  const Bytes k2000(1999, 'z');
+  const EditRow rows[] = {
+      {"append_one", [](AutoBuffer& b) { b.Append("a", 1); }, "a", 129, {}},
+      {"grow_1_to_2000",
+       [&](AutoBuffer& b) { b.Append("a", 1), b.Append(k2000.data(), 1999); },
+       "a" + k2000,
+       2200,
+       {}},
+      {"reserve_exact",
+       [](AutoBuffer& b) { b.Append("a", 1), b.Reserve(1000), b.Reserve(5); },
+       "a",
+       1000,
+       {}},
+      {"unappend_skip",
+       [](AutoBuffer& b) { b.Append("\1\2\3", 3), b.UnAppend(2), b.Skip(2); },
+       Bytes("\1\0\0", 3),
+       131,
+       {}},
+      {"modify_past_len",
+       [](AutoBuffer& b) { b.Append("ab", 2), b.Modify(5, "xyz", 3); },
+       "ab",
+       130,
+       {}},
+      {"modify_then_skip",
+       [](AutoBuffer& b) { b.Append("ab", 2), b.Modify(5, "xyz", 3), b.Skip(6); },
+       "ab",
+       130,
+       {}},
+      {"modify_grows", [](AutoBuffer& b) { b.Modify(200, "x", 1); }, "", 329, {}},
+      {"reverse",
+       [](AutoBuffer& b) { b.appendReverseByteOrder("\1\2\3\4", 4); },
+       "\4\3\2\1",
+       132,
+       {}},
+      {"erase_keeps_block", [](AutoBuffer& b) { b.Append("ab", 2), b.Erase(); }, "", 130, {}},
+      {"unappend_too_much",
+       [](AutoBuffer& b) { b.Append("ab", 2), b.UnAppend(3); },
+       "ab",
+       130,
+       {"Len() >= size"}},
+      {"unappend_no_guts", [](AutoBuffer& b) { b.UnAppend(1); }, "", 0, {"guts_", "Len() >= size"}},
+      {"append_null", [](AutoBuffer& b) { b.Append(nullptr, 3); }, "", 0, {"data != 0"}},
+      {"append_self",
+       [](AutoBuffer& b) { b.Reserve(3), b.Append("abc", 3), b.Append(b.Data(), 3); },
+       "abcabc",
+       134,
+       {}},
+      {"reverse_self",
+       [](AutoBuffer& b) {
+         b.Reserve(2), b.Append("ab", 2), b.appendReverseByteOrder(b.Data(), 2);
+       },
+       "abba",
+       132,
+       {}},
+      {"modify_from_self",
+       [](AutoBuffer& b) {
+         b.Reserve(2), b.Append("ab", 2), b.Modify(300, b.Data(), 2), b.Skip(300);
+       },
+       "",
+       430,
+       {}},
+      {"assign_own_view",
+       [](AutoBuffer& b) { b.Append("ab", 2), b = BufferWrapper(b); },
+       "ab",
+       130,
+       {}},
+  };
+  for (const EditRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    AutoBuffer b;
+    EXPECT_EQ(row.reports, Reports([&] { row.edit(b); }));
+    const Bytes text = Text(b);
+    if (std::string(row.name) == "modify_then_skip") {
+      EXPECT_EQ(Bytes("ab") + "xyz", text.substr(0, 2) + text.substr(5));
+    } else if (std::string(row.name) == "modify_from_self") {
+      EXPECT_EQ("ab", text.substr(300));
+    } else {
+      EXPECT_EQ(row.bytes, text);
+    }
+    EXPECT_EQ(row.memUsage, b.MemUsage());
+  }
+}
+
+TEST(AutoBufferTest, OverflowingEditsThrowAndChangeNothing) {
+  AutoBuffer b(U("ab"), 2);
+  EXPECT_THROW(b.Modify(0xFFFFFFFF, "xy", 2), exception::OutOfRange);
+  EXPECT_THROW(b.Skip(0xFFFFFFFF), exception::OutOfRange);
+  EXPECT_EQ("ab", Text(b));
+  EXPECT_EQ(130u, b.MemUsage());
+}
+
+TEST(AutoBufferTest, CopiesShareUntilOneChanges) {
+  AutoBuffer a(1000);
+  a.Append("0123456789", 10);
+  AutoBuffer b;
+  b = a;
+  EXPECT_EQ(a.Data(), b.Data());
+  b.Append("x", 1);
+  EXPECT_NE(a.Data(), b.Data());
+  EXPECT_EQ("0123456789", Text(a));
+  EXPECT_EQ("0123456789x", Text(b));
+  EXPECT_EQ(1000u, b.MemUsage());  // the copy's block is the size it allocated
+  b.Skip(989);                     // fills the copy's block to its last byte
+  AutoBuffer c = a;
+  c.Erase();  // shared: let go of, the sharer keeps its bytes
+  EXPECT_EQ(0u, c.MemUsage());
+  EXPECT_EQ("0123456789", Text(a));
+}
+
+TEST(AutoBufferTest, CompareBuffers) {
+  const struct {
+    Bytes a, b;
+    int order;
+  } rows[] = {
+      {"ab", "abc", -1}, {"abc", "ab", 1}, {"ab", "ac", -1}, {"", "", 0}, {"\x80", "\x01", 1}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.order, CompareBuffers(BufferWrapper(U(row.a), row.a.size()),
+                                        BufferWrapper(U(row.b), row.b.size())))
+        << row.a << " " << row.b;
+  }
+}
+
+TEST(AutoBufferTest, FlatFormAndItsReader) {
+  const Bytes k256(256, 'q');
+  const struct {
+    Bytes data, form;
+  } rows[] = {
+      {"", Bytes(4, '\0')}, {"abc", Bytes("\3\0\0\0abc", 7)}, {k256, Bytes("\0\1\0\0", 4) + k256}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.form.size());
+    AutoBuffer b(U(row.data), row.data.size());
+    std::vector<unsigned char> room(row.form.size());
+    unsigned char* out = room.data();
+    EXPECT_THROW(b.serialize(out, room.data() + room.size() - 1), exception::BufferOverflow);
+    b.serialize(out, room.data() + room.size());
+    EXPECT_EQ(row.form, Bytes(room.begin(), room.end()));
+    for (size_t cut = 0; cut <= room.size(); ++cut) {  // every truncation fails cleanly
+      const std::vector<unsigned char> input(room.begin(), room.begin() + cut);
+      AutoBuffer target(U("keep"), 4);
+      const unsigned char* in = input.data();
+      if (cut < room.size()) {
+        EXPECT_THROW(target.deserialize(in, input.data() + cut), exception::DeserializationError);
+        EXPECT_EQ("keep", Text(target));
+        EXPECT_EQ(input.data(), in);
+      } else {
+        target.deserialize(in, input.data() + cut);
+        EXPECT_EQ(row.data, Text(target));
+        EXPECT_EQ(input.data() + cut, in);
+      }
+    }
+  }
+  AutoBuffer self;  // a form inside the reader's own block
+  self.Reserve(6);
+  self.Append("\2\0\0\0xy", 6);
+  const unsigned char* in = self.Data();
+  self.deserialize(in, self.Data() + 6);
+  EXPECT_EQ("xy", Text(self));
+}
+
+TEST(AutoBufferTest, RingForms) {
+  const struct {
+    const char* name;
+    size_t ring, at;
+    Bytes data, expected;
+    size_t after;
+  } rows[] = {
+      {"count_wraps", 12, 9, "ABCDEF", Bytes("\0ABCDEF..\6\0\0", 12), 7},
+      {"data_wraps", 16, 10, "ABCDEFGH", Bytes("CDEFGH....\10\0\0\0AB", 16), 6},
+      {"flat_to_end", 8, 1, "ABC", Bytes(".\3\0\0\0ABC", 8), 0},
+      {"count_to_end", 8, 4, "ABC", Bytes("ABC.\3\0\0\0", 8), 3},
+      {"whole_ring", 8, 3, "ABCD", Bytes("BCD\4\0\0\0A", 8), 3},
+      {"empty", 4, 2, "", Bytes(4, '\0'), 2},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<unsigned char> ring(row.ring, '.');
+    unsigned char* p = ring.data() + row.at;
+    AutoBuffer(U(row.data), row.data.size())
+        .circularSerialize(ring.data(), ring.data() + row.ring, p);
+    EXPECT_EQ(row.expected, Bytes(ring.begin(), ring.end()));
+    EXPECT_EQ(row.after, size_t(p - ring.data()));
+    AutoBuffer back(U("keep"), 4);
+    EXPECT_EQ(ring.data() + row.after,
+              back.circularDeserialize(ring.data(), ring.data() + row.ring, ring.data() + row.at));
+    EXPECT_EQ(row.data, Text(back));
+  }
+  std::vector<unsigned char> ring(8, '.');
+  unsigned char* p = ring.data();
+  EXPECT_THROW(AutoBuffer(U("ABCDE"), 5).circularSerialize(ring.data(), ring.data() + 8, p),
+               exception::BufferOverflow);
+  EXPECT_EQ(Bytes(8, '.'), Bytes(ring.begin(), ring.end()));
+  // Hostile counts: N + 4 wraps to 0..3 in 32 bits; a ring too small for any count.
+  for (const Bytes& count :
+       {Bytes("\xFC\xFF\xFF\xFF"), Bytes("\xFF\xFF\xFF\xFF"), Bytes("\5\0\0\0")}) {
+    const Bytes form = count + "ABCD";
+    AutoBuffer target(U("keep"), 4);
+    EXPECT_THROW(target.circularDeserialize(U(form), U(form) + 8, U(form)),
+                 exception::DeserializationError);
+    EXPECT_THROW(target.circularDeserialize(U(form), U(form) + 3, U(form)),
+                 exception::DeserializationError);
+    EXPECT_EQ("keep", Text(target));
+    EXPECT_EQ(132u, target.MemUsage());
+  }
+  AutoBuffer target;
+  EXPECT_EQ(std::vector<std::string>{"begin < endBuf"}, Reports([&] {
+              EXPECT_THROW(
+                  target.circularDeserialize(ring.data(), ring.data() + 8, ring.data() + 8),
+                  exception::DeserializationError);
+            }));
+  AutoBuffer self;  // a ring inside the reader's own block
+  self.Reserve(8);
+  self.Append("BC.\3\0\0\0A", 8);
+  EXPECT_EQ(self.Data() + 2,
+            self.circularDeserialize(self.Data(), self.Data() + 8, self.Data() + 3));
+  EXPECT_EQ("ABC", Text(self));
+}
+
+// Copies of one buffer on several threads, changed and destroyed while others read.
+TEST(AutoBufferTest, CopiesOnManyThreads) {
+  const Bytes original(4096, 'o');
+  const AutoBuffer shared(U(original), original.size());
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 500; ++i) {
+        AutoBuffer mine = shared;
+        AutoBuffer other;
+        other = mine;
+        mine.Append(&t, 1);
+        if (i % 2 == 0) other.Erase();
+        if (Text(other) != original && Text(other) != "") std::abort();
+        if (Text(mine).compare(0, 4096, original) != 0) std::abort();
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(original, Text(shared));
+}
+
+}  // namespace
+}  // namespace vo::qel

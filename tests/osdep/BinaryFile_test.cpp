@@ -1,0 +1,212 @@
+// BinaryFile: exact bytes on disk in both byte orders, failed reads that leave the
+// position and the buffer as they were, a huge length prefix under a lowered
+// address-space limit, a signal during a blocking pipe read, modes and misuse.
+#include "qel/osdep/BinaryFile.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+
+#include "qel/exception/Exception.h"
+#include "qel/osdep/OSException.h"
+#include "tests/support/AlertRecorder.h"
+#include "tests/support/TempTree.h"
+
+namespace vo::qel::osdep {
+namespace {
+
+using testing::TempTree;
+using B = BinaryFile;
+constexpr B::Mode kNew = B::k_READ_WRITE | B::k_CREATE | B::k_TRUNCATE;
+
+std::string Bytes(const AutoBuffer& b) {
+  return std::string(reinterpret_cast<const char*>(b.Data()), b.Len());
+}
+
+TEST(BinaryFileTest, ExactBytesInBothOrders) {
+  TempTree t;
+  const unsigned char abc[] = {'a', 'b', 'c'};
+  B file(t.wide("f"), kNew, false);
+  EXPECT_EQ(7, file.writeByteVector(BufferWrapper(abc, 3), B::k_BIG_ENDIAN));
+  EXPECT_EQ(7, file.writeByteVector(BufferWrapper(abc, 3), B::k_LITTLE_ENDIAN));
+  EXPECT_EQ(4, file.writeByteVector(BufferWrapper(), B::k_BIG_ENDIAN));
+  EXPECT_EQ(4, file.writeScalarValue(0x12345678u, B::k_BIG_ENDIAN));
+  EXPECT_EQ(4, file.writeScalarValue(0x12345678u, B::k_LITTLE_ENDIAN));
+  EXPECT_EQ(std::string("\0\0\0\3abc\3\0\0\0abc\0\0\0\0\x12\x34\x56\x78\x78\x56\x34\x12", 26),
+            t.read("f"));
+  file.seek(0, B::k_BEGIN);
+  AutoBuffer buf(reinterpret_cast<const unsigned char*>("x"), 1);
+  EXPECT_EQ(7, file.readByteVector(buf, B::k_BIG_ENDIAN));
+  EXPECT_EQ(7, file.readByteVector(buf, B::k_LITTLE_ENDIAN));
+  EXPECT_EQ(4, file.readByteVector(buf, B::k_BIG_ENDIAN));
+  EXPECT_EQ("xabcabc", Bytes(buf));
+  unsigned int big = 0, little = 0;
+  EXPECT_EQ(4, file.readScalarValue(big, B::k_BIG_ENDIAN));
+  EXPECT_EQ(4, file.readScalarValue(little, B::k_LITTLE_ENDIAN));
+  EXPECT_EQ(0x12345678u, big);
+  EXPECT_EQ(0x12345678u, little);
+}
+
+TEST(BinaryFileTest, FailedReadsGiveBackWhatTheyTook) {
+  TempTree t;
+  t.write("three", "abc");
+  B file(t.wide("three"), B::k_READ, false);
+  char bytes[16];
+  AutoBuffer buf(reinterpret_cast<const unsigned char*>("x"), 1);
+  errno = EBADF;
+  EXPECT_EQ(-1, file.readExactSize(bytes, 4));
+  EXPECT_EQ(0, errno) << "the end of the file came first";
+  EXPECT_EQ(0, file.seek(0, B::k_CURRENT));
+  EXPECT_THROW(file.readExactSize(bytes, size_t{1} << 31), exception::OutOfRange);
+  EXPECT_EQ(-1, file.readExactSize(buf, 4));
+  EXPECT_EQ("x", Bytes(buf));
+  EXPECT_EQ(0, file.seek(0, B::k_CURRENT));
+  EXPECT_EQ(0, file.readExactSize(bytes, 0));
+  EXPECT_EQ(3, file.read(buf, 10));
+  EXPECT_EQ("xabc", Bytes(buf));
+  EXPECT_EQ(0, file.read(bytes, 10)) << "at the end";
+  unsigned int value = 7;
+  file.seek(1, B::k_BEGIN);
+  EXPECT_EQ(-1, file.readScalarValue(value, B::k_LITTLE_ENDIAN));
+  EXPECT_EQ(7u, value);
+  EXPECT_EQ(1, file.seek(0, B::k_CURRENT));
+
+  // A length prefix of 10 with 6 bytes behind it, and prefixes no file could back.
+  for (const std::string& prefix :
+       {std::string("\0\0\0\x0a", 4), std::string("\x7f\xff\xff\xf0"),
+        std::string("\xff\xff\xff\xff"), std::string("\0\x40\0\0", 4)}) {
+    t.write("vector", prefix + "123456");
+    B vec(t.wide("vector"), B::k_READ, false);
+    AutoBuffer into(reinterpret_cast<const unsigned char*>("x"), 1);
+    const unsigned int memory = into.MemUsage();
+    EXPECT_EQ(-1, vec.readByteVector(into, B::k_BIG_ENDIAN));
+    EXPECT_EQ(0, vec.seek(0, B::k_CURRENT));
+    EXPECT_EQ("x", Bytes(into));
+    EXPECT_EQ(memory, into.MemUsage()) << "grew for a length the file cannot back";
+  }
+  // A pipe's size is unknown: the buffer grows with the bytes that arrive.
+  int fds[2];
+  ASSERT_EQ(0, ::pipe(fds));
+  ASSERT_EQ(ssize_t(7), ::write(fds[1], "\x10\0\0\0abc", 7));  // claims 256 MiB
+  ::close(fds[1]);
+  B pipe(String(("/proc/self/fd/" + std::to_string(fds[0])).c_str()), B::k_READ, false);
+  ::close(fds[0]);
+  AutoBuffer into;
+  EXPECT_EQ(-1, pipe.readByteVector(into, B::k_BIG_ENDIAN));
+  EXPECT_EQ(0u, into.Len());
+  EXPECT_LT(into.MemUsage(), 1u << 20);
+}
+
+// A huge prefix with the address space cut to well below what it claims: the read
+// fails cleanly instead of the process dying.
+TEST(BinaryFileTest, HugePrefixUnderLoweredAddressSpace) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizer runtimes reserve more address space than the limit allows";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  GTEST_SKIP() << "sanitizer runtimes reserve more address space than the limit allows";
+#endif
+#endif
+  TempTree t;
+  t.write("huge", std::string("\x7f\xff\xff\xf0", 4) + "abc");
+  const pid_t child = ::fork();
+  ASSERT_NE(-1, child);
+  if (child == 0) {
+    const rlimit limit = {size_t{512} << 20, size_t{512} << 20};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(2);
+    B file(t.wide("huge"), B::k_READ, false);
+    AutoBuffer buf;
+    ::_exit(file.readByteVector(buf, B::k_BIG_ENDIAN) == -1 && buf.Len() == 0 ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+void NoOp(int) {}
+
+TEST(BinaryFileTest, SignalDuringBlockingPipeReadIsRetried) {
+  struct sigaction action = {}, old;
+  action.sa_handler = NoOp;  // no SA_RESTART: the read itself returns EINTR
+  ASSERT_EQ(0, ::sigaction(SIGUSR1, &action, &old));
+  int fds[2];
+  ASSERT_EQ(0, ::pipe(fds));
+  const pthread_t reader = ::pthread_self();
+  std::thread writer([&] {
+    ::usleep(100 * 1000);
+    ::pthread_kill(reader, SIGUSR1);
+    ::usleep(100 * 1000);
+    (void)!::write(fds[1], "abcd", 4);
+  });
+  char bytes[4];
+  EXPECT_EQ(4, B::ReadExactSize(fds[0], bytes, 4));
+  writer.join();
+  ::sigaction(SIGUSR1, &old, nullptr);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+TEST(BinaryFileTest, ModesAndMisuse) {
+  TempTree t;
+  t.write("old", "old contents");
+  const mode_t mask = ::umask(022);
+  B created(t.wide("new"), B::k_WRITE | B::k_CREATE | B::k_TRUNCATE, false);
+  B emptied(t.wide("old"), B::k_WRITE | B::k_CREATE | B::k_TRUNCATE, false);
+  ::umask(mask);
+  struct stat st;
+  ASSERT_EQ(0, ::stat(t.at("new").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+  EXPECT_EQ("", t.read("old"));
+  EXPECT_THROW(B(t.wide("missing"), B::k_READ, false), PosixError);
+  B quiet(t.wide("missing"), B::k_READ, true);
+  EXPECT_FALSE(quiet.isOpen());
+  B lossy;
+  EXPECT_EQ(-1,
+            lossy.openNoThrow(String((testing::Wide(t.wide()) + L"/\u00e9").c_str()), B::k_READ));
+  EXPECT_EQ(EILSEQ, errno);
+
+  testing::AlertRecorder alerts;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(-1, created.openNoThrow(t.wide("old"), B::k_READ));
+  EXPECT_EQ(EINVAL, errno);
+  EXPECT_EQ(4, created.write("abcd", 4)) << "the first file stays open";
+  created.resize(2);
+  EXPECT_EQ(4, created.seek(0, B::k_CURRENT)) << "resizing keeps the position";
+  created.sync();
+  EXPECT_EQ("ab", t.read("new"));
+  unsigned int value = 0;
+  EXPECT_EQ(4, created.writeScalarValue(0x01020304u, B::Endianness(2)));
+  B back(t.wide("new"), B::k_READ, false);
+  back.seek(4, B::k_BEGIN);
+  EXPECT_EQ(4, back.readScalarValue(value, B::Endianness(2)));
+  EXPECT_EQ(0x01020304u, value) << "an unknown order is big-endian";
+  EXPECT_EQ(std::string("\1\2\3\4", 4), t.read("new").substr(4));
+  B closed;
+  char c;
+  AutoBuffer buf;
+  EXPECT_EQ(-1, closed.read(&c, 1));
+  EXPECT_EQ(-1, closed.readExactSize(buf, 1));
+  EXPECT_EQ(-1, closed.write(&c, 1));
+  EXPECT_EQ(-1, closed.seek(0, B::k_BEGIN));
+  closed.sync();
+  closed.resize(0);
+  const std::string reports = ::testing::internal::GetCapturedStderr();
+  for (const char* message :
+       {"Tried to re-open an already open file", "invalid endianess input",
+        "tried to read from an unopened file", "tried to write to an unopened file",
+        "tried to seek on an unopened file", "tried to sync to an unopened file",
+        "tried to resize an unopened file"}) {
+    EXPECT_NE(std::string::npos, reports.find(message)) << message;
+  }
+}
+
+}  // namespace
+}  // namespace vo::qel::osdep

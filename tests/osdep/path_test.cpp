@@ -1,0 +1,270 @@
+// Paths: the string functions on named rows, then every file-system operation inside
+// a private tree: successes, the exception of each failure, links planted to lead out
+// of the tree, copies onto the file itself, TMPDIR.
+#include "qel/osdep/path.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "qel/exception/DetailedException.h"
+#include "qel/osdep/OSException.h"
+#include "tests/support/AlertRecorder.h"
+#include "tests/support/TempTree.h"
+
+namespace vo::qel::osdep::path {
+namespace {
+
+using testing::TempTree;
+using testing::Wide;
+namespace ex = exception;
+
+String EndInSlash(String p) {
+  MakePathEndInSlash(p);
+  return p;
+}
+
+TEST(PathTest, StringFunctions) {
+  using F = std::function<String(const String&, const String&)>;
+  const F base = [](const String& a, const String&) { return BaseName(a); };
+  const F dir = [](const String& a, const String&) { return DirName(a); };
+  const F join = [](const String& a, const String& b) { return Join(a, b); };
+  const F norm = [](const String& a, const String&) { return NormalizePath(a); };
+  const F slash = [](const String& a, const String&) { return EndInSlash(a); };
+  const F abs = [](const String& a, const String&) { return String(IsAbs(a) ? L"abs" : L"rel"); };
+  const struct {
+    const char* name;
+    F f;
+    const wchar_t *a, *b, *expected;
+  } rows[] = {
+      {"base_file", base, L"/usr/lib", L"", L"lib"},
+      {"base_trailing_slash", base, L"/usr/lib/", L"", L""},
+      {"dir_of_top", dir, L"/usr", L"", L"/"},
+      {"dir_relative", dir, L"lib", L"", L""},
+      {"dir_two", dir, L"/a/b", L"", L"/a"},
+      {"dir_trailing_slash", dir, L"a/b/", L"", L"a/b"},
+      {"dir_slashes_only", dir, L"//", L"", L"//"},
+      {"dir_doubled", dir, L"/a//b", L"", L"/a"},
+      {"join", join, L"/a", L"b", L"/a/b"},
+      {"join_slash", join, L"/a/", L"b", L"/a/b"},
+      {"join_absolute", join, L"/a", L"/b", L"/b"},
+      {"join_empty_first", join, L"", L"b", L"b"},
+      {"join_empty_second", join, L"/a", L"", L"/a/"},
+      {"norm_above_root", norm, L"/a/b/../../..", L"", L""},
+      {"norm_relative", norm, L"a/b", L"", L""},
+      {"norm_no_dot", norm, L"/a//b", L"", L"/a//b"},
+      {"norm_trailing", norm, L"/a/./b/", L"", L"/a/b/"},
+      {"norm_mixed", norm, L"/a/./b/../c", L"", L"/a/c"},
+      {"norm_climb_after", norm, L"/a/../..", L"", L""},
+      {"norm_three_dots", norm, L"/a/.../b", L"", L""},
+      {"norm_root_dot", norm, L"/.", L"", L"/"},
+      {"norm_to_root", norm, L"/a/..", L"", L"/"},
+      {"norm_doubled_kept", norm, L"/a//./b", L"", L"/a//b"},
+      {"norm_dot_names", norm, L"/a/.x/..y/", L"", L"/a/.x/..y/"},
+      {"norm_up_trailing", norm, L"/a/b/../", L"", L"/a/"},
+      {"slash_added", slash, L"/a", L"", L"/a/"},
+      {"slash_kept", slash, L"/a/", L"", L"/a/"},
+      {"abs", abs, L"/", L"", L"abs"},
+      {"abs_relative", abs, L"a/", L"", L"rel"},
+      {"abs_empty", abs, L"", L"", L"rel"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(std::wstring(row.expected), Wide(row.f(row.a, row.b))) << row.name;
+  }
+  EXPECT_EQ("/a/b", std::string(Join(ANSIString("/a/"), ANSIString("b")).c_str()));
+  String empty;
+  EXPECT_THROW(MakePathEndInSlash(empty), ex::InvalidArgument);
+  testing::AlertRecorder alerts;
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(IsPathAbsolute(nullptr));
+  EXPECT_NE(std::string::npos, ::testing::internal::GetCapturedStderr().find(
+                                   "IsPathAbsoluteImpl(): precondition failed!"));
+}
+
+template <class E>
+bool Is(const std::exception& e) {
+  return dynamic_cast<const E*>(&e) != nullptr;
+}
+
+TEST(PathTest, EachFailureThrowsItsException) {
+  TempTree t;
+  t.write("file", "data");
+  t.write("other", "keep");
+  ASSERT_EQ(0, ::mkdir(t.at("full").c_str(), 0700));
+  t.write("full/x", "");
+  ASSERT_EQ(0, ::symlink(t.at("nowhere/new").c_str(), t.at("dangling").c_str()));
+  const String file = t.wide("file"), missing = t.wide("missing");
+  const struct {
+    const char* name;
+    std::function<void()> call;
+    bool (*expected)(const std::exception&);
+  } rows[] = {
+      {"createdir_relative", [] { CreateDir(L"a/b/"); }, Is<ex::InvalidArgument>},
+      {"createdir_null", [] { CreateDir(nullptr); }, Is<ex::InvalidArgument>},
+      {"createdir_top_file", [] { CreateDir(L"/x"); }, Is<ex::InvalidArgument>},
+      {"createdir_over_file", [&] { CreateDir((Wide(file) + L"/sub/").c_str()); },
+       Is<ex::ObjectAlreadyExists>},
+      {"exists_relative", [] { DoesFileExist(L"file"); }, Is<ex::InvalidArgument>},
+      {"exists_below_file", [&] { DoesFileExist(file + L"/x"); }, Is<PosixError>},
+      {"remove_relative", [] { RemoveFile(L"file", false); }, Is<ex::InvalidArgument>},
+      {"remove_missing", [&] { RemoveFile(missing, false); }, Is<PosixError>},
+      {"rmdir_missing", [&] { RemoveDir(missing.c_str()); }, Is<ex::NonexistentException>},
+      {"rmdir_not_empty", [&] { RemoveDir(t.wide("full").c_str()); }, Is<ex::AccessDenied>},
+      {"rmtree_missing", [&] { RemoveDirForce(missing.c_str()); }, Is<ex::NonexistentException>},
+      {"cpfile_relative", [&] { CpFile(L"file", missing, true); }, Is<ex::InvalidArgument>},
+      {"cpfile_no_source", [&] { CpFile(missing, t.wide("new"), true); }, Is<PosixError>},
+      {"cpfile_existing", [&] { CpFile(file, t.wide("other"), false); }, Is<ex::FileAlreadyExists>},
+      // O_EXCL: a dangling link is no file, but the copy must not create its target.
+      {"cpfile_dangling_link", [&] { CpFile(file, t.wide("dangling"), false); },
+       Is<ex::FileAlreadyExists>},
+      {"cpdir_relative", [&] { CpDir(t.wide("full"), L"dst/"); }, Is<ex::InvalidArgument>},
+      {"cpdir_missing", [&] { CpDir(missing, t.wide("dst/")); }, Is<ex::NonexistentException>},
+      {"cpdir_dst_without_slash", [&] { CpDir(t.wide("full"), t.wide("made/dst")); },
+       Is<PosixError>},
+      {"rename_relative", [&] { RenameFile(file, L"x"); }, Is<ex::InvalidArgument>},
+      {"rename_missing", [&] { RenameFile(missing, t.wide("x")); }, Is<PosixError>},
+      {"setcwd_missing", [&] { SetCWD(missing); }, Is<PosixError>},
+      {"symlink_existing", [&] { CreateSymLink(file, L"x"); }, Is<PosixError>},
+      {"resolve_file", [&] { ResolveSymLink(file); }, Is<ex::InvalidArgument>},
+      {"temp_no_prefix", [] { TempFileName(L"", L""); }, Is<ex::InvalidArgument>},
+      {"temp_relative_dir", [] { TempFileName(L"p", L"tmp"); }, Is<ex::InvalidArgument>},
+      {"temp_missing_dir", [&] { TempFileName(L"p", missing); }, Is<ex::NonexistentException>},
+      // Names the system encoding (the "C" locale's ASCII here) cannot hold exactly.
+      {"path_lossy", [&] { DoesFileExist(file + L"\u00e9"); }, Is<ex::InvalidArgument>},
+      {"path_zero", [&] { DoesFileExist(file + String(L"\0x", 2)); }, Is<ex::InvalidArgument>},
+  };
+  for (const auto& row : rows) {
+    try {
+      row.call();
+      ADD_FAILURE() << row.name << ": no exception";
+    } catch (const std::exception& e) {
+      EXPECT_TRUE(row.expected(e)) << row.name << ": " << typeid(e).name() << " " << e.what();
+    }
+  }
+  EXPECT_EQ("keep", t.read("other"));
+  EXPECT_EQ("<missing>", t.read("nowhere/new"));
+  EXPECT_TRUE(IsDirectory(t.wide("made"))) << "CpDir made the parents of its destination";
+  RemoveFile(missing, true);
+}
+
+TEST(PathTest, OperationsOnATree) {
+  TempTree t;
+  const mode_t oldMask = ::umask(077);
+  CreateDir((Wide(t.wide()) + L"/a/b/c").c_str());  // c names a file
+  CreateDir((Wide(t.wide()) + L"/m/").c_str(), 0755);
+  ::umask(oldMask);
+  struct stat st;
+  ASSERT_EQ(0, ::stat(t.at("m").c_str(), &st));
+  EXPECT_EQ(0755u, st.st_mode & 07777) << "the umask does not apply";
+  EXPECT_TRUE(IsDirectory(t.wide("a/b")));
+  EXPECT_FALSE(IsDirectory(t.wide("a/b/c")));
+  EXPECT_FALSE(IsDirectory(L"tmp")) << "relative";
+  t.write("a/f", "hello");
+  EXPECT_TRUE(DoesFileExist(t.wide("a/f")));
+  EXPECT_FALSE(DoesFileExist(t.wide("a")));
+  CreateSymLink(t.wide("link"), L"a/f");
+  EXPECT_TRUE(IsSymLink(t.wide("link")));
+  EXPECT_EQ(L"a/f", Wide(ResolveSymLink(t.wide("link")))) << "relative content stays relative";
+  t.write("a/long", "a longer text");
+  CpFile(t.wide("a/f"), t.wide("a/long"), true);
+  EXPECT_EQ("hello", t.read("a/long")) << "overwriting truncates";
+  CpFile(t.wide("a/f"), t.wide("copy"), false);
+  EXPECT_EQ("hello", t.read("copy"));
+  RenameFile(t.wide("copy"), t.wide("moved"));
+  EXPECT_EQ("<missing>", t.read("copy"));
+  EXPECT_EQ("hello", t.read("moved"));
+  RemoveFile(t.wide("moved").c_str(), false);
+  EXPECT_FALSE(DoesFileExist(t.wide("moved")));
+  t.write("a/.hidden", "h");
+  ASSERT_EQ(0, ::symlink("f", t.at("a/ln").c_str()));
+  CpDir(t.wide("a"), t.wide("copy/"));
+  EXPECT_EQ("hello", t.read("copy/f"));
+  EXPECT_TRUE(IsDirectory(t.wide("copy/b")));
+  EXPECT_EQ("<missing>", t.read("copy/.hidden")) << "hidden names are not copied";
+  EXPECT_EQ(L"f", Wide(ResolveSymLink(t.wide("copy/ln")))) << "links are copied as links";
+  CpDir(t.wide("a"), t.wide("copy/"));  // a second copy replaces what the first made
+  ASSERT_EQ(0, ::symlink(t.at("a").c_str(), t.at("dirlink").c_str()));
+  RemoveDir(t.wide("dirlink").c_str());
+  EXPECT_TRUE(IsDirectory(t.wide("a"))) << "removing a link to a directory removes the link";
+  RemoveDir(t.wide("m").c_str());
+  RemoveDirForce(t.wide("copy").c_str());
+  EXPECT_FALSE(IsDirectory(t.wide("copy")));
+  const String before = SetCWD(t.wide("a"));
+  EXPECT_EQ(Wide(t.wide("a")), Wide(GetCWD()));
+  EXPECT_EQ(Wide(t.wide("a")), Wide(AbsPath(L".")));
+  EXPECT_EQ(Wide(t.wide("a/x/..")), Wide(AbsPath(L"x/..")));
+  EXPECT_EQ(L"/y", Wide(AbsPath(L"/y")));
+  SetCWD(before);
+}
+
+// Links planted to lead out of the tree: removing or copying the tree leaves what
+// they point at as it was.
+TEST(PathTest, TreeOperationsNeverFollowLinksOut) {
+  TempTree t;
+  t.write("sentinel", "outside");
+  CreateDir((Wide(t.wide()) + L"/outdir/tree/sub/").c_str());
+  t.write("outdir/kept", "outside too");
+  ASSERT_EQ(0, ::symlink(t.at("outdir").c_str(), t.at("outdir/tree/sub/todir").c_str()));
+  ASSERT_EQ(0, ::symlink(t.at("sentinel").c_str(), t.at("outdir/tree/tofile").c_str()));
+  t.write("outdir/tree/sub/f", "in");
+
+  CpDir(t.wide("outdir/tree"), t.wide("copy/"));
+  EXPECT_TRUE(IsSymLink(t.wide("copy/sub/todir")));
+  EXPECT_TRUE(IsSymLink(t.wide("copy/tofile")));
+  // A destination whose entry is a link out: the copy refuses to write through it.
+  ASSERT_EQ(0, ::unlink(t.at("copy/sub/f").c_str()));
+  ASSERT_EQ(0, ::symlink(t.at("sentinel").c_str(), t.at("copy/sub/f").c_str()));
+  EXPECT_THROW(CpDir(t.wide("outdir/tree"), t.wide("copy/")), PosixError);
+
+  RemoveDirForce(t.wide("copy").c_str());
+  RemoveDirForce(t.wide("outdir/tree").c_str());
+  EXPECT_EQ("outside", t.read("sentinel"));
+  EXPECT_EQ("outside too", t.read("outdir/kept"));
+  EXPECT_FALSE(IsDirectory(t.wide("outdir/tree")));
+}
+
+TEST(PathTest, TreeOperationsStopAtTheDepthLimit) {
+  TempTree t;
+  std::string deep = "deep";
+  for (int i = 0; i <= kMaxTreeDepth; ++i) deep += "/d";
+  CreateDir((Wide(t.wide(deep)) + L"/").c_str());
+  EXPECT_THROW(CpDir(t.wide("deep"), t.wide("copy/")), ex::BoundExceeded2);
+  EXPECT_THROW(RemoveDirForce(t.wide("deep").c_str()), ex::BoundExceeded2);
+}
+
+TEST(PathTest, CopyOntoItselfKeepsTheFile) {
+  TempTree t;
+  t.write("f", "content");
+  ASSERT_EQ(0, ::link(t.at("f").c_str(), t.at("hard").c_str()));
+  CpFile(t.wide("f"), t.wide("f"), true);
+  CpFile(t.wide("f"), t.wide("hard"), true);
+  CpFile(t.wide("f"), t.wide("./f"), true);
+  EXPECT_THROW(CpFile(t.wide("f"), t.wide("f"), false), ex::FileAlreadyExists);
+  EXPECT_EQ("content", t.read("f"));
+}
+
+TEST(PathTest, TemporaryNamesHonourTmpdir) {
+  TempTree t;
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old != nullptr ? old : "";
+  ::setenv("TMPDIR", t.at().c_str(), 1);
+  EXPECT_EQ(Wide(t.wide()), Wide(TempDirName()));
+  const String name = TempFileName(L"pre", L"");
+  EXPECT_EQ(Wide(t.wide()), Wide(DirName(name)));
+  EXPECT_EQ(0u, BaseName(name).find(String(L"pre")));
+  EXPECT_FALSE(DoesFileExist(name)) << "the file is not created";
+  // A directory asked for wins over TMPDIR.
+  CreateDir((Wide(t.wide()) + L"/other/").c_str());
+  EXPECT_EQ(Wide(t.wide("other")), Wide(DirName(TempFileName(L"pre", t.wide("other")))));
+  ::unsetenv("TMPDIR");
+  EXPECT_EQ(L"/var/tmp/", Wide(TempDirName()));
+  if (old != nullptr) ::setenv("TMPDIR", saved.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace vo::qel::osdep::path
