@@ -1,5 +1,5 @@
-// A program built on the test framework for the framework's own tests: argv[1] names
-// the test function to run (and the time-out to give Test::Init); the options follow.
+// A program on the test framework for its own tests: argv[1] picks the test function
+// (and the time-out given to Test::Init); the framework's options follow.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,18 +19,28 @@ void Print2(const char* text) { std::printf("[2] %s", text); }
 
 void Flags(int argc, char**) {
   Test::Print("argc=%d verbose=%d assert=%d\n", argc, Test::IsVerboseTest(), Test::IsAssertTest());
-  Test::Check(true, "passing check", "tests/debug", 1);
+  Test::Check(true, "passing check", "t", 1);
   Test::VPrint("detail\n");
 }
 
 void Callbacks() {
   Test::RegisterPrintCallback(Print1);
   Test::Print("one\n");
-  Test::RegisterPrintCallback(Print2);
+  Test::RegisterPrintCallback(Print2);  // fails: Print1 is still registered
   Test::Print("two\n");
   Test::UnregisterPrintCallback(Print2);
   Test::RegisterPrintCallback(Print1);
-  Test::UnregisterPrintCallback(Print2);
+  Test::UnregisterPrintCallback(Print2);  // fails: not the registered one
+}
+
+void HResult() {
+  Test::CheckHRESULT(-1, "Negative()", "t", 3);
+  Test::CheckHRESULT(1, "Positive()", "t", 4);
+}
+
+void Sleep() {
+  Test::Print("sleeping\n");
+  ::sleep(3);
 }
 
 // Three runs of 0.6 s, past a time-out of one second; only "-i" runs them.
@@ -45,33 +55,20 @@ const struct Mode {
   const char* name;
   unsigned int timeoutSeconds;
   void (*test)();
-  void (*testWithArgs)(int, char**);
 } kModes[] = {
-    {"pass", 0, [] { Test::Check(1 + 1 == 2, "1 + 1 == 2", "tests/debug", 1); }, nullptr},
-    {"fail", 0, [] { Test::Check(1 + 1 == 3, "1 + 1 == 3", "tests/debug", 2); }, nullptr},
-    {"hresult", 0,
-     [] {
-       Test::CheckHRESULT(-1, "Negative()", "tests/debug", 3);
-       Test::CheckHRESULT(1, "Positive()", "tests/debug", 4);
-     },
-     nullptr},
-    {"flags", 0, nullptr, Flags},
-    {"qel", 0,
-     [] { throw vo::qel::AddFileAndLineInfo(vo::qel::exception::OutOfRange(), "SafeInteger", 9); },
-     nullptr},
-    {"std", 0, [] { throw std::runtime_error("boom"); }, nullptr},
-    {"foreign", 0, [] { throw 42; }, nullptr},
-    {"long", 0, [] { Test::Print("%s|\n", std::string(2000, 'x').c_str()); }, nullptr},
-    {"callbacks", 0, Callbacks, nullptr},
-    {"assertion", 0, [] { vo::qel::exception::Exception().getOmbrixErrorCode(); }, nullptr},
-    {"sleep", 1,
-     [] {
-       Test::Print("sleeping\n");
-       ::sleep(3);
-     },
-     nullptr},
-    {"sleep_past_wrap", 4294968, [] { ::usleep(1500000); }, nullptr},
-    {"runs", 1, Runs, nullptr},
+    {"pass", 0, [] { Test::Check(1 + 1 == 2, "1 + 1 == 2", "t", 1); }},
+    {"fail", 0, [] { Test::Check(1 + 1 == 3, "1 + 1 == 3", "t", 2); }},
+    {"hresult", 0, HResult},
+    {"flags", 0, nullptr},  // the test function taking the arguments
+    {"qel", 0, [] { throw vo::qel::AddFileAndLineInfo(vo::qel::exception::OutOfRange(), "f", 9); }},
+    {"std", 0, [] { throw std::runtime_error("boom"); }},
+    {"foreign", 0, [] { throw 42; }},
+    {"long", 0, [] { Test::Print("%s|\n", std::string(2000, 'x').c_str()); }},
+    {"callbacks", 0, Callbacks},
+    {"assertion", 0, [] { vo::qel::exception::Exception().getOmbrixErrorCode(); }},
+    {"sleep", 1, Sleep},
+    {"sleep_past_wrap", 4294968, [] { ::usleep(1500000); }},  // 4294968000 ms wraps to 705
+    {"runs", 1, Runs},
 };
 
 }  // namespace
@@ -80,8 +77,7 @@ int main(int argc, char** argv) {
   for (const Mode& mode : kModes) {
     if (argc < 2 || std::strcmp(argv[1], mode.name) != 0) continue;
     Test::Init init(true, mode.timeoutSeconds);
-    return mode.test != nullptr ? Test::main(argc, argv, mode.test)
-                                : Test::main(argc, argv, mode.testWithArgs);
+    return mode.test ? Test::main(argc, argv, mode.test) : Test::main(argc, argv, Flags);
   }
   return 2;
 }
