@@ -7,8 +7,9 @@
 #include <cstdio>
 #include <exception>
 
-#include "qel/debug/MemProfiler.h"
+#include "qel/debug/MemoryProfiler.h"
 #include "qel/exception/Exception.h"
+#include "qel/osdep/Event.h"
 #include "qel/osdep/OutputAssertion.h"
 #include "qel/osdep/Process.h"
 #include "qel/osdep/Thread.h"
