@@ -35,7 +35,8 @@ void Callbacks() {
 
 void HResult() {
   Test::CheckHRESULT(-1, "Negative()", "t", 3);
-  Test::CheckHRESULT(1, "Positive()", "t", 4);
+  Test::CheckHRESULT(0, "Zero()", "t", 4);
+  Test::CheckHRESULT(1, "Positive()", "t", 5);
 }
 
 void Sleep() {

@@ -52,8 +52,11 @@ TEST(TestFrameworkTest, OutputAndStatus) {
        "t(2): Assertion failed: 1 + 1 == 3\a\n"},
       {"hresult", "***** Test failed" + kHResult + "Negative())\n" + kFail, 1, nullptr},
       {"hresult -v",
-       "***** Test failed" + kHResult + "Negative())\nPositive() returned 0x00000001\n" + kFail, 1,
-       nullptr},
+       "***** Test failed" + kHResult +
+           "Negative())\nZero() returned 0x00000000\n"
+           "Positive() returned 0x00000001\n" +
+           kFail,
+       1, nullptr},
       {"flags -v", kFlags + kVerbose + kPass, 0, nullptr},
       {"flags -vx", kFlags + kVerbose + kPass, 0, nullptr},
       {"flags -v1", kFlags + "1 assert=0\n" + kPass, 0, nullptr},
