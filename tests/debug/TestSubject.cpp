@@ -33,6 +33,8 @@ void Callbacks() {
   Test::UnregisterPrintCallback(Print2);  // fails: not the registered one
 }
 
+void Fail() { Test::Check(1 + 1 == 3, "1 + 1 == 3", "t", 2); }
+
 void HResult() {
   Test::CheckHRESULT(-1, "Negative()", "t", 3);
   Test::CheckHRESULT(0, "Zero()", "t", 4);
@@ -58,7 +60,7 @@ const struct Mode {
   void (*test)();
 } kModes[] = {
     {"pass", 0, [] { Test::Check(1 + 1 == 2, "1 + 1 == 2", "t", 1); }},
-    {"fail", 0, [] { Test::Check(1 + 1 == 3, "1 + 1 == 3", "t", 2); }},
+    {"fail", 0, Fail},
     {"hresult", 0, HResult},
     {"flags", 0, nullptr},  // the test function taking the arguments
     {"qel", 0, [] { throw vo::qel::AddFileAndLineInfo(vo::qel::exception::OutOfRange(), "f", 9); }},
@@ -70,6 +72,10 @@ const struct Mode {
     {"sleep", 1, Sleep},
     {"sleep_past_wrap", 4294968, [] { ::usleep(1500000); }},  // 4294968000 ms wraps to 705
     {"runs", 1, Runs},
+    {"twice", 0,
+     [] {
+       if (Test::Check(true, "ok", "t", 1)) throw 42;
+     }},  // after Fail
 };
 
 }  // namespace
@@ -78,7 +84,10 @@ int main(int argc, char** argv) {
   for (const Mode& mode : kModes) {
     if (argc < 2 || std::strcmp(argv[1], mode.name) != 0) continue;
     Test::Init init(true, mode.timeoutSeconds);
-    return mode.test ? Test::main(argc, argv, mode.test) : Test::main(argc, argv, Flags);
+    const bool twice = std::strcmp(mode.name, "twice") == 0;
+    if (twice) Test::main(argc, argv, Fail);  // the options hold for this test only
+    return mode.test ? Test::main(twice ? 1 : argc, argv, mode.test)
+                     : Test::main(argc, argv, Flags);
   }
   return 2;
 }

@@ -87,6 +87,10 @@ TEST(TestFrameworkTest, OutputAndStatus) {
       {"sleep -tx", "sleeping\nTest timed out. Aborting...\n" + kFailed + "debug/Test:82:false\n",
        128 + SIGKILL, nullptr},
       {"sleep_past_wrap", kPass, 0, nullptr},
+      {"twice -v -e",
+       kFailed + "t:2:1 + 1 == 3\n" + kFail + kFailed +
+           "debug/Test:370:false\nUnhandled exception.\n" + kFail,
+       1, nullptr},
       {"runs -i", "run 1\nrun 2\nrun 3\n", 3, nullptr},
   };
   for (const auto& row : rows) {
