@@ -3,10 +3,10 @@
 // Test::main, which reads the options, runs the function (catching what it throws)
 // and prints the verdict:
 //
-//   void RunTests() { vo::debug::Test::Check(Add(1, 1) == 2, "Add(1, 1) == 2", __FILE__, __LINE__);
-//   } int main(int argc, char** argv) {
-//     vo::debug::Test::Init init(false, 60);  // a test running over a minute is killed
-//     return vo::debug::Test::main(argc, argv, RunTests);
+//   void RunTests() { Test::Check(Add(1, 1) == 2, "Add(1, 1) == 2", __FILE__, __LINE__); }
+//   int main(int argc, char** argv) {
+//     Test::Init init(false, 60);  // a test running over a minute is killed
+//     return Test::main(argc, argv, RunTests);
 //   }
 //
 // Options: "-t" no time-out; "-v" print passing checks and VPrint output ("-v1":
