@@ -17,6 +17,9 @@ namespace {
 // Cleared for good when the user answers "Ignore All".
 std::atomic<bool> gOfferDebug{true};
 
+// The test harness's hand-over point; null when no test harness has installed itself.
+std::atomic<FailedCheckHandler> gFailedCheckHandler{nullptr};
+
 const char* ModulePath(char* buffer, size_t size) {
   const size_t length = ReadExePath(buffer, size);
   return (length == 0 || length >= size) ? "{unknown}" : buffer;
@@ -24,11 +27,17 @@ const char* ModulePath(char* buffer, size_t size) {
 
 }  // namespace
 
+void SetFailedCheckHandler(FailedCheckHandler handler) noexcept {
+  gFailedCheckHandler.store(handler);
+}
+
 void OutputAssertion(const char* expression, const char* message, const char* file,
                      uint32_t line) noexcept {
   if (expression == nullptr) expression = "";
   if (message == nullptr) message = "";
   if (file == nullptr) file = "";
+  const FailedCheckHandler handler = gFailedCheckHandler.load();
+  if (handler != nullptr && handler(expression, message, file, line)) return;
 
   std::fprintf(stderr, "%s(%d): Assertion failed: %s\a\n", file, static_cast<int>(line),
                message[0] != '\0' ? message : expression);

@@ -4,6 +4,10 @@
 //
 // Thread-safe. The report never throws and never allocates through the library's
 // allocation wrappers, so it may run while allocation is switched off.
+//
+// A test harness may take failed checks over while a test runs: it installs a handler
+// that the report asks first. Without one (no harness linked, or none installed) the
+// report behaves as described below.
 #ifndef QEL_OSDEP_OUTPUTASSERTION_H_
 #define QEL_OSDEP_OUTPUTASSERTION_H_
 
@@ -18,6 +22,14 @@ namespace vo::qel::osdep {
 // answered once in the process.
 void OutputAssertion(const char* expression, const char* message, const char* file,
                      uint32_t line) noexcept;
+
+// Receives a failed check (texts never null) before the report makes it. Returns true
+// when it has dealt with the check, which ends the report; false lets the report go on.
+using FailedCheckHandler = bool (*)(const char* expression, const char* message, const char* file,
+                                    uint32_t line) noexcept;
+
+// Installs `handler` for every later report; null removes it.
+void SetFailedCheckHandler(FailedCheckHandler handler) noexcept;
 
 }  // namespace vo::qel::osdep
 

@@ -1,0 +1,108 @@
+// The test framework as a test program's user sees it: each row runs the subject
+// program (TestSubject.cpp) with a test function and options, and compares its whole
+// standard output and its exit status.
+#include "qel/debug/Test.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace vo::debug {
+namespace {
+
+struct Outcome {
+  std::string out, err;
+  int status;  // exit status, or 128 + the signal that ended the process
+  double seconds;
+};
+
+Outcome RunSubject(const std::string& args) {
+  const std::string errPath = ::testing::TempDir() + "framework_subject_err";
+  const auto start = std::chrono::steady_clock::now();
+  Outcome run{};
+  FILE* pipe = ::popen(("exec " TEST_SUBJECT " " + args + " 2>" + errPath).c_str(), "r");
+  for (int c; pipe != nullptr && (c = std::fgetc(pipe)) != EOF;) run.out += char(c);
+  const int status = pipe == nullptr ? -1 : ::pclose(pipe);
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.err = (std::ostringstream() << std::ifstream(errPath).rdbuf()).str();
+  return run;
+}
+
+const std::string kPass = "Test passed\n", kFail = "Test failed\n";
+const std::string kFlags = "argc=3 verbose=", kVerbose = "1 assert=0\npassing check\ndetail\n";
+const std::string kFailed = "***** Test failed: ", kHResult = " with result 0xFFFFFFFF: t:3:";
+
+TEST(TestFrameworkTest, OutputAndStatus) {
+  const struct {
+    std::string args, out;
+    int status;
+    const char* err;  // what standard error holds; null for nothing
+  } rows[] = {
+      {"pass", kPass, 0, nullptr},
+      {"pass -v", "1 + 1 == 2\n" + kPass, 0, nullptr},
+      {"pass -m", kPass, 0, nullptr},
+      {"fail", kFailed + "t:2:1 + 1 == 3\n" + kFail, 1, nullptr},
+      {"fail -a", kFailed + "t:2:1 + 1 == 3\n" + kFail, 1,
+       "t(2): Assertion failed: 1 + 1 == 3\a\n"},
+      {"hresult", "***** Test failed" + kHResult + "Negative())\n" + kFail, 1, nullptr},
+      {"hresult -v",
+       "***** Test failed" + kHResult +
+           "Negative())\nZero() returned 0x00000000\n"
+           "Positive() returned 0x00000001\n" +
+           kFail,
+       1, nullptr},
+      {"flags -v", kFlags + kVerbose + kPass, 0, nullptr},
+      {"flags -vx", kFlags + kVerbose + kPass, 0, nullptr},
+      {"flags -v1", kFlags + "1 assert=0\n" + kPass, 0, nullptr},
+      {"flags -v12", kFlags + "0 assert=0\n" + kPass, 0, nullptr},
+      {"flags -a", kFlags + "0 assert=1\n" + kPass, 0, nullptr},
+      {"flags -ax", kFlags + "0 assert=0\n" + kPass, 0, nullptr},
+      {"qel",
+       kFailed + "debug/Test:360:false\nUnhandled qel C++ exception: f(9): Out of range\n" + kFail,
+       1, nullptr},
+      {"std", kFailed + "debug/Test:365:false\nUnhandled std C++ exception: boom\n" + kFail, 1,
+       nullptr},
+      {"foreign", kFailed + "debug/Test:370:false\nUnhandled exception.\n" + kFail, 1, nullptr},
+      {"qel -e", "", 128 + SIGABRT, "Out of range"},
+      {"foreign -e", "", 128 + SIGABRT, ""},
+      {"long", std::string(1023, 'x') + kPass, 0, nullptr},
+      {"callbacks",
+       "[1] one\n[1] " + kFailed + "debug/Test:428:g_printCallback == 0\n[2] two\n[1] " + kFailed +
+           "debug/Test:435:g_printCallback == printCallback\n" + kFail,
+       1, nullptr},
+      {"assertion",
+       "Client received an exception with invalid error code!\n" + kFailed +
+           "exception/Exception:102:0xFFFFFFFF != errorCode\n" + kFail,
+       1, nullptr},
+      {"assertion -a", kPass, 0,
+       "exception/Exception(102): Assertion failed: Client received an exception with invalid "
+       "error code!\a\n"},
+      {"sleep -t", "sleeping\n" + kPass, 0, nullptr},
+      {"sleep -tx", "sleeping\nTest timed out. Aborting...\n" + kFailed + "debug/Test:82:false\n",
+       128 + SIGKILL, nullptr},
+      {"sleep_past_wrap", kPass, 0, nullptr},
+      {"twice -v -e",
+       kFailed + "t:2:1 + 1 == 3\n" + kFail + kFailed +
+           "debug/Test:370:false\nUnhandled exception.\n" + kFail,
+       1, nullptr},
+      {"runs -i", "run 1\nrun 2\nrun 3\n", 3, nullptr},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args);
+    const Outcome run = RunSubject(row.args);
+    EXPECT_EQ(row.out, run.out);
+    EXPECT_EQ(row.status, run.status);
+    EXPECT_TRUE(row.err ? run.err.find(row.err) != std::string::npos : run.err.empty()) << run.err;
+    // The output shows the watchdog ended the sleep; it must not have ended it early.
+    EXPECT_TRUE(row.status != 128 + SIGKILL || run.seconds >= 1.0) << "killed before time-out";
+  }
+}
+
+}  // namespace
+}  // namespace vo::debug

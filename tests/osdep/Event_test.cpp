@@ -1,0 +1,110 @@
+#include "qel/osdep/Event.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace vo::qel::osdep {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+TEST(EventTest, AutoResetIsClearedByEveryRead) {
+  Event event(false, false);
+  EXPECT_FALSE(event.wait(0));
+  event.set();
+  EXPECT_TRUE(event.checkOnly());
+  EXPECT_TRUE(event.checkOnly());
+  EXPECT_TRUE(event.check());
+  EXPECT_FALSE(event.check());
+  event.set();
+  event.wait();
+  EXPECT_FALSE(event.checkOnly()) << "a wait that returns clears it";
+  event.set();
+  EXPECT_TRUE(event.wait(Event::kInfinite));
+  EXPECT_FALSE(event.wait(1));
+  event.set();
+  event.resetIfAuto();
+  EXPECT_FALSE(event.checkOnly());
+}
+
+TEST(EventTest, ManualResetStaysSignalledUntilReset) {
+  Event event(true, false);
+  event.set();
+  EXPECT_TRUE(event.check());
+  event.wait();
+  EXPECT_TRUE(event.wait(100));
+  EXPECT_TRUE(event.wait(0));
+  event.resetIfAuto();
+  EXPECT_TRUE(event.checkOnly());
+  event.reset();
+  EXPECT_FALSE(event.checkOnly());
+  EXPECT_TRUE(Event(true, true).checkOnly());
+  EXPECT_TRUE(Event(false, true).check());
+}
+
+TEST(EventTest, TimedWaits) {
+  Event event(false, false);
+  auto begin = Clock::now();
+  EXPECT_FALSE(event.wait(50));
+  const auto waited = Clock::now() - begin;
+  EXPECT_GE(waited, milliseconds(50));
+  EXPECT_LT(waited, milliseconds(1000)) << "scheduling delay only";
+
+  for (const unsigned int limit : {10000u, Event::kInfinite}) {
+    std::thread setter([&] {
+      std::this_thread::sleep_for(milliseconds(20));
+      event.set();
+    });
+    begin = Clock::now();
+    EXPECT_TRUE(event.wait(limit));
+    EXPECT_LT(Clock::now() - begin, milliseconds(5000)) << "a set ends the wait early";
+    setter.join();
+  }
+}
+
+TEST(EventTest, DestroyedByItsWaiterWhileTheSetReturns) {
+  for (int i = 0; i < 200; ++i) {
+    auto* event = new Event(i % 2 == 0, false);
+    std::thread setter([event] { event->set(); });
+    while (!event->wait(1)) {
+    }
+    delete event;  // ASan and TSan see any touch of the event by set() after this
+    setter.join();
+  }
+}
+
+// Three threads wait; returns how many have woken after each of `sets` sets.
+std::vector<int> WakeUps(bool manualReset, int sets) {
+  Event event(manualReset, false);
+  std::atomic<int> woken{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 3; ++i) {
+    waiters.emplace_back([&] {
+      event.wait();
+      ++woken;
+    });
+  }
+  std::vector<int> counts;
+  for (int i = 0; i < sets; ++i) {
+    std::this_thread::sleep_for(milliseconds(100));  // until the waiters wait
+    event.set();
+    std::this_thread::sleep_for(milliseconds(100));
+    counts.push_back(woken);
+  }
+  for (auto& waiter : waiters) waiter.join();
+  return counts;
+}
+
+TEST(EventTest, AutoResetWakesOneWaiterPerSet) {
+  EXPECT_EQ((std::vector<int>{1, 2, 3}), WakeUps(false, 3));
+}
+
+TEST(EventTest, ManualResetWakesEveryWaiter) { EXPECT_EQ(std::vector<int>{3}, WakeUps(true, 1)); }
+
+}  // namespace
+}  // namespace vo::qel::osdep

@@ -1,0 +1,199 @@
+#include "qel/osdep/Thread.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "qel/exception/Exception.h"
+#include "qel/osdep/Event.h"
+#include "qel/osdep/OSException.h"
+#include "qel/osdep/ThreadSetDebugName.h"
+#include "tests/support/FailedChecks.h"
+
+namespace vo::qel::osdep {
+namespace {
+
+using Checks = std::vector<std::string>;
+
+class TestThread : public Thread {
+ public:
+  explicit TestThread(
+      std::function<unsigned()> body = [] { return 7u; }, bool clean = true)
+      : body_(std::move(body)), clean_(clean) {}
+  ~TestThread() override {
+    if (clean_) cleanup();
+  }
+
+ private:
+  unsigned proc() override { return body_(); }
+  std::function<unsigned()> body_;
+  bool clean_;
+};
+
+std::string Report(int line, const std::string& expression, const std::string& message = "") {
+  return "osdep/Thread(" + std::to_string(line) + ") " + expression + " | " + message;
+}
+
+TEST(ThreadTest, StartJoinCleanup) {
+  testing::FailedChecks checks;
+  int runs = 0;
+  TestThread* self = nullptr;
+  TestThread thread([&] {
+    EXPECT_TRUE(self->isCurrentThread()) << "the body sees its own id";
+    if (++runs <= 2) self->waitForThreadToTerminate();
+    return 7u;
+  });
+  self = &thread;
+  for (int round = 1; round <= 2; ++round) {
+    thread.start(0);
+    thread.cleanup();
+    EXPECT_EQ(round, runs);
+    EXPECT_FALSE(thread.isCurrentThread());
+  }
+  EXPECT_EQ((Checks{Report(308, "0", "A thread is trying to kill itself."),
+                    Report(308, "0", "A thread is trying to kill itself.")}),
+            checks.take());
+  thread.cleanup();
+  EXPECT_EQ((Checks{Report(650, "initialized_"), Report(262, "initialized_")}), checks.take());
+  thread.start(nullptr, 256 * 1024);
+  thread.waitForThreadToTerminate();
+  thread.start(0);
+  EXPECT_EQ(Checks{Report(478, "!initialized_")}, checks.take());
+  {
+    TestThread unclean([] { return 0u; }, false);
+    unclean.start(0);
+    unclean.waitForThreadToTerminate();
+  }
+  EXPECT_EQ((Checks{Report(228, "!initialized_",
+                           "Classes derived from Thread must call cleanup() in their destructor")}),
+            checks.take());
+}
+
+TEST(ThreadTest, ConcurrentJoinsJoinOnce) {
+  Event release(true, false);
+  TestThread thread([&] { return release.wait(), 0u; });
+  thread.start("joined", 0);
+  std::vector<std::thread> joiners;
+  for (int i = 0; i < 2; ++i) joiners.emplace_back([&] { thread.waitForThreadToTerminate(); });
+  release.set();
+  for (auto& joiner : joiners) joiner.join();
+}
+
+TEST(ThreadTest, FailedStartLeavesNothingToJoin) {
+  TestThread thread;
+  try {
+    thread.start(nullptr, 1);  // below the system's smallest stack
+    FAIL() << "no exception";
+  } catch (const PosixError& e) {
+    EXPECT_EQ(static_cast<uint32_t>(EINVAL), e.whatcode());
+    EXPECT_EQ(604u, e.getLineNumber());
+  }
+}
+
+std::vector<std::string> KernelNames() {
+  std::vector<std::string> names;
+  DIR* dir = opendir("/proc/self/task");
+  while (const dirent* entry = readdir(dir)) {
+    std::string name;
+    std::getline(std::ifstream("/proc/self/task/" + std::string(entry->d_name) + "/comm"), name);
+    names.push_back(name);
+  }
+  closedir(dir);
+  return names;
+}
+
+TEST(ThreadTest, NamesReachTheKernelCut) {
+  const std::string head(30, 'h'), middle(40, 'm'), tail(30, 't');
+  struct {
+    const char* name;
+    std::string given, clean;
+  } const cases[] = {
+      {"short", "worker", "worker"},
+      {"63_characters_whole", head + std::string(3, 'm') + tail, head + "mmm" + tail},
+      {"100_characters_cut", head + middle + tail, head + "..." + tail},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.clean, ThreadCleanName(c.given.c_str(), 64).c_str());
+    Event started(true, false), release(true, false);
+    TestThread thread([&] { return started.set(), release.wait(), 0u; });
+    thread.start(c.given.c_str(), 0);
+    started.wait();
+    const auto names = KernelNames();
+    EXPECT_NE(names.end(), std::find(names.begin(), names.end(), c.clean.substr(0, 15)));
+    release.set();
+  }
+  testing::FailedChecks checks;
+  EXPECT_STREQ("a\tb\nc\rd", ThreadCleanName("a\tb\nc\rd", 64).c_str());
+  ThreadSetDebugName(0, 0, nullptr);
+  const std::string file = "osdep/ThreadSetDebugName";
+  EXPECT_EQ((Checks{file + "(64) vo::qel::ANSIString::npos == cleanName.find('\\t') | "
+                           "assumption: no tabs in thread names violated",
+                    file + "(65) vo::qel::ANSIString::npos == cleanName.find('\\n') | "
+                           "assumption: no newline in thread names violated",
+                    file + "(66) vo::qel::ANSIString::npos == cleanName.find('\\r') | "
+                           "assumption: no carriage return in thread names violated",
+                    file + "(162) 0 != name | null thread name"}),
+            checks.take());
+}
+
+TEST(ThreadTest, PriorityMap) {
+  struct {
+    const char* name;
+    int32_t policy, min, def, max;
+    PriorityMap expected;
+  } const cases[] = {
+      {"wide_range", 0, 15, 31, 47, {15, 15, 23, 30, 31, 32, 39, 47, 47}},
+      {"default_near_both_ends", 0, 1, 2, 3, {1, 1, 1, 1, 2, 3, 3, 3, 3}},
+      {"default_two_from_ends", 0, 1, 3, 5, {1, 1, 2, 2, 3, 4, 4, 5, 5}},
+      {"default_outside_range", 0, 1, 0, 99, {1, 1, 25, 49, 50, 51, 75, 99, 99}},
+      {"policy_in_upper_half", 2, 0, 0, 0, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PriorityMap expected = c.expected;
+    for (auto& e : expected) e |= c.policy << 16;
+    EXPECT_EQ(expected, detail::MakePriorityMap(c.policy, c.min, c.def, c.max));
+  }
+}
+
+TEST(ThreadTest, PriorityCallsOnTheDefaultPolicy) {
+  if (sched_getscheduler(0) != SCHED_OTHER) GTEST_SKIP() << "this process is not SCHED_OTHER";
+  testing::FailedChecks checks;
+  Event release(true, false);
+  TestThread thread([&] { return release.wait(), 0u; });
+  EXPECT_THROW(thread.setPriority(0), PosixError) << "no thread yet";
+  EXPECT_THROW(thread.getPriorityMapped(), PosixError);
+  EXPECT_EQ(
+      (Checks{Report(317, "initialized_"), Report(329, "initialized_"), Report(372, "initialized_"),
+              Report(339, "initialized_"), Report(415, "initialized_")}),
+      checks.take());
+  thread.start(0);
+  for (int p = -4; p <= 4; ++p) {
+    thread.setPriority(p);
+    EXPECT_EQ(0, thread.getPriorityNative()) << "SCHED_OTHER has the one priority 0";
+    EXPECT_EQ(0, thread.getPriorityMapped());
+  }
+  for (int bad : {-5, 5}) EXPECT_THROW(thread.setPriority(bad), exception::InvalidArgument);
+  for (int bad : {-1, 9}) EXPECT_THROW(thread.setPriorityMapped(bad), exception::InvalidArgument);
+  for (int native : {31, (SCHED_FIFO << 16) | 10}) {
+    try {
+      thread.setPriorityNative(native);
+      ADD_FAILURE() << native << " outside SCHED_OTHER's range";
+    } catch (const PosixError& e) {
+      EXPECT_EQ(static_cast<uint32_t>(EINVAL), e.whatcode());
+    }
+  }
+  EXPECT_EQ(0, thread.getPriorityNative()) << "still SCHED_OTHER, never real-time";
+  release.set();
+  EXPECT_TRUE(checks.take().empty());
+}
+
+}  // namespace
+}  // namespace vo::qel::osdep
