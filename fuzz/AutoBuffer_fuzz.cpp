@@ -38,6 +38,15 @@ void Require(bool ok, const char* what) {
   }
 }
 
+// Inputs given to each reader, written on standard error at exit.
+uint64_t gFlatReads = 0, gRingReads = 0;
+
+void PrintCounts() {
+  std::fprintf(stderr, "AutoBuffer readers: flat %llu, ring %llu\n",
+               static_cast<unsigned long long>(gFlatReads),
+               static_cast<unsigned long long>(gRingReads));
+}
+
 AutoBuffer Prior() { return AutoBuffer(reinterpret_cast<const unsigned char*>("prior"), 5); }
 
 bool Unchanged(const AutoBuffer& b, const unsigned char* data, unsigned int memUsage) {
@@ -97,7 +106,8 @@ void ReadRing(const unsigned char* begin, const unsigned char* end, size_t at) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static AbortOnFailedCheck presenter;
-  static const bool installed = (osdep::SetAlertPresenter(&presenter), true);
+  static const bool installed =
+      (osdep::SetAlertPresenter(&presenter), std::atexit(PrintCounts), true);
   (void)installed;
   if (size < 2) return 0;
   std::vector<unsigned char> input(data + 2, data + size);
@@ -105,8 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const unsigned char* begin = input.data();
   const unsigned char* end = begin + input.size();
   if (data[0] & 1) {
+    ++gRingReads;
     ReadRing(begin, end, data[1]);
   } else {
+    ++gFlatReads;
     ReadFlat(begin, end);
   }
   return 0;
