@@ -1,6 +1,6 @@
-// Reads AutoBuffers from arbitrary bytes, in the flat form (form after form on one
-// cursor) and in the ring form (the input after two leading bytes is the ring; the
-// second byte picks the cursor), and checks the reading rules:
+// Reads AutoBuffers from arbitrary bytes, each input both ways: the input after its first
+// byte as flat forms (form after form on one cursor) and as a ring (the first byte picks
+// the cursor in it). Checks the reading rules:
 //  1. A read either succeeds, consuming exactly the form, and writing the buffer back
 //     gives exactly the bytes it consumed (for the ring: the same ring);
 //  2. or it throws DeserializationError with the cursor and the buffer left as they were.
@@ -99,15 +99,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static AbortOnFailedCheck presenter;
   static const bool installed = (osdep::SetAlertPresenter(&presenter), true);
   (void)installed;
-  if (size < 2) return 0;
-  std::vector<unsigned char> input(data + 2, data + size);
+  if (size < 1) return 0;
+  std::vector<unsigned char> input(data + 1, data + size);
   input.shrink_to_fit();
   const unsigned char* begin = input.data();
   const unsigned char* end = begin + input.size();
-  if (data[0] & 1) {
-    ReadRing(begin, end, data[1]);
-  } else {
-    ReadFlat(begin, end);
-  }
+  ReadFlat(begin, end);
+  ReadRing(begin, end, data[0]);
   return 0;
 }

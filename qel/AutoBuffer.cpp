@@ -117,45 +117,66 @@ void AutoBufferGuts::resizeIfNeeded(unsigned int n) {
   if (needed > memSize_) reallocate(CalcNewSize(needed));
 }
 
-void AutoBufferGuts::Reserve(unsigned int size) {
-  checkUnshared(__LINE__);
+void AutoBufferGuts::reserve(unsigned int size) {
   if (size > memSize_) reallocate(size);
 }
 
-void AutoBufferGuts::Append(const void* data, unsigned int len) {
-  checkUnshared(__LINE__);
+void AutoBufferGuts::append(const void* data, unsigned int len) {
   resizeIfNeeded(len);
   std::memcpy(current_, data, len);
   current_ += len;
 }
 
-void AutoBufferGuts::appendReverseByteOrder(const void* data, unsigned int len) {
-  checkUnshared(__LINE__);
+void AutoBufferGuts::appendReversed(const void* data, unsigned int len) {
   resizeIfNeeded(len);
   const unsigned char* const source = static_cast<const unsigned char*>(data);
   for (unsigned int i = 0; i < len; ++i) current_[len - 1 - i] = source[i];
   current_ += len;
 }
 
-void AutoBufferGuts::Modify(unsigned int offset, const void* data, unsigned int len) {
-  checkUnshared(__LINE__);
+void AutoBufferGuts::modify(unsigned int offset, const void* data, unsigned int len) {
   const uint32_t end = CheckedSum(offset, len);
   if (end > memSize_) reallocate(CalcNewSize(end));
   if (len != 0) std::memcpy(mem_ + offset, data, len);
 }
 
-void AutoBufferGuts::UnAppend(unsigned int size) {
-  checkUnshared(__LINE__);
+void AutoBufferGuts::unAppend(unsigned int size) {
   current_ -= size;
   std::memset(current_, 0, size);
 }
 
-void AutoBufferGuts::Skip(unsigned int offset) {
-  checkUnshared(__LINE__);
-  Reserve(CheckedSum(Len(), offset));
+void AutoBufferGuts::skip(unsigned int offset) {
+  reserve(CheckedSum(Len(), offset));
   Check((current_ + offset) <= (mem_ + memSize_), "(current_ + offset) <= (mem_ + memSize_)",
         __LINE__);
   current_ += offset;
+}
+
+// The changes that callers outside AutoBuffer make check the count themselves;
+// AutoBuffer has checked it once when it made the guts its own.
+void AutoBufferGuts::Reserve(unsigned int size) {
+  checkUnshared(__LINE__);
+  reserve(size);
+}
+void AutoBufferGuts::Append(const void* data, unsigned int len) {
+  checkUnshared(__LINE__);
+  append(data, len);
+}
+void AutoBufferGuts::appendReverseByteOrder(const void* data, unsigned int len) {
+  checkUnshared(__LINE__);
+  appendReversed(data, len);
+}
+void AutoBufferGuts::Modify(unsigned int offset, const void* data, unsigned int len) {
+  checkUnshared(__LINE__);
+  modify(offset, data, len);
+}
+void AutoBufferGuts::UnAppend(unsigned int size) {
+  checkUnshared(__LINE__);
+  unAppend(size);
+}
+void AutoBufferGuts::Skip(unsigned int offset) {
+  checkUnshared(__LINE__);
+  skip(offset);
 }
 
 // BufferWrapper
@@ -174,7 +195,7 @@ int CompareBuffers(const BufferWrapper& a, const BufferWrapper& b) noexcept {
 
 AutoBuffer::AutoBuffer(unsigned int size) : guts_(new AutoBufferGuts) {
   try {
-    guts_->Reserve(size);
+    guts_->reserve(size);
   } catch (...) {
     Free();
     throw;
@@ -227,7 +248,14 @@ void AutoBuffer::Erase() noexcept {
 
 void AutoBuffer::CopyIfNecessary() {
   Check(guts_ != nullptr, "guts_ != 0", __LINE__);
-  if (guts_ == nullptr || guts_->refCount() <= 1) return;
+  if (guts_ == nullptr) return;
+  // One read of the count: it cannot rise from 1 meanwhile, as only this buffer holds
+  // the guts then.
+  const int32_t count = guts_->refCount();
+  if (count <= 1) {
+    Check(count == 1, "guts_->refCount_ == 1", __LINE__);
+    return;
+  }
   AutoBufferGuts* const copy = new AutoBufferGuts(*guts_);
   Check(copy->refCount() == 1, "guts_->refCount_ == 1", __LINE__);
   AutoBufferGuts* const shared = guts_;
@@ -237,11 +265,10 @@ void AutoBuffer::CopyIfNecessary() {
 
 void AutoBuffer::makeUnique() {
   if (guts_ == nullptr) {
-    guts_ = new AutoBufferGuts;
+    guts_ = new AutoBufferGuts;  // count 1
   } else {
     CopyIfNecessary();
   }
-  Check(guts_->refCount() == 1, "guts_->refCount_ == 1", __LINE__);
 }
 
 const void* AutoBuffer::setAside(const void* data, unsigned int len, AutoBuffer& aside) const {
@@ -253,7 +280,7 @@ const void* AutoBuffer::setAside(const void* data, unsigned int len, AutoBuffer&
 void AutoBuffer::Reserve(unsigned int size) {
   if (size == 0 || (guts_ != nullptr && guts_->MemUsage() >= size)) return;
   makeUnique();
-  guts_->Reserve(size);
+  guts_->reserve(size);
 }
 
 void AutoBuffer::Append(const void* data, unsigned int len) {
@@ -263,7 +290,7 @@ void AutoBuffer::Append(const void* data, unsigned int len) {
   AutoBuffer aside;
   data = setAside(data, len, aside);
   makeUnique();
-  guts_->Append(data, len);
+  guts_->append(data, len);
 }
 
 void AutoBuffer::appendReverseByteOrder(const void* data, unsigned int len) {
@@ -273,7 +300,7 @@ void AutoBuffer::appendReverseByteOrder(const void* data, unsigned int len) {
   AutoBuffer aside;
   data = setAside(data, len, aside);
   makeUnique();
-  guts_->appendReverseByteOrder(data, len);
+  guts_->appendReversed(data, len);
 }
 
 void AutoBuffer::Modify(unsigned int offset, const void* data, unsigned int len) {
@@ -282,7 +309,7 @@ void AutoBuffer::Modify(unsigned int offset, const void* data, unsigned int len)
   AutoBuffer aside;
   data = setAside(data, len, aside);
   makeUnique();
-  guts_->Modify(offset, data, len);
+  guts_->modify(offset, data, len);
 }
 
 void AutoBuffer::UnAppend(unsigned int size) {
@@ -290,12 +317,12 @@ void AutoBuffer::UnAppend(unsigned int size) {
   Check(Len() >= size, "Len() >= size", __LINE__);
   if (guts_ == nullptr || Len() < size) return;
   makeUnique();
-  guts_->UnAppend(size);
+  guts_->unAppend(size);
 }
 
 void AutoBuffer::Skip(unsigned int size) {
   makeUnique();
-  guts_->Skip(size);
+  guts_->skip(size);
 }
 
 bool AutoBuffer::operator==(const AutoBuffer& that) const {

@@ -75,8 +75,15 @@ class AutoBufferGuts {
   static uint32_t CalcNewSize(uint32_t needed) noexcept;
 
  private:
-  friend class AutoBuffer;  // Erase rewinds current_ without touching the bytes
+  friend class AutoBuffer;  // for the unchecked changes and Erase's rewind of current_
 
+  // The changes behind the public members, without the count check.
+  void reserve(unsigned int size);
+  void append(const void* data, unsigned int len);
+  void appendReversed(const void* data, unsigned int len);
+  void modify(unsigned int offset, const void* data, unsigned int len);
+  void unAppend(unsigned int size);
+  void skip(unsigned int offset);
   void resizeIfNeeded(unsigned int n);
   void reallocate(uint32_t size);
   void checkUnshared(uint32_t line) const noexcept;
