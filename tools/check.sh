@@ -53,8 +53,9 @@ for name in "${test_locales[@]}"; do
   # An unknown locale leaves `locale charmap` at ASCII.
   [[ $(LC_ALL=$name locale charmap 2>/dev/null) == "${name#*.}" ]] && continue
   if [[ $(id -u) -ne 0 ]]; then
-    echo "check: locale $name is missing; run as root to make it" >&2
-    exit 1
+    echo "check: locale $name is missing (root makes it); the tests build a copy of their own," \
+         "and asan then needs llvm-symbolizer for its leak suppressions" >&2
+    continue
   fi
   echo "check: making locale $name"
   localedef -i "${name%%.*}" -f "${name#*.}" "$name"
