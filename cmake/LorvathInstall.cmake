@@ -36,6 +36,6 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
-# A shlibs file, and the ldconfig trigger that comes with it.
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+# dpkg refreshes the linker cache after installing or removing the library.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 include(CPack)
