@@ -25,7 +25,7 @@ package=$(ls "$build"/lorvath_*.deb)
 echo "deb-check: dpkg -i $package"
 dpkg -i "$package"
 trap 'dpkg -r lorvath >/dev/null' EXIT
-dpkg -L lorvath | grep -E '/(bin|include|lib)/[^/]*$|\.pc$|Config\.cmake$'
+dpkg -L lorvath | grep -E 'bin/|lorvath\.h$|qel/StringBase\.h$|\.so|\.a$|\.pc$|Config\.cmake$'
 
 echo "deb-check: lorvath-logger --severity warning hello"
 output=$("$root/tools/private-syslog.sh" lorvath-logger --severity warning hello)
