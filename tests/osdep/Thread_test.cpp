@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -62,7 +63,7 @@ TEST(ThreadTest, StartJoinCleanup) {
   });
   self = &thread;
   for (int round = 1; round <= 2; ++round) {
-    thread.start(0);
+    thread.start(nullptr, round == 1 ? 0 : 256 * 1024);
     thread.cleanup();
     EXPECT_EQ(round, runs);
   }
@@ -70,8 +71,15 @@ TEST(ThreadTest, StartJoinCleanup) {
   EXPECT_EQ((Checks{selfJoin, selfJoin}), checks.take());
   thread.cleanup();
   EXPECT_EQ((Checks{Report(650, "initialized_"), Report(262, "initialized_")}), checks.take());
-  thread.start(nullptr, 256 * 1024);
+  thread.start(0);
   thread.waitForThreadToTerminate();
+  Event release(false, false);
+  std::thread unrelated([&] { release.wait(3000); });  // often reuses the joined thread's id
+  const auto begin = std::chrono::steady_clock::now();
+  thread.waitForThreadToTerminate();
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2)) << "joined once";
+  release.set();
+  unrelated.join();
   thread.start(0);
   EXPECT_EQ(Checks{Report(478, "!initialized_")}, checks.take());
   {
