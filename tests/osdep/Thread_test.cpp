@@ -94,17 +94,8 @@ TEST(ThreadTest, StartJoinCleanup) {
   EXPECT_EQ(EINVAL, PosixErrorOf([&] { refused.start(nullptr, 1); })) << "below the least stack";
 }
 
-TEST(ThreadTest, ConcurrentJoinsJoinOnce) {
-  Event release(true, false);
-  TestThread thread([&] { return release.wait(), 0u; });
-  thread.start("joined", 0);
-  std::vector<std::thread> joiners;
-  for (int i = 0; i < 2; ++i) joiners.emplace_back([&] { thread.waitForThreadToTerminate(); });
-  release.set();
-  for (auto& joiner : joiners) joiner.join();
-}
-
-TEST(ThreadTest, NamesReachTheKernelCut) {
+// Each named thread is also joined from two threads at once, which join it once.
+TEST(ThreadTest, NamesReachTheKernelCutAndJoinsHappenOnce) {
   const std::string head(30, 'h'), tail(30, 't');
   struct {
     const char* name;
@@ -125,7 +116,10 @@ TEST(ThreadTest, NamesReachTheKernelCut) {
     std::string comm;
     std::getline(std::ifstream("/proc/self/task/" + std::to_string(tid) + "/comm"), comm);
     EXPECT_EQ(c.clean.substr(0, 15), comm);
+    std::thread joiner([&] { thread.waitForThreadToTerminate(); });
     release.set();
+    thread.waitForThreadToTerminate();
+    joiner.join();
   }
   testing::FailedChecks checks;
   EXPECT_STREQ("a\tb\nc\rd", ThreadCleanName("a\tb\nc\rd", 64).c_str());
