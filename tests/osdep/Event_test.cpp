@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -13,38 +15,34 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-TEST(EventTest, AutoResetIsClearedByEveryRead) {
-  Event event(false, false);
-  EXPECT_FALSE(event.wait(0));
-  event.set();
-  EXPECT_TRUE(event.checkOnly());
-  EXPECT_TRUE(event.checkOnly());
-  EXPECT_TRUE(event.check());
-  EXPECT_FALSE(event.check());
-  event.set();
-  event.wait();
-  EXPECT_FALSE(event.checkOnly()) << "a wait that returns clears it";
-  event.set();
-  EXPECT_TRUE(event.wait(Event::kInfinite));
-  EXPECT_FALSE(event.wait(1));
-  event.set();
-  event.resetIfAuto();
-  EXPECT_FALSE(event.checkOnly());
-}
-
-TEST(EventTest, ManualResetStaysSignalledUntilReset) {
-  Event event(true, false);
-  event.set();
-  EXPECT_TRUE(event.check());
-  event.wait();
-  EXPECT_TRUE(event.wait(100));
-  EXPECT_TRUE(event.wait(0));
-  event.resetIfAuto();
-  EXPECT_TRUE(event.checkOnly());
-  event.reset();
-  EXPECT_FALSE(event.checkOnly());
-  EXPECT_TRUE(Event(true, true).checkOnly());
-  EXPECT_TRUE(Event(false, true).check());
+TEST(EventTest, ReadsClearOnlyAnAutoResetEvent) {
+  const struct {
+    const char* name;
+    std::function<bool(Event&)> read;
+  } reads[] = {
+      {"check", [](Event& e) { return e.check(); }},
+      {"wait", [](Event& e) { return e.wait(), true; }},
+      {"wait_0", [](Event& e) { return e.wait(0); }},
+      {"wait_100", [](Event& e) { return e.wait(100); }},
+      {"wait_infinite", [](Event& e) { return e.wait(Event::kInfinite); }},
+  };
+  for (const bool manual : {false, true}) {
+    for (const auto& r : reads) {
+      SCOPED_TRACE(std::string(r.name) + (manual ? " manual" : " auto"));
+      Event event(manual, false);
+      EXPECT_FALSE(event.wait(0) || event.wait(1) || event.check());
+      event.set();
+      EXPECT_TRUE(event.checkOnly() && event.checkOnly());
+      EXPECT_TRUE(r.read(event));
+      EXPECT_EQ(manual, event.checkOnly());
+      event.set();
+      event.resetIfAuto();
+      EXPECT_EQ(manual, event.checkOnly());
+      event.reset();
+      EXPECT_FALSE(event.checkOnly());
+      EXPECT_TRUE(Event(manual, true).checkOnly());
+    }
+  }
 }
 
 TEST(EventTest, TimedWaits) {
@@ -100,11 +98,10 @@ std::vector<int> WakeUps(bool manualReset, int sets) {
   return counts;
 }
 
-TEST(EventTest, AutoResetWakesOneWaiterPerSet) {
+TEST(EventTest, AutoResetWakesOneWaiterPerSetManualResetAll) {
   EXPECT_EQ((std::vector<int>{1, 2, 3}), WakeUps(false, 3));
+  EXPECT_EQ(std::vector<int>{3}, WakeUps(true, 1));
 }
-
-TEST(EventTest, ManualResetWakesEveryWaiter) { EXPECT_EQ(std::vector<int>{3}, WakeUps(true, 1)); }
 
 }  // namespace
 }  // namespace vo::qel::osdep

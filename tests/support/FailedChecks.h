@@ -1,6 +1,5 @@
-// Test support: records every failed-check report made while the object lives, from any
-// thread, as "file(line) expression | message", read back from the alert each report
-// raises (the alert is answered, so reports keep coming).
+// Test support: records the failed-check reports made while the object lives, from any
+// thread, as "file(line) expression | message", read from the alert each report raises.
 #ifndef TESTS_SUPPORT_FAILEDCHECKS_H_
 #define TESTS_SUPPORT_FAILEDCHECKS_H_
 
@@ -17,21 +16,20 @@ class FailedChecks {
   std::vector<std::string> take() {
     const auto alerts = recorder_.alerts();
     std::vector<std::string> reports;
-    for (; taken_ < alerts.size(); ++taken_) reports.push_back(Summary(alerts[taken_].text));
+    for (; taken_ < alerts.size(); ++taken_) {
+      const std::string& text = alerts[taken_].text;
+      const auto field = [&text](const std::string& name) {
+        const size_t begin = text.find("    " + name + ": ") + name.size() + 6;
+        return text.substr(begin, text.find('\n', begin) - begin);
+      };
+      reports.push_back(field("File") + "(" + field("Line") + ") " + field("Expression") + " | " +
+                        field("Message"));
+    }
     return reports;
   }
 
  private:
-  static std::string Field(const std::string& text, const std::string& name) {
-    const size_t begin = text.find("    " + name + ": ") + name.size() + 6;
-    return text.substr(begin, text.find('\n', begin) - begin);
-  }
-  static std::string Summary(const std::string& text) {
-    return Field(text, "File") + "(" + Field(text, "Line") + ") " + Field(text, "Expression") +
-           " | " + Field(text, "Message");
-  }
-
-  AlertRecorder recorder_;
+  AlertRecorder recorder_;  // answers "Acknowledge", so the alerts keep coming
   size_t taken_ = 0;
 };
 
