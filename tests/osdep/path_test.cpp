@@ -215,9 +215,13 @@ TEST(PathTest, CopyOntoItselfKeepsTheFileAndTreesStopAtTheDepthLimit) {
   for (const char* same : {"f", "hard", "./f"}) CpFile(t.wide("f"), t.wide(same), true);
   EXPECT_THROW(CpFile(t.wide("f"), t.wide("f"), false), ex::FileAlreadyExists);
   EXPECT_EQ("content", t.read("f"));
+  // kMaxTreeDepth levels below "deep" are copied and removed; one more is refused.
   std::string deep = "deep";
-  for (int i = 0; i <= kMaxTreeDepth; ++i) deep += "/d";
+  for (int i = 1; i < kMaxTreeDepth; ++i) deep += "/d";
   CreateDir((Wide(t.wide(deep)) + L"/").c_str());
+  CpDir(t.wide("deep"), t.wide("copy/"));
+  RemoveDirForce(t.wide("copy").c_str());
+  CreateDir((Wide(t.wide(deep)) + L"/d/").c_str());
   EXPECT_THROW(CpDir(t.wide("deep"), t.wide("copy/")), ex::BoundExceeded2);
   EXPECT_THROW(RemoveDirForce(t.wide("deep").c_str()), ex::BoundExceeded2);
 }
