@@ -47,6 +47,8 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
   const std::unique_ptr<wchar_t[]> lackingAsWide(
       osdep::AnsiToWide(lacking, lacking + 3, "US-ASCII"));
 
+  const wchar_t* w = wide.c_str();
+  const std::wstring u8 = Widen(utf8), ascii = Widen(asAscii.get());
   const std::wstring a0b(L"a\0b", 3);
   const wchar_t* wideA0b = a0b.c_str();
   const wchar_t* nullWide = nullptr;
@@ -62,30 +64,22 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
     bool convertersOff = false;
     const char* report = nullptr;  // the failed check a bad argument gives
   } const cases[] = {
-      {"ansi_from_wide_reserves_4_per_element", [&] { return WC(ANSIString(wide.c_str())); },
-       Widen(utf8) + L"|20"},
-      {"string_from_ansi_reserves_1_per_byte", [&] { return WC(String(ANSIString(wide.c_str()))); },
+      {"ansi_from_wide_reserves_4_per_element", [&] { return WC(ANSIString(w)); }, u8 + L"|20"},
+      {"string_from_ansi_reserves_1_per_byte", [&] { return WC(String(ANSIString(w))); },
        wide + L"|11"},
-      {"utf8_from_wide_is_exact", [&] { return WC(Utf8String(wide.c_str())); },
-       Widen(utf8) + L"|11"},
+      {"utf8_from_wide_is_exact", [&] { return WC(Utf8String(w)); }, u8 + L"|11"},
       {"string_from_utf8", [&] { return WC(String(nullptr, Utf8(utf8))); }, wide + L"|5"},
       {"string_from_bad_utf8", [&] { return W(String(nullptr, Utf8("ok\xC3"))); }, L"<invalid>"},
-      {"ascii_from_wide", [&] { return W(ASCIIString(wide.c_str())); }, Widen(asAscii.get())},
-      {"ansi_from_string_system_set", [&] { return W(ANSIString(String(wide.c_str()))); },
-       Widen(utf8)},
-      {"ascii_from_string_us_ascii", [&] { return W(ASCIIString(nullptr, String(wide.c_str()))); },
-       Widen(asAscii.get())},
+      {"ascii_from_wide", [&] { return W(ASCIIString(w)); }, ascii},
+      {"ansi_from_string_system_set", [&] { return W(ANSIString(String(w))); }, u8},
+      {"ascii_from_string_us_ascii", [&] { return W(ASCIIString(nullptr, String(w))); }, ascii},
       // Appending the partner kind goes through the system set too, in every form.
-      {"string_append_ansi", [&] { return W(String(L"<", 1u).append(ANSIString(wide.c_str()))); },
+      {"string_append_ansi", [&] { return W(String(L"<", 1u).append(ANSIString(w))); },
        L"<" + wide},
-      {"ansi_append_string", [&] { return W(ANSIString("<").append(String(wide.c_str()))); },
-       Widen("<" + utf8)},
-      {"ansi_plus_string", [&] { return W(ANSIString("<") + String(wide.c_str())); },
-       Widen("<" + utf8)},
-      {"string_plus_ansi", [&] { return W(String(L"<", 1u) + ANSIString(wide.c_str())); },
-       L"<" + wide},
-      {"ansi_plus_equals_string", [&] { return W(ANSIString("<") += String(wide.c_str())); },
-       Widen("<" + utf8)},
+      {"ansi_append_string", [&] { return W(ANSIString("<").append(String(w))); }, L"<" + u8},
+      {"ansi_plus_string", [&] { return W(ANSIString("<") + String(w)); }, L"<" + u8},
+      {"string_plus_ansi", [&] { return W(String(L"<", 1u) + ANSIString(w)); }, L"<" + wide},
+      {"ansi_plus_equals_string", [&] { return W(ANSIString("<") += String(w)); }, L"<" + u8},
       {"string_from_ascii_lacking", [&] { return W(String(nullptr, ASCIIString(lacking))); },
        lackingAsWide.get()},
       {"utf8_from_ascii_copies_bytes",
@@ -133,13 +127,13 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     // Both converters fail (as if out of memory) for the rows that say so.
-    const bool a = osdep::MakeAnsiToWideThrow(c.convertersOff);
-    const bool w = osdep::MakeWideToAnsiThrow(c.convertersOff);
+    const bool toWide = osdep::MakeAnsiToWideThrow(c.convertersOff);
+    const bool toNarrow = osdep::MakeWideToAnsiThrow(c.convertersOff);
     std::wstring got;
     const std::string thrown = testing::Thrown([&] { got = c.op(); });
     if (!thrown.empty()) got = L"<" + std::wstring(thrown.begin(), thrown.end()) + L">";
-    osdep::MakeAnsiToWideThrow(a);
-    osdep::MakeWideToAnsiThrow(w);
+    osdep::MakeAnsiToWideThrow(toWide);
+    osdep::MakeWideToAnsiThrow(toNarrow);
     EXPECT_EQ(c.expected, got);
     EXPECT_EQ(c.report ? std::vector<std::string>{c.report} : std::vector<std::string>{},
               reports.take());

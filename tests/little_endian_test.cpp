@@ -2,6 +2,7 @@
 // cursor where it was, room checks that cannot wrap, and the load-time check.
 #include "qel/little_endian.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -103,12 +104,9 @@ TEST(LittleEndianTest, RoomChecksCompareWithoutWrapping) {
     EXPECT_THROW(le::CheckDeserializationSize(c.size, c.cursor, c.end),
                  exception::DeserializationError);
   }
-  try {
-    le::CheckDeserializationSize(1, b, b);
-    ADD_FAILURE() << "no exception";
-  } catch (const exception::DeserializationError& e) {
-    EXPECT_STREQ("little_endian", e.getFileName());
-  }
+  EXPECT_THAT([&] { le::CheckDeserializationSize(1, b, b); },
+              ::testing::Throws<exception::DeserializationError>(::testing::Property(
+                  &exception::Exception::getFileName, ::testing::StrEq("little_endian"))));
 }
 
 TEST(ByteOrderTest, ReversingCopiesAndTheLoadTimeCheck) {

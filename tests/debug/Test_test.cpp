@@ -42,56 +42,55 @@ TEST(TestFrameworkTest, OutputAndStatus) {
   const struct {
     std::string args, out;
     int status;
-    const char* err;  // what standard error holds; null for nothing
+    const char* err = nullptr;  // what standard error holds; null for nothing
   } rows[] = {
-      {"pass", kPass, 0, nullptr},
-      {"pass -v", "1 + 1 == 2\n" + kPass, 0, nullptr},
-      {"pass -m", kPass, 0, nullptr},
-      {"fail", kFailed + "t:2:1 + 1 == 3\n" + kFail, 1, nullptr},
+      {"pass", kPass, 0},
+      {"pass -v", "1 + 1 == 2\n" + kPass, 0},
+      {"pass -m", kPass, 0},
+      {"fail", kFailed + "t:2:1 + 1 == 3\n" + kFail, 1},
       {"fail -a", kFailed + "t:2:1 + 1 == 3\n" + kFail, 1,
        "t(2): Assertion failed: 1 + 1 == 3\a\n"},
-      {"hresult", "***** Test failed" + kHResult + "Negative())\n" + kFail, 1, nullptr},
+      {"hresult", "***** Test failed" + kHResult + "Negative())\n" + kFail, 1},
       {"hresult -v",
        "***** Test failed" + kHResult +
            "Negative())\nZero() returned 0x00000000\n"
            "Positive() returned 0x00000001\n" +
            kFail,
-       1, nullptr},
-      {"flags -v", kFlags + kVerbose + kPass, 0, nullptr},
-      {"flags -vx", kFlags + kVerbose + kPass, 0, nullptr},
-      {"flags -v1", kFlags + "1 assert=0\n" + kPass, 0, nullptr},
-      {"flags -v12", kFlags + "0 assert=0\n" + kPass, 0, nullptr},
-      {"flags -a", kFlags + "0 assert=1\n" + kPass, 0, nullptr},
-      {"flags -ax", kFlags + "0 assert=0\n" + kPass, 0, nullptr},
+       1},
+      {"flags -v", kFlags + kVerbose + kPass, 0},
+      {"flags -vx", kFlags + kVerbose + kPass, 0},
+      {"flags -v1", kFlags + "1 assert=0\n" + kPass, 0},
+      {"flags -v12", kFlags + "0 assert=0\n" + kPass, 0},
+      {"flags -a", kFlags + "0 assert=1\n" + kPass, 0},
+      {"flags -ax", kFlags + "0 assert=0\n" + kPass, 0},
       {"qel",
        kFailed + "debug/Test:360:false\nUnhandled qel C++ exception: f(9): Out of range\n" + kFail,
-       1, nullptr},
-      {"std", kFailed + "debug/Test:365:false\nUnhandled std C++ exception: boom\n" + kFail, 1,
-       nullptr},
-      {"foreign", kFailed + "debug/Test:370:false\nUnhandled exception.\n" + kFail, 1, nullptr},
+       1},
+      {"std", kFailed + "debug/Test:365:false\nUnhandled std C++ exception: boom\n" + kFail, 1},
+      {"foreign", kFailed + "debug/Test:370:false\nUnhandled exception.\n" + kFail, 1},
       {"qel -e", "", 128 + SIGABRT, "Out of range"},
       {"foreign -e", "", 128 + SIGABRT, ""},
-      {"long", std::string(1023, 'x') + kPass, 0, nullptr},
+      {"long", std::string(1023, 'x') + kPass, 0},
       {"callbacks",
        "[1] one\n[1] " + kFailed + "debug/Test:428:g_printCallback == 0\n[2] two\n[1] " + kFailed +
            "debug/Test:435:g_printCallback == printCallback\n" + kFail,
-       1, nullptr},
+       1},
       {"assertion",
        "Client received an exception with invalid error code!\n" + kFailed +
            "exception/Exception:102:0xFFFFFFFF != errorCode\n" + kFail,
-       1, nullptr},
+       1},
       {"assertion -a", kPass, 0,
        "exception/Exception(102): Assertion failed: Client received an exception with invalid "
        "error code!\a\n"},
-      {"sleep -t", "sleeping\n" + kPass, 0, nullptr},
+      {"sleep -t", "sleeping\n" + kPass, 0},
       {"sleep -tx", "sleeping\nTest timed out. Aborting...\n" + kFailed + "debug/Test:82:false\n",
-       128 + SIGKILL, nullptr},
-      {"sleep_past_wrap", kPass, 0, nullptr},
+       128 + SIGKILL},
+      {"sleep_past_wrap", kPass, 0},
       {"twice -v -e",
        kFailed + "t:2:1 + 1 == 3\n" + kFail + kFailed +
            "debug/Test:370:false\nUnhandled exception.\n" + kFail,
-       1, nullptr},
-      {"runs -i", "run 1\nrun 2\nrun 3\n", 3, nullptr},
+       1},
+      {"runs -i", "run 1\nrun 2\nrun 3\n", 3},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args);

@@ -91,9 +91,7 @@ TEST(AnsiToWideTest, ConvertsInRealLocales) {
   }
   // charset "" follows the process locale.
   const struct {
-    const char* name;
-    const char* locale;
-    const char* charset;
+    const char *name, *locale, *charset;
     Way way;
     string narrow;
     wstring wide;
@@ -146,8 +144,7 @@ TEST(AnsiToWideTest, DestinationTooShortIsCutAndReported) {
   ASSERT_TRUE(locale.ok());
   testing::AlertRecorder alerts;
   const struct {
-    const char* name;
-    const char* charset;
+    const char *name, *charset;
     Way way;
     string narrow;  // input to wide, or the expected output
     wstring wide;   // the other side
@@ -200,8 +197,7 @@ TEST(AnsiToWideTest, EmptyRangesAndUnknownCharacterSets) {
 TEST(AnsiToWideTest, TextWithByteCountAndCallerErrors) {
   testing::AlertRecorder alerts;
   const struct {
-    const char* name;
-    const char* text;
+    const char *name, *text;
     int byteCount;
     const char* charset;
     wstring expected;

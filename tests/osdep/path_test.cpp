@@ -24,57 +24,37 @@ using testing::TempTree;
 using testing::Wide;
 namespace ex = exception;
 
-String EndInSlash(String p) {
+// One string function by its short name on `a` (and `b`, for "join").
+std::wstring Apply(const std::wstring& f, const wchar_t* a, const wchar_t* b) {
+  String p(a);
+  if (f == L"base") return Wide(BaseName(p));
+  if (f == L"dir") return Wide(DirName(p));
+  if (f == L"join") return Wide(Join(p, b));
+  if (f == L"norm") return Wide(NormalizePath(p));
+  if (f == L"abs") return IsAbs(p) ? L"abs" : L"rel";
   MakePathEndInSlash(p);
-  return p;
+  return Wide(p);
 }
 
 TEST(PathTest, StringFunctions) {
-  using F = std::function<String(const String&, const String&)>;
-  const F base = [](const String& a, const String&) { return BaseName(a); };
-  const F dir = [](const String& a, const String&) { return DirName(a); };
-  const F join = [](const String& a, const String& b) { return Join(a, b); };
-  const F norm = [](const String& a, const String&) { return NormalizePath(a); };
-  const F slash = [](const String& a, const String&) { return EndInSlash(a); };
-  const F abs = [](const String& a, const String&) { return String(IsAbs(a) ? L"abs" : L"rel"); };
-  const struct {
-    const char* name;
-    F f;
-    const wchar_t *a, *b, *expected;
-  } rows[] = {
-      {"base_file", base, L"/usr/lib", L"", L"lib"},
-      {"base_trailing_slash", base, L"/usr/lib/", L"", L""},
-      {"dir_of_top", dir, L"/usr", L"", L"/"},
-      {"dir_relative", dir, L"lib", L"", L""},
-      {"dir_two", dir, L"/a/b", L"", L"/a"},
-      {"dir_trailing_slash", dir, L"a/b/", L"", L"a/b"},
-      {"dir_slashes_only", dir, L"//", L"", L"//"},
-      {"dir_doubled", dir, L"/a//b", L"", L"/a"},
-      {"join", join, L"/a", L"b", L"/a/b"},
-      {"join_slash", join, L"/a/", L"b", L"/a/b"},
-      {"join_absolute", join, L"/a", L"/b", L"/b"},
-      {"join_empty_first", join, L"", L"b", L"b"},
-      {"join_empty_second", join, L"/a", L"", L"/a/"},
-      {"norm_above_root", norm, L"/a/b/../../..", L"", L""},
-      {"norm_relative", norm, L"a/b", L"", L""},
-      {"norm_no_dot", norm, L"/a//b", L"", L"/a//b"},
-      {"norm_trailing", norm, L"/a/./b/", L"", L"/a/b/"},
-      {"norm_mixed", norm, L"/a/./b/../c", L"", L"/a/c"},
-      {"norm_climb_after", norm, L"/a/../..", L"", L""},
-      {"norm_three_dots", norm, L"/a/.../b", L"", L""},
-      {"norm_root_dot", norm, L"/.", L"", L"/"},
-      {"norm_to_root", norm, L"/a/..", L"", L"/"},
-      {"norm_doubled_kept", norm, L"/a//./b", L"", L"/a//b"},
-      {"norm_dot_names", norm, L"/a/.x/..y/", L"", L"/a/.x/..y/"},
-      {"norm_up_trailing", norm, L"/a/b/../", L"", L"/a/"},
-      {"slash_added", slash, L"/a", L"", L"/a/"},
-      {"slash_kept", slash, L"/a/", L"", L"/a/"},
-      {"abs", abs, L"/", L"", L"abs"},
-      {"abs_relative", abs, L"a/", L"", L"rel"},
-      {"abs_empty", abs, L"", L"", L"rel"},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(std::wstring(row.expected), Wide(row.f(row.a, row.b))) << row.name;
+  const wchar_t* const rows[][4] = {
+      {L"base", L"/usr/lib", L"", L"lib"},  {L"base", L"/usr/lib/", L"", L""},
+      {L"dir", L"/usr", L"", L"/"},         {L"dir", L"lib", L"", L""},
+      {L"dir", L"/a/b", L"", L"/a"},        {L"dir", L"a/b/", L"", L"a/b"},
+      {L"dir", L"//", L"", L"//"},          {L"dir", L"/a//b", L"", L"/a"},
+      {L"join", L"/a", L"b", L"/a/b"},      {L"join", L"/a/", L"b", L"/a/b"},
+      {L"join", L"/a", L"/b", L"/b"},       {L"join", L"", L"b", L"b"},
+      {L"join", L"/a", L"", L"/a/"},        {L"norm", L"/a/b/../../..", L"", L""},
+      {L"norm", L"a/b", L"", L""},          {L"norm", L"/a//b", L"", L"/a//b"},
+      {L"norm", L"/a/./b/", L"", L"/a/b/"}, {L"norm", L"/a/./b/../c", L"", L"/a/c"},
+      {L"norm", L"/a/../..", L"", L""},     {L"norm", L"/a/.../b", L"", L""},
+      {L"norm", L"/.", L"", L"/"},          {L"norm", L"/a/..", L"", L"/"},
+      {L"norm", L"/a//./b", L"", L"/a//b"}, {L"norm", L"/a/.x/..y/", L"", L"/a/.x/..y/"},
+      {L"norm", L"/a/b/../", L"", L"/a/"},  {L"slash", L"/a", L"", L"/a/"},
+      {L"slash", L"/a/", L"", L"/a/"},      {L"abs", L"/", L"", L"abs"},
+      {L"abs", L"a/", L"", L"rel"},         {L"abs", L"", L"", L"rel"}};
+  for (const auto& r : rows) {
+    EXPECT_EQ(r[3], Apply(r[0], r[1], r[2])) << r[0] << " " << r[1] << " " << r[2];
   }
   EXPECT_EQ("/a/b", std::string(Join(ANSIString("/a/"), ANSIString("b")).c_str()));
   String empty;
@@ -228,24 +208,22 @@ TEST(PathTest, TreeOperationsNeverFollowLinksOut) {
   EXPECT_FALSE(IsDirectory(t.wide("outdir/tree")));
 }
 
-TEST(PathTest, TreeOperationsStopAtTheDepthLimit) {
-  TempTree t;
-  std::string deep = "deep";
-  for (int i = 0; i <= kMaxTreeDepth; ++i) deep += "/d";
-  CreateDir((Wide(t.wide(deep)) + L"/").c_str());
-  EXPECT_THROW(CpDir(t.wide("deep"), t.wide("copy/")), ex::BoundExceeded2);
-  EXPECT_THROW(RemoveDirForce(t.wide("deep").c_str()), ex::BoundExceeded2);
-}
-
-TEST(PathTest, CopyOntoItselfKeepsTheFile) {
+TEST(PathTest, CopyOntoItselfKeepsTheFileAndTreesStopAtTheDepthLimit) {
   TempTree t;
   t.write("f", "content");
   ASSERT_EQ(0, ::link(t.at("f").c_str(), t.at("hard").c_str()));
-  CpFile(t.wide("f"), t.wide("f"), true);
-  CpFile(t.wide("f"), t.wide("hard"), true);
-  CpFile(t.wide("f"), t.wide("./f"), true);
+  for (const char* same : {"f", "hard", "./f"}) CpFile(t.wide("f"), t.wide(same), true);
   EXPECT_THROW(CpFile(t.wide("f"), t.wide("f"), false), ex::FileAlreadyExists);
   EXPECT_EQ("content", t.read("f"));
+  // kMaxTreeDepth levels below "deep" are copied and removed; one more is refused.
+  std::string deep = "deep";
+  for (int i = 1; i < kMaxTreeDepth; ++i) deep += "/d";
+  CreateDir((Wide(t.wide(deep)) + L"/").c_str());
+  CpDir(t.wide("deep"), t.wide("copy/"));
+  RemoveDirForce(t.wide("copy").c_str());
+  CreateDir((Wide(t.wide(deep)) + L"/d/").c_str());
+  EXPECT_THROW(CpDir(t.wide("deep"), t.wide("copy/")), ex::BoundExceeded2);
+  EXPECT_THROW(RemoveDirForce(t.wide("deep").c_str()), ex::BoundExceeded2);
 }
 
 TEST(PathTest, TemporaryNamesHonourTmpdir) {
