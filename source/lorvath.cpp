@@ -11,8 +11,6 @@
 //    waits until no announced write is left before it destroys the logger. Writes never
 //    wait, for each other or for reservations.
 // The flag byte belongs to its caller and is read and written without the lock.
-#include "lorvath.h"
-
 #include <pthread.h>
 #include <sched.h>
 #include <syslog.h>
@@ -24,14 +22,13 @@
 #include <exception>
 #include <new>
 
-#include "qel/DLLAlloc.h"
-#include "qel/Noncopyable.h"
 #include "qel/StringBase.h"
 #include "qel/exception/DetailedException.h"
 #include "qel/exception/Exception.h"
 #include "qel/ob/string.h"
 #include "qel/osdep/AtomicInt.h"
 #include "qel/osdep/OutputAssertion.h"
+#include "source/lorvath_internal.h"
 
 // Clang's thread-safety analysis (-Wthread-safety) checks which data the lock guards.
 #if defined(__clang__)
@@ -47,27 +44,6 @@
 #define LORVATH_REQUIRES(...) LORVATH_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
 
 namespace vo::lorvath {
-
-// The object that exists while reservations are held. It has no state; its existence is
-// what a write checks. It is allocated through the library's allocation wrappers, so
-// that switching them off makes its creation fail like any other allocation.
-class Logger : private qel::Noncopyable {
- public:
-  Logger() = default;
-  ~Logger() noexcept = default;
-
-  // Writes the text of `message` to the system log; `first` and `second` are never read.
-  // Returns 0 or throws (InvalidArgument for a bad severity or a negative count,
-  // std::bad_alloc when the copy cannot be made).
-  int32_t LogMessage(LStrHandle first, LStrHandle second, LStrHandle message,
-                     Lorvath_Severity severity);
-  // UTF-8 text reaches the log byte for byte like system-encoded text.
-  int32_t LogMessageUTF8(LStrHandle first, LStrHandle second, LStrHandle message,
-                         Lorvath_Severity severity);
-
-  static void* operator new(std::size_t size) { return qel::DLLMalloc(size); }
-  static void operator delete(void* p) noexcept { qel::DLLFree(p); }
-};
 
 namespace {
 
@@ -158,6 +134,9 @@ class WriteInProgress {
   Logger* logger() const noexcept { return g_logger.load(std::memory_order_seq_cst); }
 };
 
+// Where records go; tests put a stand-in here.
+std::atomic<SyslogFunction> g_syslog{&::syslog};
+
 int32_t TranslateSeverity(Lorvath_Severity severity) {
   switch (severity) {
     case Lorvath_SeverityError:
@@ -169,23 +148,6 @@ int32_t TranslateSeverity(Lorvath_Severity severity) {
     default:
       throw qel::AddFileAndLineInfo(qel::exception::InvalidArgument2(qel::ANSIString("severity")),
                                     kFile, __LINE__);
-  }
-}
-
-// REQUIRES: called inside a catch handler. Classifies the exception in flight as the
-// host error code that an exported function returns for it.
-int32_t TranslateCaughtException() {
-  try {
-    throw;
-  } catch (const std::bad_alloc&) {
-    return LORVATH_ERR_NO_LOGGER;
-  } catch (const qel::exception::Exception& e) {
-    return e.getOmbrixErrorCode();
-  } catch (const std::exception&) {
-    return LORVATH_ERR_STD_EXCEPTION;
-  } catch (...) {
-    // The library throws nothing else; a foreign exception has no code to become.
-    std::terminate();
   }
 }
 
@@ -220,6 +182,25 @@ int32_t Write(LogMember member, LStrHandle first, LStrHandle second, LStrHandle 
 
 }  // namespace
 
+int32_t TranslateCaughtException() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return LORVATH_ERR_NO_LOGGER;
+  } catch (const qel::exception::Exception& e) {
+    return e.getOmbrixErrorCode();
+  } catch (const std::exception&) {
+    return LORVATH_ERR_STD_EXCEPTION;
+  } catch (...) {
+    // The library throws nothing else; a foreign exception has no code to become.
+    std::terminate();
+  }
+}
+
+SyslogFunction ReplaceSyslog(SyslogFunction function) noexcept {
+  return g_syslog.exchange(function);
+}
+
 int32_t Logger::LogMessage(LStrHandle /*first*/, LStrHandle /*second*/, LStrHandle message,
                            Lorvath_Severity severity) {
   // The severity is checked before the message is touched.
@@ -227,7 +208,7 @@ int32_t Logger::LogMessage(LStrHandle /*first*/, LStrHandle /*second*/, LStrHand
   qel::ANSIString text = qel::ob::string::LStrHandleToQelANSIString(message);
   ReplaceLineFeeds(text);
   // The text is never a format, and it ends at its first zero byte.
-  syslog(priority, "%s", text.c_str());
+  g_syslog.load(std::memory_order_relaxed)(priority, "%s", text.c_str());
   return 0;
 }
 

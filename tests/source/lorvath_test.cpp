@@ -1,9 +1,6 @@
 // What the host cannot provoke from outside: caught exceptions as host error codes, the
 // out-of-memory paths, and a reservation meeting the logger's creation or a release
-// meeting a write (a thread held there by a slow allocation). The file under test is
-// compiled in so that its file-local functions can be called.
-#include "source/lorvath.cpp"
-
+// meeting a write (a thread held there by a slow allocation).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,6 +12,10 @@
 #include <thread>
 
 #include "qel/DLLAlloc.h"
+#include "qel/StringBase.h"
+#include "qel/exception/DetailedException.h"
+#include "qel/exception/Exception.h"
+#include "source/lorvath_internal.h"
 #include "tests/support/AlertRecorder.h"
 #include "tests/support/LorvathLibrary.h"
 
