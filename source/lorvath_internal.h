@@ -37,7 +37,8 @@ class Logger : private qel::Noncopyable {
 };
 
 // REQUIRES: called inside a catch handler. Returns the host error code for the exception
-// in flight; ends the process on a foreign exception.
+// in flight; rethrows a thread's cancellation (abi::__forced_unwind), so that it passes,
+// and ends the process on a foreign exception.
 int32_t TranslateCaughtException();
 
 // The function that sends a record, syslog(3) unless a test has replaced it.
