@@ -1,11 +1,13 @@
 #include "qel/osdep/OutputAssertion.h"
 
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 
 #include "qel/osdep/Alert.h"
 #include "qel/osdep/ExePath.h"
@@ -16,6 +18,37 @@ namespace {
 
 // Cleared for good when the user answers "Ignore All".
 std::atomic<bool> gOfferDebug{true};
+
+// Serialises the SIGTRAP handler's exchange, so that no report restores the default
+// action while another is about to raise.
+std::mutex gTrapMutex;
+
+void IgnoreTrap(int) {}
+
+// Stops in a debugger, which sees the signal before any handler does; under any other
+// tracer (strace, ltrace) the no-op handler takes the signal and the process goes on.
+void StopInDebugger() noexcept {
+  std::lock_guard<std::mutex> lock(gTrapMutex);
+  struct sigaction noop {};
+  struct sigaction previous {};
+  noop.sa_handler = &IgnoreTrap;
+  sigemptyset(&noop.sa_mask);
+  if (::sigaction(SIGTRAP, &noop, &previous) != 0) return;
+  ::raise(SIGTRAP);
+  ::sigaction(SIGTRAP, &previous, nullptr);
+}
+
+// Keeps a thread from being cancelled inside the report: it cannot unwind out of it.
+class CancellationOff {
+ public:
+  CancellationOff() noexcept { ::pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous_); }
+  ~CancellationOff() { ::pthread_setcancelstate(previous_, nullptr); }
+  CancellationOff(const CancellationOff&) = delete;
+  CancellationOff& operator=(const CancellationOff&) = delete;
+
+ private:
+  int previous_ = PTHREAD_CANCEL_ENABLE;
+};
 
 const char* ModulePath(char* buffer, size_t size) {
   const size_t length = ReadExePath(buffer, size);
@@ -29,13 +62,14 @@ void OutputAssertion(const char* expression, const char* message, const char* fi
   if (expression == nullptr) expression = "";
   if (message == nullptr) message = "";
   if (file == nullptr) file = "";
+  const CancellationOff cancellationOff;
 
   std::fprintf(stderr, "%s(%d): Assertion failed: %s\a\n", file, static_cast<int>(line),
                message[0] != '\0' ? message : expression);
   std::fflush(stderr);
 
   if (BeingDebugged()) {
-    ::raise(SIGTRAP);
+    StopInDebugger();
     return;
   }
   if (!gOfferDebug.load()) return;

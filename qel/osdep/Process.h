@@ -6,7 +6,9 @@
 
 namespace vo::qel::osdep {
 
-// True when a debugger (any tracer) is attached to this process.
+// True when any tracer is attached to this process (TracerPid is not 0): a debugger,
+// but also strace or ltrace, which the failed-check report tells apart by how they
+// answer a breakpoint.
 bool BeingDebugged() noexcept;
 
 // Ends the process at once with SIGKILL: no handlers, destructors or buffers run.
