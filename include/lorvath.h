@@ -149,7 +149,9 @@ typedef struct Lorvath_OBFunctionRecord {
 
 /* Announces the engine's bundle, or withdraws it with NULL. Announcing a bundle other
  * than the one already known prints "Old then New" with both bundles on standard
- * error (the engine search had picked the wrong one). See 4 above. */
+ * error (the engine search had picked the wrong one). See 4 above. A pointer that is
+ * not the handle of a module loaded at that moment (a stale handle, say) is reported
+ * on standard error and taken as NULL. */
 LORVATH_EXPORT void SetOmbrixRunTimeBundle(Lorvath_BundleRef bundle);
 
 /* Resolves one record: finds the engine if none is known yet, looks the record's

@@ -1,7 +1,6 @@
 #include "qel/osdep/OutputAssertion.h"
 
 #include <limits.h>
-#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -38,18 +37,6 @@ void StopInDebugger() noexcept {
   ::sigaction(SIGTRAP, &previous, nullptr);
 }
 
-// Keeps a thread from being cancelled inside the report: it cannot unwind out of it.
-class CancellationOff {
- public:
-  CancellationOff() noexcept { ::pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous_); }
-  ~CancellationOff() { ::pthread_setcancelstate(previous_, nullptr); }
-  CancellationOff(const CancellationOff&) = delete;
-  CancellationOff& operator=(const CancellationOff&) = delete;
-
- private:
-  int previous_ = PTHREAD_CANCEL_ENABLE;
-};
-
 const char* ModulePath(char* buffer, size_t size) {
   const size_t length = ReadExePath(buffer, size);
   return (length == 0 || length >= size) ? "{unknown}" : buffer;
@@ -62,7 +49,8 @@ void OutputAssertion(const char* expression, const char* message, const char* fi
   if (expression == nullptr) expression = "";
   if (message == nullptr) message = "";
   if (file == nullptr) file = "";
-  const CancellationOff cancellationOff;
+  // The report cannot unwind: a cancellation waits until it has returned.
+  const NoCancellation noCancellation;
 
   std::fprintf(stderr, "%s(%d): Assertion failed: %s\a\n", file, static_cast<int>(line),
                message[0] != '\0' ? message : expression);
