@@ -184,8 +184,9 @@ LORVATH_EXPORT int32_t Lorvath_Reserve(unsigned char* reserved) {
     }
     *reserved = 1;
     const uint32_t value = g_reservedRefCount.fetch_add(1, std::memory_order_seq_cst) + 1;
-    // The run's first reservation always tries; later ones help while it has not failed.
-    if ((value & kCountMask) == 1 || (value & kCreationFailed) == 0) {
+    // Every reservation of the run makes sure of the logger until its creation fails;
+    // the bit is clear whenever the count leaves 0, so the run's first one always tries.
+    if ((value & kCreationFailed) == 0) {
       try {
         CreateLogger();
       } catch (const std::bad_alloc&) {

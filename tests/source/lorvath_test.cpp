@@ -2,6 +2,7 @@
 // out-of-memory paths, a reservation meeting the logger's creation (a thread held there
 // by a slow allocation), and a fork in the middle of a write (through a syslog stand-in).
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include "qel/StringBase.h"
 #include "qel/exception/DetailedException.h"
 #include "qel/exception/Exception.h"
+#include "qel/osdep/Alert.h"
 #include "source/lorvath_internal.h"
 #include "tests/support/AlertRecorder.h"
 #include "tests/support/LorvathLibrary.h"
@@ -29,6 +31,8 @@ using vo::lorvath::ReplaceSyslog;
 using vo::lorvath::TranslateCaughtException;
 using vo::lorvath::testing::HostString;
 using vo::qel::MakeDLLMallocThrow;
+using vo::qel::osdep::AlertButton;
+using vo::qel::osdep::AlertPresenter;
 using vo::qel::testing::AlertRecorder;
 namespace exception = vo::qel::exception;
 
@@ -126,9 +130,14 @@ struct Stalled {
   std::thread thread;
 };
 
+// Also after a run of reservations whose logger could not be made.
 TEST(ConcurrencyTest, ReservationWhileTheLoggerIsCreatedReturnsOnlyOnceItExists) {
   InFreshProcess([] {
     unsigned char first = 0, second = 0;
+    ASSERT_FALSE(MakeDLLMallocThrow(true));
+    EXPECT_EQ(Lorvath_Reserve(&first), 2);
+    MakeDLLMallocThrow(false);
+    EXPECT_EQ(Lorvath_Unreserve(&first), 0);
     {
       Stalled creating(sizeof(Logger), false, [&] { EXPECT_EQ(Lorvath_Reserve(&first), 0); });
       // The count is 1 now, the logger not yet made.
@@ -185,6 +194,38 @@ TEST(ForkTest, ChildOfAProcessInsideAWriteReservesWritesAndReleases) {
   ReplaceSyslog(previous);
   EXPECT_EQ(Lorvath_Unreserve(&flag), 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+// A thread cancelled while its failed-check report waits for the alert's answer (asleep,
+// at a cancellation point) ends only after the report, at its next cancellation point.
+TEST(CancellationTest, AFailedCheckReportIsNeverCancelledMidway) {
+  struct HoldingPresenter : AlertPresenter {
+    AlertButton present(const char*, const char*, const char*, const char*) override {
+      holding = true;
+      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return vo::qel::osdep::k_DEFAULT_BUTTON;
+    }
+    std::atomic<bool> holding{false}, release{false};
+  } presenter;
+  static std::atomic<int32_t> result{-1};
+  AlertPresenter* const previous = vo::qel::osdep::SetAlertPresenter(&presenter);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, nullptr,
+                [](void*) -> void* {
+                  result = Lorvath_Reserve(nullptr);
+                  for (;;) pause();
+                },
+                nullptr),
+            0);
+  while (!presenter.holding) std::this_thread::yield();
+  pthread_cancel(thread);
+  presenter.release = true;
+  void* ended = nullptr;
+  pthread_join(thread, &ended);
+  vo::qel::osdep::SetAlertPresenter(previous);
+  EXPECT_EQ(ended, PTHREAD_CANCELED);
+  EXPECT_EQ(result, LORVATH_ERR_ARGUMENT);
 }
 
 }  // namespace
