@@ -4,7 +4,9 @@
  *
  * Conventions:
  * 1. Every function may be called from any thread. No function lets an exception
- *    or a signal of its own escape; failures come back as host error codes.
+ *    or a signal of its own escape; failures come back as host error codes. A thread
+ *    cancelled (pthread_cancel) inside a call unwinds through it and leaves the
+ *    library's state as it was.
  * 2. Host error codes are signed 32-bit; 0 means success. See LORVATH_ERR_*. Codes
  *    of the library's own exceptions lie in 0x8ABC7000..0x8ABC7030 and so arrive as
  *    negative numbers.
@@ -60,10 +62,10 @@ enum { Lorvath_SeverityError = 0, Lorvath_SeverityWarning = 1, Lorvath_SeverityI
 LORVATH_EXPORT int32_t Lorvath_Reserve(unsigned char* reserved);
 
 /* Gives back the reservation of the flag `reserved` points to and clears the flag.
- * The last reservation's release waits until writes running on other threads at that
- * moment have finished. Returns 0, also when bit 0 of the flag is clear (nothing
- * changes then). A null pointer is reported as for Lorvath_Reserve and returns
- * LORVATH_ERR_ARGUMENT. */
+ * It never waits, not even for writes running on other threads. Returns 0, also when
+ * bit 0 of the flag is clear (nothing changes then). A null pointer is reported as for
+ * Lorvath_Reserve and returns LORVATH_ERR_ARGUMENT; so is a flag whose bit 0 is set
+ * while no reservation is held in the process (it is cleared, the count stays 0). */
 LORVATH_EXPORT int32_t Lorvath_Unreserve(unsigned char* reserved);
 
 /* Writes the bytes of `message` (may be null: an empty record) to the system log as
@@ -147,7 +149,9 @@ typedef struct Lorvath_OBFunctionRecord {
 
 /* Announces the engine's bundle, or withdraws it with NULL. Announcing a bundle other
  * than the one already known prints "Old then New" with both bundles on standard
- * error (the engine search had picked the wrong one). See 4 above. */
+ * error (the engine search had picked the wrong one). See 4 above. A pointer that is
+ * not the handle of a module loaded at that moment (a stale handle, say) is reported
+ * on standard error and taken as NULL. */
 LORVATH_EXPORT void SetOmbrixRunTimeBundle(Lorvath_BundleRef bundle);
 
 /* Resolves one record: finds the engine if none is known yet, looks the record's

@@ -1,22 +1,22 @@
 // The logging interface that the host calls: reservations, the process-wide logger and
 // the path of a message from a host string handle to one syslog record.
 //
-// Every exported function may run on any thread. The logger exists while at least one
-// reservation is held, and its life is tied to the reservation count:
-// 1. Reserve and Unreserve change the count, and create or destroy the logger when the
-//    count passes between 0 and 1, under one lock, so that the count and the logger never
-//    disagree: a caller that holds a reservation always finds a complete logger.
-// 2. A write takes no lock. It announces itself before it reads the logger pointer and
-//    withdraws when its record has been sent; the last release clears the pointer and
-//    waits until no announced write is left before it destroys the logger. Writes never
-//    wait, for each other or for reservations.
-// The flag byte belongs to its caller and is read and written without the lock.
-#include "lorvath.h"
-
-#include <pthread.h>
-#include <sched.h>
+// Every exported function may run on any thread, and none takes a lock or waits for
+// another call:
+// 1. The logger is created by the first reservation of the process and never destroyed,
+//    so no release ever waits for a write that may still use it. "A logger exists" means
+//    that the reservation count is above zero and the logger has been made.
+// 2. A reservation returns only once the logger exists, unless its creation failed for
+//    want of memory during the current run of reservations (from the count leaving 0 to
+//    its return to 0); a write made under a reservation therefore finds the logger.
+// 3. The count never falls below zero: a release without a reservation is a failed check
+//    and changes nothing.
+// 4. A thread cancelled inside a call unwinds through it: no call holds state that the
+//    unwinding would have to restore, so a child forked at any moment, or a process whose
+//    thread was cancelled, goes on reserving, writing and releasing.
+// The flag byte belongs to its caller and is read and written without synchronisation.
+#include <cxxabi.h>
 #include <syslog.h>
-#include <time.h>
 
 #include <atomic>
 #include <cstdint>
@@ -24,50 +24,14 @@
 #include <exception>
 #include <new>
 
-#include "qel/DLLAlloc.h"
-#include "qel/Noncopyable.h"
 #include "qel/StringBase.h"
 #include "qel/exception/DetailedException.h"
 #include "qel/exception/Exception.h"
 #include "qel/ob/string.h"
-#include "qel/osdep/AtomicInt.h"
 #include "qel/osdep/OutputAssertion.h"
-
-// Clang's thread-safety analysis (-Wthread-safety) checks which data the lock guards.
-#if defined(__clang__)
-#define LORVATH_THREAD_ANNOTATION(x) __attribute__((x))
-#else
-#define LORVATH_THREAD_ANNOTATION(x)
-#endif
-#define LORVATH_CAPABILITY(x) LORVATH_THREAD_ANNOTATION(capability(x))
-#define LORVATH_SCOPED_CAPABILITY LORVATH_THREAD_ANNOTATION(scoped_lockable)
-#define LORVATH_GUARDED_BY(x) LORVATH_THREAD_ANNOTATION(guarded_by(x))
-#define LORVATH_ACQUIRE(...) LORVATH_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
-#define LORVATH_RELEASE(...) LORVATH_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
-#define LORVATH_REQUIRES(...) LORVATH_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
+#include "source/lorvath_internal.h"
 
 namespace vo::lorvath {
-
-// The object that exists while reservations are held. It has no state; its existence is
-// what a write checks. It is allocated through the library's allocation wrappers, so
-// that switching them off makes its creation fail like any other allocation.
-class Logger : private qel::Noncopyable {
- public:
-  Logger() = default;
-  ~Logger() noexcept = default;
-
-  // Writes the text of `message` to the system log; `first` and `second` are never read.
-  // Returns 0 or throws (InvalidArgument for a bad severity or a negative count,
-  // std::bad_alloc when the copy cannot be made).
-  int32_t LogMessage(LStrHandle first, LStrHandle second, LStrHandle message,
-                     Lorvath_Severity severity);
-  // UTF-8 text reaches the log byte for byte like system-encoded text.
-  int32_t LogMessageUTF8(LStrHandle first, LStrHandle second, LStrHandle message,
-                         Lorvath_Severity severity);
-
-  static void* operator new(std::size_t size) { return qel::DLLMalloc(size); }
-  static void operator delete(void* p) noexcept { qel::DLLFree(p); }
-};
 
 namespace {
 
@@ -79,84 +43,46 @@ constexpr uint32_t kUnreserveNullFlagLine = 82;
 // What a call with a null flag pointer returns after its report.
 constexpr int32_t kNullFlagResult = LORVATH_ERR_ARGUMENT;
 
-class LORVATH_CAPABILITY("mutex") Mutex {
- public:
-  void lock() LORVATH_ACQUIRE() { Check(pthread_mutex_lock(&mutex_), "pthread_mutex_lock"); }
-  void unlock() LORVATH_RELEASE() { Check(pthread_mutex_unlock(&mutex_), "pthread_mutex_unlock"); }
+// The reservation count, with kCreationFailed set while the logger's creation has failed
+// during the current run of reservations. Static storage that is never destroyed: a host
+// may unload the library with reservations still held.
+constexpr uint32_t kCreationFailed = 0x80000000u;
+constexpr uint32_t kCountMask = ~kCreationFailed;
+std::atomic<uint32_t> g_reservedRefCount{0};
 
- private:
-  // These calls fail only on a mutex that is not initialised or not held, which this
-  // file never lets happen; a failure is reported and the caller goes on.
-  static void Check(int result, const char* call) noexcept {
-    if (result != 0) {
-      qel::osdep::OutputAssertion("result == 0", call, kFile, __LINE__);
-    }
-  }
-
-  // Statically initialised: usable before any constructor has run, nothing to destroy
-  // at unload.
-  pthread_mutex_t mutex_ = PTHREAD_MUTEX_INITIALIZER;
-};
-
-class LORVATH_SCOPED_CAPABILITY MutexGuard {
- public:
-  explicit MutexGuard(Mutex& mutex) LORVATH_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
-  ~MutexGuard() noexcept LORVATH_RELEASE() { mutex_.unlock(); }
-  MutexGuard(const MutexGuard&) = delete;
-  MutexGuard& operator=(const MutexGuard&) = delete;
-
- private:
-  Mutex& mutex_;
-};
-
-// Held while the reservation count changes and while the logger is created or destroyed.
-Mutex g_reservationLock;
-
-// Created at load and never destroyed: a host may unload the library with reservations
-// still held, and nothing of the logging path may run at that point.
-qel::osdep::AtomicInt* const g_reservedRefCount = new qel::osdep::AtomicInt(0);
-
-// Null from load until the first reservation and again after the last release. Changed
-// only through PublishLogger and RetireLogger, under g_reservationLock.
+// Null until the first reservation that could make it; never destroyed afterwards.
 std::atomic<Logger*> g_logger{nullptr};
 
-// Writes that have announced themselves and may be using the logger they read.
-std::atomic<int32_t> g_writesInProgress{0};
-
-void PublishLogger(Logger* logger) LORVATH_REQUIRES(g_reservationLock) {
-  g_logger.store(logger, std::memory_order_seq_cst);
-}
-
-// Clears the pointer, then waits until every write that may have read the old value has
-// finished, and hands the logger back for destruction. Writes that start meanwhile find
-// the pointer null and leave at once.
-Logger* RetireLogger() LORVATH_REQUIRES(g_reservationLock) {
-  Logger* const logger = g_logger.exchange(nullptr, std::memory_order_seq_cst);
-  for (int round = 0; g_writesInProgress.load(std::memory_order_seq_cst) != 0; ++round) {
-    // A write lasts as long as one syslog(3) call; one stuck on a full log socket must not
-    // keep this thread spinning.
-    if (round < 100) {
-      sched_yield();
-    } else {
-      const timespec pause{0, 100000};
-      nanosleep(&pause, nullptr);
-    }
+// Makes the logger unless it exists. Of reservations racing here all may allocate; one
+// publishes, the others free theirs.
+void CreateLogger() {
+  if (g_logger.load(std::memory_order_acquire) != nullptr) return;
+  Logger* expected = nullptr;
+  Logger* const fresh = new Logger;
+  if (!g_logger.compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) {
+    delete fresh;
   }
-  return logger;
 }
 
-// A write's announcement, from before it reads the logger pointer until it returns.
-// The announcement comes first, so that a release that has not seen it yet cannot have
-// cleared the pointer either (both are sequentially consistent).
-class WriteInProgress {
- public:
-  WriteInProgress() noexcept { g_writesInProgress.fetch_add(1, std::memory_order_seq_cst); }
-  ~WriteInProgress() noexcept { g_writesInProgress.fetch_sub(1, std::memory_order_release); }
-  WriteInProgress(const WriteInProgress&) = delete;
-  WriteInProgress& operator=(const WriteInProgress&) = delete;
+// The logger when one exists: the count is above zero and the logger has been made.
+Logger* ExistingLogger() {
+  if ((g_reservedRefCount.load(std::memory_order_seq_cst) & kCountMask) == 0) return nullptr;
+  return g_logger.load(std::memory_order_acquire);
+}
 
-  Logger* logger() const noexcept { return g_logger.load(std::memory_order_seq_cst); }
-};
+// Takes one reservation off the count; false, with nothing changed, when none is held.
+// The last release also clears kCreationFailed, so the next run tries again.
+bool ReleaseOne() {
+  uint32_t value = g_reservedRefCount.load(std::memory_order_seq_cst);
+  do {
+    if ((value & kCountMask) == 0) return false;
+  } while (!g_reservedRefCount.compare_exchange_weak(
+      value, (value & kCountMask) == 1 ? 0 : value - 1, std::memory_order_seq_cst));
+  return true;
+}
+
+// Where records go; tests put a stand-in here.
+std::atomic<SyslogFunction> g_syslog{&::syslog};
 
 int32_t TranslateSeverity(Lorvath_Severity severity) {
   switch (severity) {
@@ -169,23 +95,6 @@ int32_t TranslateSeverity(Lorvath_Severity severity) {
     default:
       throw qel::AddFileAndLineInfo(qel::exception::InvalidArgument2(qel::ANSIString("severity")),
                                     kFile, __LINE__);
-  }
-}
-
-// REQUIRES: called inside a catch handler. Classifies the exception in flight as the
-// host error code that an exported function returns for it.
-int32_t TranslateCaughtException() {
-  try {
-    throw;
-  } catch (const std::bad_alloc&) {
-    return LORVATH_ERR_NO_LOGGER;
-  } catch (const qel::exception::Exception& e) {
-    return e.getOmbrixErrorCode();
-  } catch (const std::exception&) {
-    return LORVATH_ERR_STD_EXCEPTION;
-  } catch (...) {
-    // The library throws nothing else; a foreign exception has no code to become.
-    std::terminate();
   }
 }
 
@@ -204,8 +113,7 @@ using LogMember = int32_t (Logger::*)(LStrHandle, LStrHandle, LStrHandle, Lorvat
 int32_t Write(LogMember member, LStrHandle first, LStrHandle second, LStrHandle message,
               Lorvath_Severity severity) {
   try {
-    const WriteInProgress inProgress;
-    Logger* const logger = inProgress.logger();
+    Logger* const logger = ExistingLogger();
     if (logger == nullptr) {
       return LORVATH_ERR_NO_LOGGER;
     }
@@ -220,6 +128,28 @@ int32_t Write(LogMember member, LStrHandle first, LStrHandle second, LStrHandle 
 
 }  // namespace
 
+int32_t TranslateCaughtException() {
+  try {
+    throw;
+  } catch (const abi::__forced_unwind&) {
+    // The thread is being cancelled: its unwinding must go on up to the thread's start.
+    throw;
+  } catch (const std::bad_alloc&) {
+    return LORVATH_ERR_NO_LOGGER;
+  } catch (const qel::exception::Exception& e) {
+    return e.getOmbrixErrorCode();
+  } catch (const std::exception&) {
+    return LORVATH_ERR_STD_EXCEPTION;
+  } catch (...) {
+    // The library throws nothing else; a foreign exception has no code to become.
+    std::terminate();
+  }
+}
+
+SyslogFunction ReplaceSyslog(SyslogFunction function) noexcept {
+  return g_syslog.exchange(function);
+}
+
 int32_t Logger::LogMessage(LStrHandle /*first*/, LStrHandle /*second*/, LStrHandle message,
                            Lorvath_Severity severity) {
   // The severity is checked before the message is touched.
@@ -227,7 +157,7 @@ int32_t Logger::LogMessage(LStrHandle /*first*/, LStrHandle /*second*/, LStrHand
   qel::ANSIString text = qel::ob::string::LStrHandleToQelANSIString(message);
   ReplaceLineFeeds(text);
   // The text is never a format, and it ends at its first zero byte.
-  syslog(priority, "%s", text.c_str());
+  g_syslog.load(std::memory_order_relaxed)(priority, "%s", text.c_str());
   return 0;
 }
 
@@ -238,54 +168,60 @@ int32_t Logger::LogMessageUTF8(LStrHandle first, LStrHandle second, LStrHandle m
 
 }  // namespace vo::lorvath
 
-using vo::lorvath::g_reservationLock;
-using vo::lorvath::g_reservedRefCount;
 using vo::lorvath::Logger;
 
 extern "C" {
 
 LORVATH_EXPORT int32_t Lorvath_Reserve(unsigned char* reserved) {
+  using namespace vo::lorvath;
   try {
     if (reserved == nullptr) {
-      vo::qel::osdep::OutputAssertion("reserved != NULL", "", vo::lorvath::kFile,
-                                      vo::lorvath::kReserveNullFlagLine);
-      return vo::lorvath::kNullFlagResult;
+      vo::qel::osdep::OutputAssertion("reserved != NULL", "", kFile, kReserveNullFlagLine);
+      return kNullFlagResult;
     }
     if ((*reserved & 1) != 0) {
       return LORVATH_ERR_NONE;
     }
-    vo::lorvath::MutexGuard guard(g_reservationLock);
     *reserved = 1;
-    if (g_reservedRefCount->increment() == 1) {
-      // Out of memory here leaves the flag set and the count raised with no logger;
-      // writes report 2 until the count has fallen back to 0.
-      vo::lorvath::PublishLogger(new Logger);
+    const uint32_t value = g_reservedRefCount.fetch_add(1, std::memory_order_seq_cst) + 1;
+    // Every reservation of the run makes sure of the logger until its creation fails;
+    // the bit is clear whenever the count leaves 0, so the run's first one always tries.
+    if ((value & kCreationFailed) == 0) {
+      try {
+        CreateLogger();
+      } catch (const std::bad_alloc&) {
+        // The flag stays set and the count raised; writes report 2 until the count has
+        // fallen back to 0.
+        g_reservedRefCount.fetch_or(kCreationFailed, std::memory_order_seq_cst);
+        throw;
+      }
     }
     return LORVATH_ERR_NONE;
   } catch (...) {
-    return vo::lorvath::TranslateCaughtException();
+    return TranslateCaughtException();
   }
 }
 
 LORVATH_EXPORT int32_t Lorvath_Unreserve(unsigned char* reserved) {
+  using namespace vo::lorvath;
   try {
     if (reserved == nullptr) {
-      vo::qel::osdep::OutputAssertion("reserved != NULL", "", vo::lorvath::kFile,
-                                      vo::lorvath::kUnreserveNullFlagLine);
-      return vo::lorvath::kNullFlagResult;
+      vo::qel::osdep::OutputAssertion("reserved != NULL", "", kFile, kUnreserveNullFlagLine);
+      return kNullFlagResult;
     }
     if ((*reserved & 1) == 0) {
       return LORVATH_ERR_NONE;
     }
-    vo::lorvath::MutexGuard guard(g_reservationLock);
     *reserved = 0;
-    if (g_reservedRefCount->decrement() > 0) {
-      return LORVATH_ERR_NONE;
+    if (!ReleaseOne()) {
+      // A flag byte the host never reserved (left with its low bit set).
+      vo::qel::osdep::OutputAssertion("count > 0", "release without a reservation", kFile,
+                                      __LINE__);
+      return LORVATH_ERR_ARGUMENT;
     }
-    delete vo::lorvath::RetireLogger();
     return LORVATH_ERR_NONE;
   } catch (...) {
-    return vo::lorvath::TranslateCaughtException();
+    return TranslateCaughtException();
   }
 }
 

@@ -2,8 +2,11 @@
 // host string handles, and the records that arrive at /dev/log. The program runs in a
 // private mount namespace where it owns /dev/log (a socket of its own, or a real rsyslogd).
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -12,7 +15,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -145,38 +150,43 @@ TEST_F(LoggingTest, EachWriteBecomesOneRecordOrNone) {
   }
 }
 
-// A null flag is reported (the library's own alert presenter answers on standard error
-// without waiting) and neither takes nor gives back a reservation.
+// A null flag, and the release of a flag that looks reserved but never was, are reported
+// (the library's own alert presenter answers on standard error without waiting); neither
+// changes the count.
 TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
-  // Only bit 0 of a flag counts: c looks clear to a release, d looks reserved.
-  unsigned char a = 0, b = 0, c = 0xFE, d = 0x81;
+  // Only bit 0 of a flag counts: c looks clear to a release, d and e look reserved.
+  unsigned char a = 0, b = 0, c = 0xFE, d = 0x81, e = 0x01;
+  const std::string nullFlag = "source/lorvath(#): Assertion failed: reserved != NULL\a\n";
+  const std::string unbalanced =
+      "source/lorvath(#): Assertion failed: release without a reservation\a\n";
   const struct {
     bool reserve;
     unsigned char* flag;
     unsigned char flagAfter;
+    int32_t result;
+    const std::string& report;
     int32_t probe;
   } steps[] = {
-      {true, nullptr, 0, LORVATH_ERR_NO_LOGGER},
-      {true, &a, 1, LORVATH_ERR_ARGUMENT},
-      {true, &a, 1, LORVATH_ERR_ARGUMENT},  // counted once
-      {true, &b, 1, LORVATH_ERR_ARGUMENT},
-      {false, &a, 0, LORVATH_ERR_ARGUMENT},  // b still holds the logger
-      {false, &a, 0, LORVATH_ERR_ARGUMENT},  // a clear flag changes nothing
-      {false, nullptr, 0, LORVATH_ERR_ARGUMENT},
-      {false, &b, 0, LORVATH_ERR_NO_LOGGER},
-      {false, &c, 0xFE, LORVATH_ERR_NO_LOGGER},
-      {true, &c, 1, LORVATH_ERR_ARGUMENT},  // a new first reservation
-      {true, &d, 0x81, LORVATH_ERR_ARGUMENT},
-      {false, &c, 0, LORVATH_ERR_NO_LOGGER},
+      {true, nullptr, 0, LORVATH_ERR_ARGUMENT, nullFlag, LORVATH_ERR_NO_LOGGER},
+      {true, &a, 1, 0, "", LORVATH_ERR_ARGUMENT},
+      {true, &a, 1, 0, "", LORVATH_ERR_ARGUMENT},  // counted once
+      {true, &b, 1, 0, "", LORVATH_ERR_ARGUMENT},
+      {false, &a, 0, 0, "", LORVATH_ERR_ARGUMENT},  // b still holds the logger
+      {false, &a, 0, 0, "", LORVATH_ERR_ARGUMENT},  // a clear flag changes nothing
+      {false, nullptr, 0, LORVATH_ERR_ARGUMENT, nullFlag, LORVATH_ERR_ARGUMENT},
+      {false, &b, 0, 0, "", LORVATH_ERR_NO_LOGGER},
+      {false, &c, 0xFE, 0, "", LORVATH_ERR_NO_LOGGER},
+      {false, &e, 0, LORVATH_ERR_ARGUMENT, unbalanced, LORVATH_ERR_NO_LOGGER},
+      {true, &c, 1, 0, "", LORVATH_ERR_ARGUMENT},  // a new first reservation: the count was 0
+      {true, &d, 0x81, 0, "", LORVATH_ERR_ARGUMENT},
+      {false, &c, 0, 0, "", LORVATH_ERR_NO_LOGGER},
   };
   for (const auto& s : steps) {
     SCOPED_TRACE("step " + std::to_string(&s - steps));
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(s.reserve ? lib_.reserve(s.flag) : lib_.unreserve(s.flag),
-              s.flag == nullptr ? LORVATH_ERR_ARGUMENT : 0);
+    EXPECT_EQ(s.reserve ? lib_.reserve(s.flag) : lib_.unreserve(s.flag), s.result);
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(vo::qel::testing::WithoutLineNumber(err.substr(0, err.find('\n') + 1)),
-              s.flag == nullptr ? "source/lorvath(#): Assertion failed: reserved != NULL\a\n" : "");
+    EXPECT_EQ(vo::qel::testing::WithoutLineNumber(err.substr(0, err.find('\n') + 1)), s.report);
     EXPECT_EQ(s.flag != nullptr ? *s.flag : 0, s.flagAfter);
     EXPECT_EQ(Probe(), s.probe);
   }
@@ -238,6 +248,137 @@ TEST_F(LoggingTest, HostStandInWritesThroughTheLibrary) {
             "Lorvath_Unreserve -> 0\n");
   ExpectRecord(LOG_USER | LOG_ERR, "first");
   ExpectRecord(LOG_USER | LOG_ERR, "two\tlines");
+}
+
+// Fills the queue of the socket at /dev/log, so that the next record sent there blocks
+// until the receiver reads again.
+void FillLogQueue() {
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const sockaddr_un address{AF_UNIX, "/dev/log"};
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    while (send(fd, "<14>filler", 10, MSG_DONTWAIT) == 10) {
+    }
+  }
+  close(fd);
+}
+
+// A thread that runs `body` once and may be cancelled; `entered` is set when it starts.
+class CancellableThread {
+ public:
+  explicit CancellableThread(std::function<void()> body) : body_(std::move(body)) {
+    pthread_create(&thread_, nullptr, &Run, this);
+    while (!entered_) std::this_thread::yield();
+    // Long enough for the body to reach the call that blocks.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  // Cancels the thread and tells whether it ended by that cancellation.
+  bool cancel() {
+    void* result = nullptr;
+    pthread_cancel(thread_);
+    pthread_join(thread_, &result);
+    return result == PTHREAD_CANCELED;
+  }
+
+ private:
+  static void* Run(void* self) {
+    auto* const t = static_cast<CancellableThread*>(self);
+    t->entered_ = true;
+    t->body_();
+    for (;;) pause();  // a cancellation point, for bodies that return
+  }
+  std::function<void()> body_;
+  std::atomic<bool> entered_{false};
+  pthread_t thread_{};
+};
+
+// A host thread cancelled inside a write blocked on a full log socket, or inside a last
+// release meanwhile, ends without taking the process along, and leaves no count behind.
+TEST_F(LoggingTest, CancelledCallsLeaveTheProcessAndTheCountsAsTheyWere) {
+  unsigned char flag = 0;
+  ASSERT_EQ(lib_.reserve(&flag), 0);
+  FillLogQueue();
+  const HostString blocked("blocked");
+  CancellableThread writer([&] { lib_.writeMessage(nullptr, nullptr, blocked.handle(), 2); });
+  std::atomic<int32_t> released{-1};
+  CancellableThread releaser([&] { released = lib_.unreserve(&flag); });
+  EXPECT_TRUE(releaser.cancel());
+  EXPECT_TRUE(writer.cancel());
+  while (receiver_->receive(100)) {
+  }
+  EXPECT_EQ(released, 0);
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(Probe(), LORVATH_ERR_NO_LOGGER);
+  // The log and the reservations work as before.
+  const HostString after("after");
+  ASSERT_EQ(lib_.reserve(&flag), 0);
+  EXPECT_EQ(lib_.writeMessage(nullptr, nullptr, after.handle(), 2), 0);
+  ExpectRecord(LOG_USER | LOG_INFO, "after");
+  EXPECT_EQ(lib_.unreserve(&flag), 0);
+}
+
+// While a write waits on a receiver that has stopped reading, reservations and releases
+// on other flags, last releases included, take no longer than they do otherwise.
+TEST_F(LoggingTest, AStalledLogNeverHoldsUpReservations) {
+  constexpr std::chrono::milliseconds kStall(3000), kBound(250);
+  unsigned char writerFlag = 0, flag = 0;
+  ASSERT_EQ(lib_.reserve(&writerFlag), 0);
+  FillLogQueue();
+  const HostString message("stalled");
+  std::atomic<bool> entered{false}, done{false};
+  std::atomic<int32_t> written{-1};
+  std::thread writer([&] {
+    entered = true;
+    written = lib_.writeMessage(nullptr, nullptr, message.handle(), 2);
+  });
+  std::thread resume([&] {  // the receiver reads again after the stall, or once all is done
+    const auto end = std::chrono::steady_clock::now() + kStall;
+    while (!done && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    while (receiver_->receive(200)) {
+    }
+  });
+  while (!entered) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  auto slowest = std::chrono::steady_clock::duration::zero();
+  const auto timed = [&](unsigned char* f, bool reserve) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(reserve ? lib_.reserve(f) : lib_.unreserve(f), 0);
+    slowest = std::max(slowest, std::chrono::steady_clock::now() - start);
+  };
+  timed(&writerFlag, false);  // the last release, while the write waits
+  for (int i = 0; i < 1000; ++i) {
+    timed(&flag, true);
+    timed(&flag, false);
+  }
+  done = true;
+  resume.join();
+  writer.join();
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count(), kBound.count())
+      << "a call waited for the log (milliseconds)";
+  EXPECT_EQ(written, 0) << "a write begun under a reservation is completed";
+}
+
+// A failed check under a tracer that is not a debugger (strace) goes on like any other:
+// the null-flag reservation returns 1 and the process exits normally.
+TEST(TracedProcessTest, FailedCheckUnderStraceGoesOn) {
+  if (std::getenv("LORVATH_RESERVE_NULL") != nullptr) {  // the traced run of this test
+    LorvathLibrary lib(LORVATH_LIBRARY_PATH);
+    std::printf("\nreserve(NULL) -> %d\n", lib.reserve(nullptr));
+    std::fflush(stdout);
+    std::_Exit(0);
+  }
+  int status = 0;
+  Output("strace -o /dev/null true 2>&1", status);
+  if (status != 0) GTEST_SKIP() << "strace cannot run here (tools/check.sh installs it)";
+  char self[4096] = {};
+  ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+  const std::string output =
+      Output(std::string("LORVATH_RESERVE_NULL=1 strace -f -o /dev/null '") + self +
+                 "' --gtest_filter=TracedProcessTest.FailedCheckUnderStraceGoesOn 2>/dev/null",
+             status);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("\nreserve(NULL) -> 1\n"), std::string::npos) << output;
 }
 
 // The same messages stored by a real system log daemon.

@@ -26,6 +26,7 @@ packages=(
   make
   pkg-config
   rsyslog
+  strace
 )
 # The locales the conversion tests compare with, besides C and C.UTF-8. Made in the
 # system's locale archive here; a test that finds one missing builds its own copy and

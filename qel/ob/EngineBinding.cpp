@@ -1,10 +1,12 @@
 #include "qel/ob/EngineBinding.h"
 
+#include <cxxabi.h>
 #include <dlfcn.h>
 #include <link.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstddef>
@@ -16,6 +18,7 @@
 #include "qel/osdep/Alert.h"
 #include "qel/osdep/Bundle.h"
 #include "qel/osdep/CFString.h"
+#include "qel/osdep/Process.h"
 
 namespace vo::qel::ob {
 namespace {
@@ -132,7 +135,28 @@ unsigned LowBits(BundleRef bundle) {
 void ExitAlert(const char* reason, const char* name) {
   char text[256];
   std::snprintf(text, sizeof(text), "%s; function= \"%s\"", reason, name);
+  // The alert cannot unwind: a cancellation waits until it has been answered.
+  const osdep::NoCancellation noCancellation;
   osdep::DisplayAlert(kEngineAlertTitle, text, "OK", nullptr);
+}
+
+// Whether `bundle` is the handle of a module loaded now. Only handle values are compared,
+// so a stale or made-up pointer is never followed.
+bool IsLoadedBundle(BundleRef bundle) {
+  const auto bundles = osdep::GetAllBundles();
+  return std::find(bundles.begin(), bundles.end(), bundle) != bundles.end();
+}
+
+// REQUIRES: called inside a catch handler. Rethrows a thread's cancellation, whose
+// unwinding must go on; returns for anything else (an exception of an engine function,
+// say), which the entry turns into its failure result.
+void PassCancellation() {
+  try {
+    throw;
+  } catch (const abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+  }
 }
 
 BundleRef LookupOmbrixRunTimeBundle(const char* name) {
@@ -207,6 +231,7 @@ inline Function Resolved(ForwardingRecord<N>& record) {
 }  // namespace
 }  // namespace vo::qel::ob
 
+using vo::qel::ob::PassCancellation;
 using vo::qel::ob::ResolveAndCall;
 using vo::qel::ob::Resolved;
 
@@ -214,106 +239,149 @@ extern "C" {
 
 void SetOmbrixRunTimeBundle(Lorvath_BundleRef newBundle) {
   using namespace vo::qel::ob;
-  const BundleRef bundle = vo::qel::osdep::BundleFromHandle(newBundle);
-  const BundleRef old = gOBRTBundle.exchange(bundle);
-  if (old != bundle) {
-    if (old != nullptr && bundle != nullptr) {
-      char oldDescription[vo::qel::osdep::kBundleDescriptionSize];
-      char newDescription[vo::qel::osdep::kBundleDescriptionSize];
-      vo::qel::osdep::DescribeBundle(old, oldDescription, sizeof(oldDescription));
-      vo::qel::osdep::DescribeBundle(bundle, newDescription, sizeof(newDescription));
-      StderrLock lock;
-      LogFPrintf(
-          "SetOmbrixRunTimeBundle: LookupOmbrixRunTimeBundle did not get correct bundle. "
-          "Old then New:\n");
-      std::fputs(oldDescription, stderr);
-      std::fputs(newDescription, stderr);
+  try {
+    BundleRef bundle = vo::qel::osdep::BundleFromHandle(newBundle);
+    if (bundle != nullptr && !IsLoadedBundle(bundle)) {
+      LogFPrintf("SetOmbrixRunTimeBundle: 0x%08x is not a loaded module; ignored\n",
+                 LowBits(bundle));
+      bundle = nullptr;  // taken as a withdrawal, so nothing can call into it
     }
-    // Functions of the old engine must not be called once it may be unloaded.
-    ForgetResolvedFunctions();
+    const BundleRef old = gOBRTBundle.exchange(bundle);
+    if (old != bundle) {
+      if (old != nullptr && bundle != nullptr) {
+        char oldDescription[vo::qel::osdep::kBundleDescriptionSize];
+        char newDescription[vo::qel::osdep::kBundleDescriptionSize];
+        vo::qel::osdep::DescribeBundle(old, oldDescription, sizeof(oldDescription));
+        vo::qel::osdep::DescribeBundle(bundle, newDescription, sizeof(newDescription));
+        StderrLock lock;
+        LogFPrintf(
+            "SetOmbrixRunTimeBundle: LookupOmbrixRunTimeBundle did not get correct bundle. "
+            "Old then New:\n");
+        std::fputs(oldDescription, stderr);
+        std::fputs(newDescription, stderr);
+      }
+      // Functions of the old engine must not be called once it may be unloaded.
+      ForgetResolvedFunctions();
+    }
+    if (bundle != nullptr) gHasBeenInited.store(1);
+  } catch (...) {
+    PassCancellation();
   }
-  if (bundle != nullptr) gHasBeenInited.store(1);
 }
 
 Lorvath_OBFunction ExtCodeLoadOBFunction(Lorvath_OBFunctionRecord* record) {
   using namespace vo::qel::ob;
-  if (record == nullptr) return nullptr;
-  const uint32_t generation = gBindingGeneration.load();
+  try {
+    if (record == nullptr) return nullptr;
+    const uint32_t generation = gBindingGeneration.load();
 
-  BundleRef bundle = gOBRTBundle.load();
-  if (bundle == nullptr) {
-    bundle = LookupOmbrixRunTimeBundle(record->name);
-    BundleRef expected = nullptr;
-    // An engine announced meanwhile wins over the one found.
-    if (bundle != nullptr && !gOBRTBundle.compare_exchange_strong(expected, bundle)) {
-      bundle = expected;
+    BundleRef bundle = gOBRTBundle.load();
+    if (bundle == nullptr) {
+      bundle = LookupOmbrixRunTimeBundle(record->name);
+      BundleRef expected = nullptr;
+      // An engine announced meanwhile wins over the one found.
+      if (bundle != nullptr && !gOBRTBundle.compare_exchange_strong(expected, bundle)) {
+        bundle = expected;
+      }
     }
-  }
 
-  if (bundle != nullptr) {
-    void* address = vo::qel::osdep::GetFunctionPointerForName(bundle, record->name);
-    if (address != nullptr && IsInThisModule(address)) address = nullptr;
-    if (address == nullptr) {
-      ExitAlert(kNoFunctionReason, record->name);
-      return nullptr;
+    if (bundle != nullptr) {
+      void* address = vo::qel::osdep::GetFunctionPointerForName(bundle, record->name);
+      if (address != nullptr && IsInThisModule(address)) address = nullptr;
+      if (address == nullptr) {
+        ExitAlert(kNoFunctionReason, record->name);
+        return nullptr;
+      }
+      const auto function = reinterpret_cast<Lorvath_OBFunction>(address);
+      PublishSlot(record, function, generation);
+      return function;
     }
-    const auto function = reinterpret_cast<Lorvath_OBFunction>(address);
-    PublishSlot(record, function, generation);
-    return function;
-  }
 
-  if (gHasBeenInited.load() != 0) {
-    LogFPrintf(
-        "ExtCodeLoadOBFunction: Ombrix runtime already unloaded when attempting to call %s\n",
-        record->name);
-    const Lorvath_OBFunction function = NullFunctionFor(record);
-    PublishSlot(record, function, generation);
-    return function;
-  }
+    if (gHasBeenInited.load() != 0) {
+      LogFPrintf(
+          "ExtCodeLoadOBFunction: Ombrix runtime already unloaded when attempting to call %s\n",
+          record->name);
+      const Lorvath_OBFunction function = NullFunctionFor(record);
+      PublishSlot(record, function, generation);
+      return function;
+    }
 
-  ExitAlert(kNoBundleReason, record->name);
-  return nullptr;
+    ExitAlert(kNoBundleReason, record->name);
+    return nullptr;
+  } catch (...) {
+    PassCancellation();
+    return nullptr;
+  }
 }
 
 Lorvath_OBFunction CallOBRT(Lorvath_OBFunctionRecord* record) {
-  if (record == nullptr) return nullptr;
-  const Lorvath_OBFunction function = vo::qel::ob::LoadSlot(record, __ATOMIC_ACQUIRE);
-  return function != nullptr ? function : ExtCodeLoadOBFunction(record);
+  try {
+    if (record == nullptr) return nullptr;
+    const Lorvath_OBFunction function = vo::qel::ob::LoadSlot(record, __ATOMIC_ACQUIRE);
+    return function != nullptr ? function : ExtCodeLoadOBFunction(record);
+  } catch (...) {
+    PassCancellation();
+    return nullptr;
+  }
 }
 
 int32_t NumericArrayResize(int32_t typeCode, int32_t numDims, void* handleVariable,
                            size_t newSize) {
   using Function = vo::qel::ob::NumericArrayResizeFunction;
   auto& record = vo::qel::ob::gNumericArrayResize;
-  if (const auto function = Resolved<Function>(record)) {
-    return function(typeCode, numDims, handleVariable, newSize);
+  try {
+    if (const auto function = Resolved<Function>(record)) {
+      return function(typeCode, numDims, handleVariable, newSize);
+    }
+    return ResolveAndCall<Function>(record, LORVATH_ERR_ENGINE_UNAVAILABLE, typeCode, numDims,
+                                    handleVariable, newSize);
+  } catch (...) {
+    PassCancellation();
+    return LORVATH_ERR_ENGINE_UNAVAILABLE;
   }
-  return ResolveAndCall<Function>(record, LORVATH_ERR_ENGINE_UNAVAILABLE, typeCode, numDims,
-                                  handleVariable, newSize);
 }
 
 int32_t DSDisposeHandle(void* handle) {
   using Function = vo::qel::ob::DSDisposeHandleFunction;
   auto& record = vo::qel::ob::gDSDisposeHandle;
-  if (const auto function = Resolved<Function>(record)) return function(handle);
-  return ResolveAndCall<Function>(record, LORVATH_ERR_ENGINE_UNAVAILABLE, handle);
+  try {
+    if (const auto function = Resolved<Function>(record)) return function(handle);
+    return ResolveAndCall<Function>(record, LORVATH_ERR_ENGINE_UNAVAILABLE, handle);
+  } catch (...) {
+    PassCancellation();
+    return LORVATH_ERR_ENGINE_UNAVAILABLE;
+  }
 }
 
 uint8_t GGetOneErrorCode(int32_t errorCode, LStrHandle* text) {
   using Function = vo::qel::ob::GGetOneErrorCodeFunction;
   auto& record = vo::qel::ob::gGGetOneErrorCode;
-  if (const auto function = Resolved<Function>(record)) return function(errorCode, text);
-  return ResolveAndCall<Function>(record, uint8_t{0}, errorCode, text);
+  try {
+    if (const auto function = Resolved<Function>(record)) return function(errorCode, text);
+    return ResolveAndCall<Function>(record, uint8_t{0}, errorCode, text);
+  } catch (...) {
+    PassCancellation();
+    return 0;
+  }
 }
 
 Lorvath_StringRef CFStringFromCString(const char* text) {
   using namespace vo::qel::osdep;
-  return reinterpret_cast<Lorvath_StringRef>(
-      CFStringCreateWithCString(text, kCFStringEncodingASCII));
+  try {
+    return reinterpret_cast<Lorvath_StringRef>(
+        CFStringCreateWithCString(text, kCFStringEncodingASCII));
+  } catch (...) {
+    PassCancellation();
+    return nullptr;
+  }
 }
 
 void Lorvath_ReleaseString(Lorvath_StringRef string) {
-  vo::qel::osdep::CFRelease(reinterpret_cast<vo::qel::osdep::CFStringRef>(string));
+  try {
+    vo::qel::osdep::CFRelease(reinterpret_cast<vo::qel::osdep::CFStringRef>(string));
+  } catch (...) {
+    PassCancellation();
+  }
 }
 
 }  // extern "C"

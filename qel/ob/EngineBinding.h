@@ -14,6 +14,10 @@
 //    withdrawing it, forgets them all.
 // 3. A name is resolved only where the engine's module defines it itself, and never
 //    to this library's own entries.
+// 4. Only null or the handle of a module loaded at that moment is taken as an
+//    announced engine; any other pointer is reported and taken as a withdrawal.
+// 5. Each exported entry is one try/catch wall: an exception (of an engine function,
+//    say) becomes the entry's failure result, and a thread's cancellation unwinds on.
 #ifndef QEL_OB_ENGINEBINDING_H_
 #define QEL_OB_ENGINEBINDING_H_
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 
 #include "qel/osdep/Alert.h"
 #include "qel/osdep/ExePath.h"
@@ -19,6 +20,25 @@ std::atomic<bool> gOfferDebug{true};
 
 // The test harness's hand-over point; null when no test harness has installed itself.
 std::atomic<FailedCheckHandler> gFailedCheckHandler{nullptr};
+
+// Serialises the SIGTRAP handler's exchange, so that no report restores the default
+// action while another is about to raise.
+std::mutex gTrapMutex;
+
+void IgnoreTrap(int) {}
+
+// Stops in a debugger, which sees the signal before any handler does; under any other
+// tracer (strace, ltrace) the no-op handler takes the signal and the process goes on.
+void StopInDebugger() noexcept {
+  std::lock_guard<std::mutex> lock(gTrapMutex);
+  struct sigaction noop {};
+  struct sigaction previous {};
+  noop.sa_handler = &IgnoreTrap;
+  sigemptyset(&noop.sa_mask);
+  if (::sigaction(SIGTRAP, &noop, &previous) != 0) return;
+  ::raise(SIGTRAP);
+  ::sigaction(SIGTRAP, &previous, nullptr);
+}
 
 const char* ModulePath(char* buffer, size_t size) {
   const size_t length = ReadExePath(buffer, size);
@@ -36,6 +56,8 @@ void OutputAssertion(const char* expression, const char* message, const char* fi
   if (expression == nullptr) expression = "";
   if (message == nullptr) message = "";
   if (file == nullptr) file = "";
+  // The report cannot unwind: a cancellation waits until it has returned.
+  const NoCancellation noCancellation;
   const FailedCheckHandler handler = gFailedCheckHandler.load();
   if (handler != nullptr && handler(expression, message, file, line)) return;
 
@@ -44,7 +66,7 @@ void OutputAssertion(const char* expression, const char* message, const char* fi
   std::fflush(stderr);
 
   if (BeingDebugged()) {
-    ::raise(SIGTRAP);
+    StopInDebugger();
     return;
   }
   if (!gOfferDebug.load()) return;

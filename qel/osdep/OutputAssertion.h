@@ -17,9 +17,11 @@ namespace vo::qel::osdep {
 
 // Reports the failed check `expression` with `message` (empty for none) at
 // `file`:`line`. Writes "file(line): Assertion failed: <message or expression>"
-// followed by a bell and a line feed to standard error; stops in an attached
-// debugger; otherwise offers the "ASSERTION FAILURE!" alert until "Ignore All" is
-// answered once in the process.
+// followed by a bell and a line feed to standard error. In a traced process it then
+// raises SIGTRAP with a no-op handler installed around the raise: a debugger sees the
+// signal first and stops there, while a tracer that is not a debugger (strace) lets the
+// process go on. Otherwise it offers the "ASSERTION FAILURE!" alert until "Ignore All"
+// is answered once in the process. The calling thread cannot be cancelled meanwhile.
 void OutputAssertion(const char* expression, const char* message, const char* file,
                      uint32_t line) noexcept;
 

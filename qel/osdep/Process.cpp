@@ -1,6 +1,7 @@
 #include "qel/osdep/Process.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -33,6 +34,12 @@ bool BeingDebugged() noexcept {
   if (tracer == nullptr) return false;
   return std::strtol(tracer + std::strlen("TracerPid:"), nullptr, 10) != 0;
 }
+
+NoCancellation::NoCancellation() noexcept : previous_(PTHREAD_CANCEL_ENABLE) {
+  ::pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous_);
+}
+
+NoCancellation::~NoCancellation() { ::pthread_setcancelstate(previous_, nullptr); }
 
 void Abort() noexcept {
   ::kill(::getpid(), SIGKILL);

@@ -4,7 +4,10 @@
 // with module addresses, paths and the diagnostic time stamp put in a neutral form.
 #include "qel/ob/EngineBinding.h"
 
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -218,6 +221,84 @@ TEST(EngineBindingTest, ConcurrentFirstCalls) {
     EXPECT_EQ(0, run.status) << run.err;
     EXPECT_NE(std::string::npos, run.out.find("race 8 -> 0 failed\ncalls rt=16\n")) << run.out;
   }
+}
+
+// An announced pointer that is no loaded module's handle is reported and then taken as a
+// withdrawal; with no engine loaded, the next forwarded call fails instead of crashing.
+TEST(EngineBindingTest, AnnouncedJunkIsReportedAndIgnored) {
+  void* const unloaded = ::dlopen((kToolsDir + "/ombrix_runtime.so").c_str(), RTLD_NOW);
+  ASSERT_NE(unloaded, nullptr) << ::dlerror();
+  ASSERT_EQ(::dlclose(unloaded), 0);
+  int onStack = 0;
+  const struct {
+    const char* name;
+    void* pointer;
+  } cases[] = {{"one", reinterpret_cast<void*>(uintptr_t{1})},
+               {"stack_address", &onStack},
+               {"unloaded_module", unloaded}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::FILE* const err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    Outcome run;
+    if ((run.pid = ::fork()) == 0) {
+      ::dup2(::fileno(err), 2);
+      SetOmbrixRunTimeBundle(static_cast<Lorvath_BundleRef>(c.pointer));
+      LStrHandle handle = nullptr;
+      ::_exit(NumericArrayResize(5, 1, &handle, 8) == LORVATH_ERR_ENGINE_UNAVAILABLE ? 0 : 1);
+    }
+    int status = 0;
+    while (::waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::rewind(err);
+    for (int ch; (ch = std::fgetc(err)) != EOF;) run.err += char(ch);
+    std::fclose(err);
+    char address[16];
+    std::snprintf(
+        address, sizeof address, "0x%08x",
+        static_cast<unsigned>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(c.pointer))));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Neutral(run.err, run), "<time> SetOmbrixRunTimeBundle: " + std::string(address) +
+                                         " is not a loaded module; ignored\n" +
+                                         Alert(kNoBundle, "NumericArrayResize"));
+  }
+}
+
+// A thread cancelled while an entry's diagnostic waits on a full standard error unwinds
+// through the entry, which turns other exceptions into failure results, and leaves the
+// stream unlocked.
+TEST(EngineBindingTest, CancellationUnwindsThroughAnEntry) {
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+  GTEST_SKIP() << "under a sanitizer's fprintf interceptor a thread cancelled inside fprintf "
+                  "leaves the stream's lock held, which the library cannot release";
+#endif
+#endif
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK), 0);
+  while (::write(pipeEnds[1], "x", 1) == 1) {
+  }
+  ::fcntl(pipeEnds[1], F_SETFL, 0);  // the next diagnostic blocks, at a cancellation point
+  const int savedStderr = ::dup(2);
+  ::dup2(pipeEnds[1], 2);
+  pthread_t thread;
+  ::pthread_create(
+      &thread, nullptr,
+      [](void*) -> void* {
+        SetOmbrixRunTimeBundle(reinterpret_cast<Lorvath_BundleRef>(uintptr_t{1}));
+        return nullptr;
+      },
+      nullptr);
+  ::usleep(100000);
+  ::pthread_cancel(thread);
+  void* ended = nullptr;
+  ::pthread_join(thread, &ended);
+  const bool unlocked = ::ftrylockfile(stderr) == 0;
+  if (unlocked) ::funlockfile(stderr);
+  ::dup2(savedStderr, 2);
+  for (int fd : {savedStderr, pipeEnds[0], pipeEnds[1]}) ::close(fd);
+  EXPECT_EQ(ended, PTHREAD_CANCELED);
+  EXPECT_TRUE(unlocked);
 }
 
 }  // namespace
