@@ -34,8 +34,7 @@ TEST(EventTest, ReadsClearOnlyAnAutoResetEvent) {
       event.set();
       EXPECT_TRUE(event.checkOnly() && event.checkOnly() && r.read(event));
       EXPECT_EQ(manual, event.checkOnly());
-      event.set();
-      event.resetIfAuto();
+      event.set(), event.resetIfAuto();
       EXPECT_EQ(manual, event.checkOnly());
       event.reset();
       EXPECT_FALSE(event.checkOnly());

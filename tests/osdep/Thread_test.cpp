@@ -22,19 +22,16 @@ namespace {
 
 using Checks = std::vector<std::string>;
 
-class TestThread : public Thread {
- public:
+struct TestThread : Thread {
   explicit TestThread(
-      std::function<unsigned()> body = [] { return 7u; }, bool clean = true)
-      : body_(std::move(body)), clean_(clean) {}
+      std::function<unsigned()> run = [] { return 7u; }, bool clean = true)
+      : body(std::move(run)), clean(clean) {}
   ~TestThread() override {
-    if (clean_) cleanup();
+    if (clean) cleanup();
   }
-
- private:
-  unsigned proc() override { return body_(); }
-  std::function<unsigned()> body_;
-  bool clean_;
+  unsigned proc() override { return body(); }
+  std::function<unsigned()> body;
+  bool clean;
 };
 
 std::string Report(int line, const std::string& expression, const std::string& message = "") {
@@ -120,17 +117,14 @@ TEST(ThreadTest, NamesReachTheKernelCutAndJoinsHappenOnce) {
   testing::AlertRecorder checks;
   EXPECT_STREQ("a\tb\nc\rd", ThreadCleanName("a\tb\nc\rd", 64).c_str());
   ThreadSetDebugName(0, 0, nullptr);
-  const std::string at = "osdep/ThreadSetDebugName(", npos = ") vo::qel::ANSIString::npos == ";
-  EXPECT_EQ((Checks{at + "64" + npos +
-                        "cleanName.find('\\t') | assumption: no tabs in thread "
-                        "names violated",
-                    at + "65" + npos +
-                        "cleanName.find('\\n') | assumption: no newline in thread "
-                        "names violated",
-                    at + "66" + npos +
-                        "cleanName.find('\\r') | assumption: no carriage return in "
-                        "thread names violated",
-                    at + "162) 0 != name | null thread name"}),
+  const auto noChar = [](const char* line, const char* c, const char* what) {
+    return "osdep/ThreadSetDebugName(" + std::string(line) +
+           ") vo::qel::ANSIString::npos == " + "cleanName.find('" + c + "') | assumption: no " +
+           what + " in thread names violated";
+  };
+  EXPECT_EQ((Checks{noChar("64", "\\t", "tabs"), noChar("65", "\\n", "newline"),
+                    noChar("66", "\\r", "carriage return"),
+                    "osdep/ThreadSetDebugName(162) 0 != name | null thread name"}),
             checks.take());
 }
 
