@@ -24,8 +24,8 @@ using Checks = std::vector<std::string>;
 
 struct TestThread : Thread {
   explicit TestThread(
-      std::function<unsigned()> run = [] { return 7u; }, bool clean = true)
-      : body(std::move(run)), clean(clean) {}
+      std::function<unsigned()> run = [] { return 7u; }, bool cleans = true)
+      : body(std::move(run)), clean(cleans) {}
   ~TestThread() override {
     if (clean) cleanup();
   }
