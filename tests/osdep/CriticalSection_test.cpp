@@ -2,13 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "qel/osdep/AtomicInt.h"
 #include "qel/osdep/CriticalSectionRAIIHelper.h"
-#include "tests/support/FailedChecks.h"
+#include "tests/support/AlertRecorder.h"
 
 // These tests nest enters and misplace leaves on purpose, which the analysis rejects.
 #if defined(__clang__)
@@ -30,9 +31,7 @@ const std::string kNotOwner =
 
 TEST(AtomicIntTest, Operations) {
   AtomicInt n(0), high(2147483647);
-  EXPECT_EQ(1, n.increment());
-  EXPECT_EQ(2, n.increment());
-  EXPECT_EQ(1, n.decrement());
+  EXPECT_TRUE(n.increment() == 1 && n.increment() == 2 && n.decrement() == 1);
   n.replace(3);
   EXPECT_EQ(3, n.replaceAndReturn(7));
   EXPECT_EQ(7, n.compareExchange(5, 9)) << "no match leaves the value";
@@ -54,31 +53,26 @@ TEST(InterlockedTest, MisalignedLocationIsReportedAndChanged) {
       {"osdep/CompareExchange(127)",
        [](volatile int32_t* loc) { return CompareExchangeMemory(loc, 5, 8) == 5 ? *loc : -1; }, 8},
   };
-  testing::FailedChecks checks;
+  testing::AlertRecorder checks;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.where);
     alignas(64) unsigned char bytes[8] = {0, 5, 0, 0, 0};  // one cache line: no split lock
-    EXPECT_EQ(c.expected, c.op(reinterpret_cast<volatile int32_t*>(bytes + 1)));
+    EXPECT_EQ(c.expected, c.op(reinterpret_cast<volatile int32_t*>(bytes + 1))) << c.where;
     EXPECT_EQ(Checks{std::string(c.where) + " (reinterpret_cast<uintptr_t>(loc) % 4) == 0 | "},
               checks.take());
   }
 }
 
-template <class F>
-void OnOtherThread(F body) {
-  std::thread(body).join();
-}
+void OnOtherThread(const std::function<void()>& body) { std::thread(body).join(); }
 
 TEST(CriticalSectionTest, NestingOwnershipAndMisplacedLeaves) {
   CriticalSection cs;
-  testing::FailedChecks checks;
+  testing::AlertRecorder checks;
   cs.enter();
   ASSERT_TRUE(cs.tryEnter()) << "the holder nests";
   { Guard guard(cs); }
   cs.leave();
   OnOtherThread([&] {
-    EXPECT_FALSE(cs.inOwningThread());
-    EXPECT_FALSE(cs.tryEnter()) << "one enter is left";
+    EXPECT_FALSE(cs.inOwningThread() || cs.tryEnter()) << "one enter is left";
     cs.leave();
   });
   EXPECT_EQ(Checks{kNotOwner}, checks.take()) << "a non-owner releases nothing";
@@ -86,7 +80,7 @@ TEST(CriticalSectionTest, NestingOwnershipAndMisplacedLeaves) {
   cs.leave();
   EXPECT_FALSE(cs.inOwningThread());
   OnOtherThread([&] {
-    ASSERT_TRUE(cs.tryEnter()) << "free after the last leave";
+    EXPECT_TRUE(cs.tryEnter()) << "free after the last leave";
     cs.leave();
   });
   cs.leave();
@@ -112,16 +106,12 @@ TEST(CriticalSectionTest, ContentionKeepsAnExactCount) {
       for (int i = 0; i < 2000; ++i) {
         Guard outer(cs);
         ++count;
-        if (!cs.tryEnter()) continue;
-        cs.enter();
-        ++count;
-        cs.leave();
-        cs.leave();
+        if (cs.tryEnter()) cs.enter(), ++count, cs.leave(), cs.leave();
       }
     });
   }
   for (auto& thread : threads) thread.join();
-  EXPECT_EQ(4 * 2000 * 2, count);
+  EXPECT_EQ(4 * 2000 * 2, count) << "a nested tryEnter always succeeds";
   EXPECT_TRUE(cs.tryEnter()) << "left free";
   cs.leave();
 }

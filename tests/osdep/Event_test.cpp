@@ -32,11 +32,9 @@ TEST(EventTest, ReadsClearOnlyAnAutoResetEvent) {
       Event event(manual, false);
       EXPECT_FALSE(event.wait(0) || event.wait(1) || event.check());
       event.set();
-      EXPECT_TRUE(event.checkOnly() && event.checkOnly());
-      EXPECT_TRUE(r.read(event));
+      EXPECT_TRUE(event.checkOnly() && event.checkOnly() && r.read(event));
       EXPECT_EQ(manual, event.checkOnly());
-      event.set();
-      event.resetIfAuto();
+      event.set(), event.resetIfAuto();
       EXPECT_EQ(manual, event.checkOnly());
       event.reset();
       EXPECT_FALSE(event.checkOnly());
@@ -49,15 +47,10 @@ TEST(EventTest, TimedWaits) {
   Event event(false, false);
   auto begin = Clock::now();
   EXPECT_FALSE(event.wait(50));
-  const auto waited = Clock::now() - begin;
-  EXPECT_GE(waited, milliseconds(50));
-  EXPECT_LT(waited, milliseconds(1000)) << "scheduling delay only";
-
+  EXPECT_GE(Clock::now() - begin, milliseconds(50));
+  EXPECT_LT(Clock::now() - begin, milliseconds(1000)) << "scheduling delay only";
   for (const unsigned int limit : {10000u, Event::kInfinite}) {
-    std::thread setter([&] {
-      std::this_thread::sleep_for(milliseconds(20));
-      event.set();
-    });
+    std::thread setter([&] { std::this_thread::sleep_for(milliseconds(20)), event.set(); });
     begin = Clock::now();
     EXPECT_TRUE(event.wait(limit));
     EXPECT_LT(Clock::now() - begin, milliseconds(5000)) << "a set ends the wait early";
@@ -69,8 +62,7 @@ TEST(EventTest, DestroyedByItsWaiterWhileTheSetReturns) {
   for (int i = 0; i < 200; ++i) {
     auto* event = new Event(i % 2 == 0, false);
     std::thread setter([event] { event->set(); });
-    while (!event->wait(1)) {
-    }
+    while (!event->wait(1)) continue;
     delete event;  // ASan and TSan see any touch of the event by set() after this
     setter.join();
   }
@@ -81,12 +73,7 @@ std::vector<int> WakeUps(bool manualReset, int sets) {
   Event event(manualReset, false);
   std::atomic<int> woken{0};
   std::vector<std::thread> waiters;
-  for (int i = 0; i < 3; ++i) {
-    waiters.emplace_back([&] {
-      event.wait();
-      ++woken;
-    });
-  }
+  for (int i = 0; i < 3; ++i) waiters.emplace_back([&] { event.wait(), ++woken; });
   std::vector<int> counts;
   for (int i = 0; i < sets; ++i) {
     std::this_thread::sleep_for(milliseconds(100));  // until the waiters wait

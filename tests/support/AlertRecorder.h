@@ -1,5 +1,6 @@
-// Test support: an alert presenter that records every alert and answers with a
-// chosen button, installed for the lifetime of the object.
+// Test support: an alert presenter that records every alert, from any thread, and answers
+// with a chosen button, installed for the lifetime of the object; it also reads failed-check
+// reports back from their alerts.
 #ifndef TESTS_SUPPORT_ALERTRECORDER_H_
 #define TESTS_SUPPORT_ALERTRECORDER_H_
 
@@ -33,11 +34,28 @@ class AlertRecorder : public osdep::AlertPresenter {
     return alerts_;
   }
 
+  // The failed-check reports since the last call, as "file(line) expression | message".
+  std::vector<std::string> take() {
+    std::lock_guard<std::mutex> lock(mu_);
+    std::vector<std::string> reports;
+    for (; taken_ < alerts_.size(); ++taken_) {
+      const std::string& text = alerts_[taken_].text;
+      const auto field = [&text](const std::string& name) {
+        const size_t begin = text.find("    " + name + ": ") + name.size() + 6;
+        return text.substr(begin, text.find('\n', begin) - begin);
+      };
+      reports.push_back(field("File") + "(" + field("Line") + ") " + field("Expression") + " | " +
+                        field("Message"));
+    }
+    return reports;
+  }
+
  private:
   const osdep::AlertButton answer_;
   osdep::AlertPresenter* const previous_;
   mutable std::mutex mu_;
   std::vector<Alert> alerts_;
+  size_t taken_ = 0;
 };
 
 // A failed-check report as written to standard error, "Vector(770): Assertion failed:
