@@ -14,29 +14,14 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/FuzzChecks.h"
 #include "qel/AutoBuffer.h"
 #include "qel/exception/Exception.h"
-#include "qel/osdep/Alert.h"
 
 namespace {
 
 using namespace vo::qel;
-
-class AbortOnFailedCheck : public osdep::AlertPresenter {
- public:
-  osdep::AlertButton present(const char* title, const char* text, const char*,
-                             const char*) override {
-    std::fprintf(stderr, "%s\n%s\n", title, text);
-    std::abort();
-  }
-};
-
-void Require(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-  }
-}
+using fuzz::Require;
 
 AutoBuffer Prior() { return AutoBuffer(reinterpret_cast<const unsigned char*>("prior"), 5); }
 
@@ -96,9 +81,7 @@ void ReadRing(const unsigned char* begin, const unsigned char* end, size_t at) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static AbortOnFailedCheck presenter;
-  static const bool installed = (osdep::SetAlertPresenter(&presenter), true);
-  (void)installed;
+  fuzz::AbortOnFailedChecks();
   if (size < 1) return 0;
   std::vector<unsigned char> input(data + 1, data + size);
   input.shrink_to_fit();

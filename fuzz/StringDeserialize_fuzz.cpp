@@ -15,23 +15,15 @@
 #include <cstring>
 #include <memory>
 
+#include "fuzz/FuzzChecks.h"
 #include "qel/DLLAlloc.h"
 #include "qel/StringBase.h"
 #include "qel/exception/Exception.h"
-#include "qel/osdep/Alert.h"
 
 namespace {
 
 using namespace vo::qel;
-
-class AbortOnFailedCheck : public osdep::AlertPresenter {
- public:
-  osdep::AlertButton present(const char* title, const char* text, const char*,
-                             const char*) override {
-    std::fprintf(stderr, "%s\n%s\n", title, text);
-    std::abort();
-  }
-};
+using fuzz::Require;
 
 size_t gLargestRequest = 0;
 
@@ -43,13 +35,6 @@ void* RecordingMalloc(size_t size) {
 void* RecordingRealloc(void* pointer, size_t size) {
   if (size > gLargestRequest) gLargestRequest = size;
   return std::realloc(pointer, size);
-}
-
-void Require(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-  }
 }
 
 template <typename S>
@@ -95,12 +80,9 @@ void ReadAll(const unsigned char* begin, const unsigned char* end) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static AbortOnFailedCheck presenter;
-  static const bool installed = [] {
-    osdep::SetAlertPresenter(&presenter);
-    detail::ReplaceAllocFunctions({RecordingMalloc, RecordingRealloc});
-    return true;
-  }();
+  fuzz::AbortOnFailedChecks();
+  static const bool installed =
+      (detail::ReplaceAllocFunctions({RecordingMalloc, RecordingRealloc}), true);
   (void)installed;
 
   std::unique_ptr<unsigned char[]> input(new unsigned char[size]);

@@ -22,16 +22,19 @@ void ThrowDeserializationError() {
   throw AddFileAndLineInfo(exception::DeserializationError(), kFileName, __LINE__);
 }
 
-}  // namespace detail
-
-LittleEndianChecker::LittleEndianChecker() noexcept {
-  // The bytes of 0x12345678 in little-endian order, read back as one word.
+bool MachineIsLittleEndian() noexcept {
   struct {
     unsigned char bytes[4];
     UInt32 dw;
   } littleEndianTest = {{0x78, 0x56, 0x34, 0x12}, 0};
   std::memcpy(&littleEndianTest.dw, littleEndianTest.bytes, sizeof(littleEndianTest.dw));
-  if (littleEndianTest.dw != 0x12345678) {
+  return littleEndianTest.dw == 0x12345678;
+}
+
+}  // namespace detail
+
+LittleEndianChecker::LittleEndianChecker() noexcept {
+  if (!detail::MachineIsLittleEndian()) {
     osdep::OutputAssertion("littleEndianTest.dw == 0x12345678", "", kFileName, __LINE__);
   }
 }

@@ -41,6 +41,10 @@ inline bool HasRoom(size_t size, const unsigned char* first, const unsigned char
   return begin <= end && end - begin >= size;
 }
 
+// True when the machine stores 0x12345678 as the bytes 78 56 34 12; what the byte-order
+// units' load-time checkers test.
+bool MachineIsLittleEndian() noexcept;
+
 }  // namespace detail
 
 // Passes when out <= outEnd and outEnd - out >= size; throws BufferOverflow otherwise.
