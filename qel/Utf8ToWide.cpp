@@ -5,7 +5,8 @@
 #include <cstring>
 #include <memory>
 
-#if defined(__SSE2__)
+// QEL_UTF8_PORTABLE leaves out the SSE2 path, as on processors without it.
+#if defined(__SSE2__) && !defined(QEL_UTF8_PORTABLE)
 #include <emmintrin.h>
 #define QEL_UTF8_SSE2 1
 #endif
@@ -265,7 +266,7 @@ inline __m128i BlockErrors(const uint8_t* p, __m128i cur) {
 
 inline size_t SumOfBytes(__m128i v) {
   const __m128i sums = _mm_sad_epu8(v, _mm_setzero_si128());
-  return size_t(_mm_cvtsi128_si64(sums)) + size_t(_mm_cvtsi128_si64(_mm_srli_si128(sums, 8)));
+  return size_t(_mm_cvtsi128_si32(sums)) + size_t(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
 }
 #endif
 
@@ -352,7 +353,7 @@ bool CountCodePoints(const uint8_t* p, const uint8_t* end, size_t& count) {
 template <bool kValidated>
 inline bool DecodeTwoByteQuad(uint64_t w, wchar_t* d) {
   if ((w & 0xC0E0C0E0C0E0C0E0u) != 0x80C080C080C080C0u) return false;
-  const __m128i lanes = _mm_cvtsi64_si128(int64_t(w));
+  const __m128i lanes = _mm_set_epi64x(0, int64_t(w));
   if (!kValidated && _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(lanes, _mm_set1_epi16(0x1E)),
                                                        _mm_setzero_si128())) &
                          0xFF) {
@@ -463,7 +464,7 @@ __attribute__((always_inline)) inline const uint8_t* DecodeTail(const uint8_t* p
 #if defined(QEL_UTF8_BLOCKS)
         if ((w & 0x8080808080808080u) == 0 && (!kCheckRoom || destEnd - d >= 8)) {
           const __m128i zero = _mm_setzero_si128();
-          const __m128i wide = _mm_unpacklo_epi8(_mm_cvtsi64_si128(int64_t(w)), zero);
+          const __m128i wide = _mm_unpacklo_epi8(_mm_set_epi64x(0, int64_t(w)), zero);
           _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi16(wide, zero));
           _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4), _mm_unpackhi_epi16(wide, zero));
           d += 8;

@@ -8,7 +8,8 @@
 #include <limits>
 #include <memory>
 
-#if defined(__SSE2__)
+// QEL_UTF8_PORTABLE leaves out the SSE2 path, as on processors without it.
+#if defined(__SSE2__) && !defined(QEL_UTF8_PORTABLE)
 #include <emmintrin.h>
 #define QEL_UTF8_SSE2 1
 #endif
@@ -178,9 +179,8 @@ inline size_t EncodeGroup4(__m128i v, uint8_t* d) {
   const size_t total = offsets >> 24;
   uint32_t after = 0;
   if (kRestore) std::memcpy(&after, d + total, 4);
-  const uint64_t low = uint64_t(_mm_cvtsi128_si64(x));
-  const uint64_t high = uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(x, x)));
-  const uint32_t w[4] = {uint32_t(low), uint32_t(low >> 32), uint32_t(high), uint32_t(high >> 32)};
+  uint32_t w[4];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(w), x);
   std::memcpy(d, &w[0], 4);
   std::memcpy(d + (offsets & 0xFF), &w[1], 4);
   std::memcpy(d + ((offsets >> 8) & 0xFF), &w[2], 4);
@@ -305,7 +305,9 @@ inline bool MeasureBlock16(const wchar_t* s, size_t& total) {
 inline size_t SumOfLanes(__m128i v) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i sum = _mm_add_epi64(_mm_unpacklo_epi32(v, zero), _mm_unpackhi_epi32(v, zero));
-  return size_t(_mm_cvtsi128_si64(sum)) + size_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sum, sum)));
+  uint64_t halves[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(halves), sum);
+  return size_t(halves[0] + halves[1]);
 }
 
 // Adds to `total` the bytes of the elements from `s` in blocks of 16, as long as
@@ -368,7 +370,6 @@ inline void MeasureBlocks(const wchar_t*& sInOut, const wchar_t* end, size_t& to
   total += elements + SumOfLanes(wide);
   sInOut = s;
 }
-#endif
 
 // The common case of MeasureBlocks, for text all below 0x10000, with fewer
 // operations a block: compares in 16-bit lanes (values from 0x8000 saturate to
@@ -409,6 +410,7 @@ inline bool MeasureNarrowBlocks(const wchar_t*& sInOut, const wchar_t* end, size
   sInOut = s;
   return true;
 }
+#endif
 
 // A value out of range is reported when measured, and counts one byte for the '?'
 // that converting writes in its place.
