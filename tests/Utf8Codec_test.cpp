@@ -112,7 +112,7 @@ std::vector<size_t> Rooms(size_t needed, std::mt19937& rng, bool few = false) {
   return rooms;
 }
 
-// Valid text as often as not; else one fault: a byte replaced by a high one, a cut
+// Valid text as often as not; else one fault: a byte replaced by any other, a cut
 // at the end, or an overlong or never valid sequence put between two characters.
 std::vector<unsigned char> MaybeBroken(std::vector<unsigned char> bytes,
                                        const std::vector<uint32_t>& values, std::mt19937& rng) {
@@ -128,7 +128,7 @@ std::vector<unsigned char> MaybeBroken(std::vector<unsigned char> bytes,
                                      "\xFF"};
   switch (rng() % 6) {
     case 0:
-      if (!bytes.empty()) bytes[rng() % bytes.size()] = uint8_t(0x80 | rng());
+      if (!bytes.empty()) bytes[rng() % bytes.size()] = uint8_t(rng());
       break;
     case 1:
       if (!bytes.empty())
