@@ -447,51 +447,36 @@ __attribute__((always_inline)) inline const uint8_t* DecodeTail(const uint8_t* p
   wchar_t* d = dOut;
   while (p < end && (!kCheckRoom || d < destEnd)) {
     const uint32_t c = *p;
-    uint32_t value;
-    size_t length;
 #if defined(QEL_UTF8_WORD_LOADS)
-    if (end - p >= 8) {
-      const uint64_t w = Load64(p);
-      if (c < 0x80) {
-#if defined(QEL_UTF8_BLOCKS)
-        if ((w & 0x8080808080808080u) == 0 && (!kCheckRoom || destEnd - d >= 8)) {
-          const __m128i zero = _mm_setzero_si128();
-          const __m128i wide = _mm_unpacklo_epi8(_mm_set_epi64x(0, int64_t(w)), zero);
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi16(wide, zero));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4), _mm_unpackhi_epi16(wide, zero));
-          d += 8;
-          p += 8;
-          continue;
-        }
+    const bool wordFits = end - p >= 8;
+    const uint64_t w = wordFits ? Load64(p) : 0;
 #endif
-        *d++ = wchar_t(c);
-        ++p;
-        continue;
-      }
-      if (!kCheckRoom || destEnd - d >= 2) {
-        if (c < 0xE0 ? DecodeTwoBytePair(w, d) : DecodeThreeBytePair(w, d)) {
-          d += 2;
-          p += c < 0xE0 ? 4 : 6;
-          continue;
-        }
-      }
-      length = DecodeWord(uint32_t(w), p, end, value);
-    } else {
-      if (c < 0x80) {
-        *d++ = wchar_t(c);
-        ++p;
-        continue;
-      }
-      length = DecodeMultibyte(p, end, value);
-    }
-#else
     if (c < 0x80) {
+#if defined(QEL_UTF8_BLOCKS)
+      if (wordFits && (w & 0x8080808080808080u) == 0 && (!kCheckRoom || destEnd - d >= 8)) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i wide = _mm_unpacklo_epi8(_mm_set_epi64x(0, int64_t(w)), zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi16(wide, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4), _mm_unpackhi_epi16(wide, zero));
+        d += 8;
+        p += 8;
+        continue;
+      }
+#endif
       *d++ = wchar_t(c);
       ++p;
       continue;
     }
-    length = DecodeMultibyte(p, end, value);
+#if defined(QEL_UTF8_WORD_LOADS)
+    if (wordFits && (!kCheckRoom || destEnd - d >= 2) &&
+        (c < 0xE0 ? DecodeTwoBytePair(w, d) : DecodeThreeBytePair(w, d))) {
+      d += 2;
+      p += c < 0xE0 ? 4 : 6;
+      continue;
+    }
 #endif
+    uint32_t value;
+    const size_t length = DecodeMultibyte(p, end, value);
     if (length == 0) {
       failed = true;
       break;

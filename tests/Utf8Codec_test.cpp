@@ -2,8 +2,9 @@
 // of both directions on random texts of up to 64 KiB, in every mix of sequence
 // lengths, at lengths that cross each boundary of the fast paths (the words and
 // groups inside a block of 16, the stack buffer of short texts, the folds of the
-// per-lane sums). The test program runs once with the codec's SIMD path and once
-// without it.
+// per-lane sums); then the caller errors, null sources, and the texts of the
+// exception and the reports. The test program runs once with the codec's SIMD path
+// and once without it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,6 +25,7 @@ namespace vo::qel {
 namespace {
 
 using exception::BufferOverflow;
+using exception::InvalidArgument;
 using exception::InvalidSequence;
 
 // Indexed by the byte length of a form: its first and last value.
@@ -335,6 +337,102 @@ TEST(Utf8CodecTest, EncodingAgreesWithTheReference) {
           << "forms mix " << mix << ", " << length << " characters";
     }
   }
+}
+
+// The messages of the failed-check reports `f` shows as alerts, and the first line
+// it writes on standard error.
+template <class F>
+std::pair<std::vector<std::string>, std::string> Reported(F f) {
+  testing::AlertRecorder alerts;
+  ::testing::internal::CaptureStderr();
+  f();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  std::vector<std::string> messages;
+  for (const auto& alert : alerts.alerts()) {
+    const size_t from = alert.text.find("Message: ") + 9;
+    messages.push_back(alert.text.substr(from, alert.text.find('\n', from) - from));
+  }
+  return {messages, testing::WithoutLineNumber(err.substr(0, err.find('\n') + 1))};
+}
+
+using Messages = std::vector<std::string>;
+
+TEST(Utf8CodecTest, ExceptionAndReportTexts) {
+  const Exact<unsigned char> bytes(std::vector<unsigned char>{0xFF});
+  try {
+    GetUtf8StringLength(bytes.begin(), bytes.end());
+    ADD_FAILURE() << "no exception";
+  } catch (const InvalidSequence& e) {
+    EXPECT_STREQ("Utf8ToWide", e.getFileName());
+    EXPECT_NE(0u, e.getLineNumber());
+    EXPECT_STREQ("Invalid UTF8 encoding sequence", e.what());
+  }
+
+  const std::string range = "Invalid unicode range";
+  const std::string cut =
+      "UTF-8 string representation overflowed a size_t. The string will be truncated";
+  const Exact<wchar_t> wide(std::vector<wchar_t>{'a', wchar_t(0xFFFFFFFFu), 'b'});
+  const wchar_t* const b = wide.begin();
+  unsigned char dest[3];
+  EXPECT_EQ(std::make_pair(Messages{range}, "WideToUtf8(#): Assertion failed: " + range + "\a\n"),
+            Reported([&] { GetUtf8EncodingBytes(b, b + 3); }));
+  EXPECT_EQ((Messages{range, "invalid unicode"}),
+            Reported([&] { WideToUtf8(b, b + 3, dest, dest + 3); }).first);
+  EXPECT_EQ(Messages{cut},
+            Reported([&] { GetUtf8EncodingBytesWithBufferLimit(b, b + 1, 0); }).first);
+  EXPECT_EQ(Messages{}, Reported([&] { GetUtf8EncodingBytesWithBufferLimit(b, b, 0); }).first);
+}
+
+// Null sources convert nothing. A null or inverted destination throws; an empty one
+// is reported, converts nothing, and the throwing form then throws unless there was
+// nothing to convert.
+TEST(Utf8CodecTest, NullSourcesAndDestinationArguments) {
+  EXPECT_EQ(0, std::unique_ptr<wchar_t[]>(Utf8ToWide(nullptr, 5))[0]);
+  EXPECT_EQ(0u, GetUtf8StringLength(nullptr, nullptr));
+  wchar_t c = 7;
+  EXPECT_EQ(nullptr, ConvertNextUtf8Character(nullptr, nullptr, c));
+  EXPECT_EQ(0, c);
+  EXPECT_EQ(0, std::unique_ptr<unsigned char[]>(WideToUtf8(nullptr, nullptr))[0]);
+  EXPECT_EQ(0u, GetUtf8EncodingBytes(nullptr, nullptr));
+  EXPECT_EQ(0u, GetUtf8EncodingBytesWithBufferLimit(nullptr, nullptr, 0));
+
+  const Exact<unsigned char> bytes(std::vector<unsigned char>{'a', 'b'});
+  wchar_t wideDest[2] = {7, 7};
+  const unsigned char* bytesAt = nullptr;
+  EXPECT_EQ(0u, Utf8ToWide(nullptr, nullptr, wideDest, wideDest + 2));
+  EXPECT_EQ(0u, Utf8ToWideNoOverflow(bytesAt, nullptr, wideDest, wideDest + 2));
+  EXPECT_EQ(7, wideDest[0]);
+  bytesAt = bytes.begin();
+  EXPECT_THROW(Utf8ToWide(bytes.begin(), bytes.end(), nullptr, wideDest), InvalidArgument);
+  EXPECT_THROW(Utf8ToWide(bytes.begin(), bytes.end(), wideDest + 1, wideDest), InvalidArgument);
+  EXPECT_THROW(Utf8ToWideNoOverflow(bytesAt, bytes.end(), nullptr, nullptr), InvalidArgument);
+  auto reported = Reported([&] {
+    EXPECT_EQ(0u, Utf8ToWideNoOverflow(bytesAt, bytes.end(), wideDest, wideDest));
+    EXPECT_EQ(bytes.begin(), bytesAt);
+    EXPECT_THROW(Utf8ToWide(bytes.begin(), bytes.end(), wideDest, wideDest), BufferOverflow);
+    EXPECT_EQ(0u, Utf8ToWide(bytes.end(), bytes.end(), wideDest, wideDest));
+  });
+  EXPECT_EQ(3u, reported.first.size());
+  EXPECT_EQ("Utf8ToWide(#): Assertion failed: destBegin < destEnd\a\n", reported.second);
+
+  const Exact<wchar_t> wide(std::vector<wchar_t>{'a', 'b'});
+  unsigned char dest[2] = {7, 7};
+  const wchar_t* wideAt = nullptr;
+  EXPECT_EQ(0u, WideToUtf8(nullptr, nullptr, dest, dest + 2));
+  EXPECT_EQ(0u, WideToUtf8NoOverflow(wideAt, nullptr, dest, dest + 2));
+  EXPECT_EQ(7, dest[0]);
+  wideAt = wide.begin();
+  EXPECT_THROW(WideToUtf8(wide.begin(), wide.end(), nullptr, dest), InvalidArgument);
+  EXPECT_THROW(WideToUtf8(wide.begin(), wide.end(), dest + 1, dest), InvalidArgument);
+  EXPECT_THROW(WideToUtf8NoOverflow(wideAt, wide.end(), nullptr, nullptr), InvalidArgument);
+  reported = Reported([&] {
+    EXPECT_EQ(0u, WideToUtf8NoOverflow(wideAt, wide.end(), dest, dest));
+    EXPECT_EQ(wide.begin(), wideAt);
+    EXPECT_THROW(WideToUtf8(wide.begin(), wide.end(), dest, dest), BufferOverflow);
+    EXPECT_EQ(0u, WideToUtf8(wide.end(), wide.end(), dest, dest));
+  });
+  EXPECT_EQ(3u, reported.first.size());
+  EXPECT_EQ("WideToUtf8(#): Assertion failed: destBegin < destEnd\a\n", reported.second);
 }
 
 }  // namespace
