@@ -109,17 +109,17 @@ inline uint32_t LoadUpTo4(const uint8_t* p, const uint8_t* end) {
 inline size_t DecodeWord(uint32_t w, const uint8_t* p, const uint8_t* end, uint32_t& value) {
   const uint32_t c = w & 0xFF;
   if (c < 0xE0) {
-    if (((w & 0xC0E0) != 0x80C0 || (w & 0x1E) == 0)) return 0;
+    if ((w & 0xC0E0) != 0x80C0 || (w & 0x1E) == 0) return 0;
     value = ((c & 0x1F) << 6) | ((w >> 8) & 0x3F);
     return 2;
   }
   if (c < 0xF0) {
-    if (((w & 0xC0C0F0) != 0x8080E0 || (w & 0x200F) == 0)) return 0;
+    if ((w & 0xC0C0F0) != 0x8080E0 || (w & 0x200F) == 0) return 0;
     value = ((c & 0x0F) << 12) | ((w >> 2) & 0xFC0) | ((w >> 16) & 0x3F);
     return 3;
   }
   if (c < 0xF8) {
-    if (((w & 0xC0C0C0F8) != 0x808080F0 || (w & 0x3007) == 0)) return 0;
+    if ((w & 0xC0C0C0F8) != 0x808080F0 || (w & 0x3007) == 0) return 0;
     value = ((c & 0x07) << 18) | ((w << 4) & 0x3F000) | ((w >> 10) & 0xFC0) | ((w >> 24) & 0x3F);
     return 4;
   }
@@ -131,7 +131,7 @@ inline size_t DecodeWord(uint32_t w, const uint8_t* p, const uint8_t* end, uint3
 // form or one of them is invalid; the single-character path then decides.
 inline bool DecodeTwoBytePair(uint64_t w, wchar_t* d) {
   if ((w & 0xC0E0C0E0) != 0x80C080C0) return false;
-  if (((w & 0x1E) == 0 || (w & 0x1E0000) == 0)) return false;
+  if ((w & 0x1E) == 0 || (w & 0x1E0000) == 0) return false;
   d[0] = wchar_t(((w & 0x1F) << 6) | ((w >> 8) & 0x3F));
   d[1] = wchar_t(((w >> 10) & 0x7C0) | ((w >> 24) & 0x3F));
   return true;
@@ -140,7 +140,7 @@ inline bool DecodeTwoBytePair(uint64_t w, wchar_t* d) {
 // Two three-byte sequences in a row (CJK), as DecodeTwoBytePair.
 inline bool DecodeThreeBytePair(uint64_t w, wchar_t* d) {
   if ((w & 0xC0C0F0C0C0F0) != 0x8080E08080E0) return false;
-  if (((w & 0x200F) == 0 || (w & 0x200F000000) == 0)) return false;
+  if ((w & 0x200F) == 0 || (w & 0x200F000000) == 0) return false;
   d[0] = wchar_t(((w & 0x0F) << 12) | ((w >> 2) & 0xFC0) | ((w >> 16) & 0x3F));
   d[1] = wchar_t(((w >> 12) & 0xF000) | ((w >> 26) & 0xFC0) | ((w >> 40) & 0x3F));
   return true;
