@@ -265,25 +265,25 @@ inline size_t SumOfBytes(__m128i v) {
 }
 #endif
 
+// Adds to `n` the characters from `p` that start before `stop`, one by one, and
+// leaves `p` after them; false at an invalid one. No byte at or past `end` is read.
+inline bool CountEach(const uint8_t*& p, const uint8_t* stop, const uint8_t* end, size_t& n) {
+  for (uint32_t value; p < stop; ++n) {
+    const size_t length = *p < 0x80 ? 1 : DecodeMultibyte(p, end, value);
+    if (length == 0) return false;
+    p += length;
+  }
+  return true;
+}
+
 // Counts the code points of [p, end); false when the range holds an invalid
 // sequence.
 bool CountCodePoints(const uint8_t* p, const uint8_t* end, size_t& count) {
   size_t n = 0;
-  uint32_t value;
 #if defined(QEL_UTF8_BLOCKS)
   // Blocks of 16 bytes, checked at once against every rule. A block looks five
   // bytes back, so the first characters are counted one by one.
-  const uint8_t* const begin = p;
-  while (p < end && p - begin < 5) {
-    if (*p < 0x80) {
-      ++p;
-    } else {
-      const size_t length = DecodeMultibyte(p, end, value);
-      if (length == 0) return false;
-      p += length;
-    }
-    ++n;
-  }
+  if (!CountEach(p, end - p > 5 ? p + 5 : end, end, n)) return false;
   if (end - p >= kBlock) {
     const __m128i zero = _mm_setzero_si128();
     __m128i errors = zero;
@@ -326,16 +326,7 @@ bool CountCodePoints(const uint8_t* p, const uint8_t* end, size_t& count) {
     }
   }
 #endif
-  while (p < end) {
-    if (*p < 0x80) {
-      ++p;
-    } else {
-      const size_t length = DecodeMultibyte(p, end, value);
-      if (length == 0) return false;
-      p += length;
-    }
-    ++n;
-  }
+  if (!CountEach(p, end, end, n)) return false;
   count = n;
   return true;
 }
