@@ -265,10 +265,11 @@ inline size_t SumOfLanes(__m128i v) {
 // Adds to `total` the bytes of the elements from `s` in blocks of 16, as long as
 // blocks remain before `end` and hold no value above 0x7FFFFFFF (it needs its
 // report); leaves `s` after the last block measured. An element takes one byte plus
-// one for each of the thresholds 0x7F, 0x7FF, ... that it lies above. Blocks below
-// 0x10000 are compared in 16-bit lanes (values from 0x8000 saturate to 0x7FFF, still
-// above both thresholds that matter). The lane sums are folded into `total` every
-// kFold blocks, long before a lane could overflow (at most 20 a lane a block).
+// one for each of the thresholds 0x7F, 0x7FF, ... that it lies above: the first two
+// compared in 16-bit lanes (values from 0x8000 saturate to 0x7FFF, still above
+// both), the others only in blocks that reach 0x10000. The lane sums are folded into
+// `total` every kFold blocks, long before a lane could overflow (at most 12 a lane a
+// block).
 inline void MeasureBlocks(const wchar_t*& sInOut, const wchar_t* end, size_t& total) {
   constexpr int kFold = 256;
   const wchar_t* s = sInOut;
@@ -279,34 +280,27 @@ inline void MeasureBlocks(const wchar_t*& sInOut, const wchar_t* end, size_t& to
     __m128i narrow = zero;  // extra bytes, 16-bit lanes
     __m128i wide = zero;    // extra bytes, 32-bit lanes
     for (int block = 0; block < kFold && end - s >= 16; ++block) {
-      __m128i v0, v1, v2, v3;
-      const __m128i any = LoadBlock16(s, v0, v1, v2, v3);
-      if (_mm_movemask_ps(_mm_castsi128_ps(any)) != 0) {
-        outOfRange = true;
-        break;
+      __m128i v[4];
+      const __m128i any = LoadBlock16(s, v[0], v[1], v[2], v[3]);
+      if (!AllBelow(any, 0x10000)) {
+        if (_mm_movemask_ps(_mm_castsi128_ps(any)) != 0) {
+          outOfRange = true;
+          break;
+        }
+        for (const int t : {0xFFFF, 0x1FFFFF, 0x3FFFFFF}) {
+          for (const __m128i& x : v)
+            wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(x, _mm_set1_epi32(t)));
+        }
       }
       s += 16;
-      if (AllBelow(any, 0x80)) continue;
-      if (AllBelow(any, 0x10000)) {
-        const __m128i t1 = _mm_set1_epi16(0x7F);
-        const __m128i t2 = _mm_set1_epi16(0x7FF);
-        const __m128i a = _mm_packs_epi32(v0, v1);
-        const __m128i b = _mm_packs_epi32(v2, v3);
-        narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t1));
-        narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t2));
-        narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t1));
-        narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t2));
-        continue;
-      }
-      const __m128i thresholds[5] = {_mm_set1_epi32(0x7F), _mm_set1_epi32(0x7FF),
-                                     _mm_set1_epi32(0xFFFF), _mm_set1_epi32(0x1FFFFF),
-                                     _mm_set1_epi32(0x3FFFFFF)};
-      for (const __m128i& t : thresholds) {
-        wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(v0, t));
-        wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(v1, t));
-        wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(v2, t));
-        wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(v3, t));
-      }
+      const __m128i t1 = _mm_set1_epi16(0x7F);
+      const __m128i t2 = _mm_set1_epi16(0x7FF);
+      const __m128i a = _mm_packs_epi32(v[0], v[1]);
+      const __m128i b = _mm_packs_epi32(v[2], v[3]);
+      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t1));
+      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t2));
+      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t1));
+      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t2));
     }
     wide = _mm_add_epi32(wide, _mm_madd_epi16(narrow, _mm_set1_epi16(1)));
     total += size_t(s - first) + SumOfLanes(wide);
