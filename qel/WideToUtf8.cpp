@@ -267,40 +267,51 @@ inline size_t SumOfLanes(__m128i v) {
 // report); leaves `s` after the last block measured. An element takes one byte plus
 // one for each of the thresholds 0x7F, 0x7FF, ... that it lies above: the first two
 // compared in 16-bit lanes (values from 0x8000 saturate to 0x7FFF, still above
-// both), the others only in blocks that reach 0x10000. The lane sums are folded into
-// `total` every kFold blocks, long before a lane could overflow (at most 12 a lane a
-// block).
+// both), the others only where blocks reach 0x10000. Up to kFold blocks are taken
+// at once, first without a branch as if all were below 0x10000, and again block by
+// block when some were not; their lane sums (at most 12 a lane a block) are then
+// folded into `total`.
 inline void MeasureBlocks(const wchar_t*& sInOut, const wchar_t* end, size_t& total) {
-  constexpr int kFold = 256;
-  const wchar_t* s = sInOut;
+  constexpr std::ptrdiff_t kFold = 256;
   const __m128i zero = _mm_setzero_si128();
+  const auto countNarrow = [](const __m128i* v, __m128i& narrow) {
+    const __m128i t1 = _mm_set1_epi16(0x7F);
+    const __m128i t2 = _mm_set1_epi16(0x7FF);
+    for (const __m128i& x : {_mm_packs_epi32(v[0], v[1]), _mm_packs_epi32(v[2], v[3])}) {
+      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(x, t1));
+      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(x, t2));
+    }
+  };
+  const wchar_t* s = sInOut;
   bool outOfRange = false;
   while (end - s >= 16 && !outOfRange) {
     const wchar_t* const first = s;
+    const wchar_t* const stop = s + 16 * std::min(kFold, (end - s) / 16);
     __m128i narrow = zero;  // extra bytes, 16-bit lanes
     __m128i wide = zero;    // extra bytes, 32-bit lanes
-    for (int block = 0; block < kFold && end - s >= 16; ++block) {
-      __m128i v[4];
-      const __m128i any = LoadBlock16(s, v[0], v[1], v[2], v[3]);
-      if (!AllBelow(any, 0x10000)) {
-        if (_mm_movemask_ps(_mm_castsi128_ps(any)) != 0) {
-          outOfRange = true;
-          break;
+    __m128i any = zero;
+    __m128i v[4];
+    for (; s < stop; s += 16) {
+      any = _mm_or_si128(any, LoadBlock16(s, v[0], v[1], v[2], v[3]));
+      countNarrow(v, narrow);
+    }
+    if (!AllBelow(any, 0x10000)) {
+      s = first;
+      narrow = zero;
+      for (; s < stop; s += 16) {
+        any = LoadBlock16(s, v[0], v[1], v[2], v[3]);
+        if (!AllBelow(any, 0x10000)) {
+          if (_mm_movemask_ps(_mm_castsi128_ps(any)) != 0) {
+            outOfRange = true;
+            break;
+          }
+          for (const int t : {0xFFFF, 0x1FFFFF, 0x3FFFFFF}) {
+            for (const __m128i& x : v)
+              wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(x, _mm_set1_epi32(t)));
+          }
         }
-        for (const int t : {0xFFFF, 0x1FFFFF, 0x3FFFFFF}) {
-          for (const __m128i& x : v)
-            wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(x, _mm_set1_epi32(t)));
-        }
+        countNarrow(v, narrow);
       }
-      s += 16;
-      const __m128i t1 = _mm_set1_epi16(0x7F);
-      const __m128i t2 = _mm_set1_epi16(0x7FF);
-      const __m128i a = _mm_packs_epi32(v[0], v[1]);
-      const __m128i b = _mm_packs_epi32(v[2], v[3]);
-      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t1));
-      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t2));
-      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t1));
-      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t2));
     }
     wide = _mm_add_epi32(wide, _mm_madd_epi16(narrow, _mm_set1_epi16(1)));
     total += size_t(s - first) + SumOfLanes(wide);
