@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Ratios from one run of Utf8_bench, written with --benchmark_format=json.
 
-Takes the fastest repetition of each benchmark (the machine's noise only ever adds
-time) and prints, per direction, text and size, how many times faster the codec is
-than iconv and than the ICU macro loop: the buffer-filling form against iconv and
-ICU writing into a buffer, the allocating form against iconv and ICU that allocate
-their result too, and the allocating form against ICU writing into a buffer.
+Takes the fastest repetition of each benchmark in CPU time (noise only ever adds
+time, and CPU time leaves out the time other programs hold a shared machine's
+processors) and prints, per direction, text and size, how many times faster the
+codec is than iconv and than the ICU macro loop: the buffer-filling form against
+iconv and ICU writing into a buffer, the allocating form against iconv and ICU that
+allocate their result too, and the allocating form against ICU writing into a buffer.
 
-  build/rel/bench/Utf8_bench --benchmark_filter='Fill|Alloc' --benchmark_repetitions=10 \\
+  build/release/bench/Utf8_bench --benchmark_filter='Fill|Alloc' --benchmark_repetitions=10 \\
       --benchmark_enable_random_interleaving=true --benchmark_format=json > utf8.json
   python3 bench/utf8_ratios.py utf8.json
 """
@@ -23,7 +24,7 @@ def main(path):
             continue
         direction, impl, text, size = b["run_name"].split("/")
         best = runs[(direction, text, int(size))]
-        best[impl] = min(best.get(impl, float("inf")), b["real_time"])
+        best[impl] = min(best.get(impl, float("inf")), b["cpu_time"])
     print(f"{'case':22} {'fill ns':>8} {'x iconv':>7} {'x ICU':>6} | "
           f"{'alloc ns':>8} {'x iconv':>7} {'x ICU':>6} {'x ICU fill':>10}")
     for direction in ("Decode", "Encode"):

@@ -5,7 +5,8 @@
 #include <cstring>
 #include <memory>
 
-#if defined(__SSE2__)
+// QEL_UTF8_PORTABLE leaves out the SSE2 path, as on processors without it.
+#if defined(__SSE2__) && !defined(QEL_UTF8_PORTABLE)
 #include <emmintrin.h>
 #define QEL_UTF8_SSE2 1
 #endif
@@ -101,26 +102,24 @@ inline uint32_t LoadUpTo4(const uint8_t* p, const uint8_t* end) {
 }
 
 // Decodes the sequence at `p` whose first four bytes are `w` (lead byte at least
-// 0x80 in the low byte). Returns its length, or 0 when it is invalid. With
-// `kValidated` the range has already been proven valid. The two-, three- and
-// four-byte forms are checked within the word: the structure by mask and compare,
+// 0x80 in the low byte). Returns its length, or 0 when it is invalid. The two-,
+// three- and four-byte forms are checked within the word: the structure by mask and compare,
 // overlong forms by the top five payload bits being zero. Five- and six-byte forms
 // go byte by byte.
-template <bool kValidated>
 inline size_t DecodeWord(uint32_t w, const uint8_t* p, const uint8_t* end, uint32_t& value) {
   const uint32_t c = w & 0xFF;
   if (c < 0xE0) {
-    if (!kValidated && ((w & 0xC0E0) != 0x80C0 || (w & 0x1E) == 0)) return 0;
+    if ((w & 0xC0E0) != 0x80C0 || (w & 0x1E) == 0) return 0;
     value = ((c & 0x1F) << 6) | ((w >> 8) & 0x3F);
     return 2;
   }
   if (c < 0xF0) {
-    if (!kValidated && ((w & 0xC0C0F0) != 0x8080E0 || (w & 0x200F) == 0)) return 0;
+    if ((w & 0xC0C0F0) != 0x8080E0 || (w & 0x200F) == 0) return 0;
     value = ((c & 0x0F) << 12) | ((w >> 2) & 0xFC0) | ((w >> 16) & 0x3F);
     return 3;
   }
   if (c < 0xF8) {
-    if (!kValidated && ((w & 0xC0C0C0F8) != 0x808080F0 || (w & 0x3007) == 0)) return 0;
+    if ((w & 0xC0C0C0F8) != 0x808080F0 || (w & 0x3007) == 0) return 0;
     value = ((c & 0x07) << 18) | ((w << 4) & 0x3F000) | ((w >> 10) & 0xFC0) | ((w >> 24) & 0x3F);
     return 4;
   }
@@ -130,20 +129,18 @@ inline size_t DecodeWord(uint32_t w, const uint8_t* p, const uint8_t* end, uint3
 // Two two-byte sequences in a row (Greek, Cyrillic, accented Latin), checked and
 // decoded from one word. False when the next two characters are not both of that
 // form or one of them is invalid; the single-character path then decides.
-template <bool kValidated>
 inline bool DecodeTwoBytePair(uint64_t w, wchar_t* d) {
   if ((w & 0xC0E0C0E0) != 0x80C080C0) return false;
-  if (!kValidated && ((w & 0x1E) == 0 || (w & 0x1E0000) == 0)) return false;
+  if ((w & 0x1E) == 0 || (w & 0x1E0000) == 0) return false;
   d[0] = wchar_t(((w & 0x1F) << 6) | ((w >> 8) & 0x3F));
   d[1] = wchar_t(((w >> 10) & 0x7C0) | ((w >> 24) & 0x3F));
   return true;
 }
 
 // Two three-byte sequences in a row (CJK), as DecodeTwoBytePair.
-template <bool kValidated>
 inline bool DecodeThreeBytePair(uint64_t w, wchar_t* d) {
   if ((w & 0xC0C0F0C0C0F0) != 0x8080E08080E0) return false;
-  if (!kValidated && ((w & 0x200F) == 0 || (w & 0x200F000000) == 0)) return false;
+  if ((w & 0x200F) == 0 || (w & 0x200F000000) == 0) return false;
   d[0] = wchar_t(((w & 0x0F) << 12) | ((w >> 2) & 0xFC0) | ((w >> 16) & 0x3F));
   d[1] = wchar_t(((w >> 12) & 0xF000) | ((w >> 26) & 0xFC0) | ((w >> 40) & 0x3F));
   return true;
@@ -152,10 +149,9 @@ inline bool DecodeThreeBytePair(uint64_t w, wchar_t* d) {
 
 // Decodes the sequence at `p` (lead byte at least 0x80, p < end). Returns its
 // length, or 0 when it is invalid.
-template <bool kValidated>
 inline size_t DecodeMultibyte(const uint8_t* p, const uint8_t* end, uint32_t& value) {
 #if defined(QEL_UTF8_WORD_LOADS)
-  return DecodeWord<kValidated>(LoadUpTo4(p, end), p, end, value);
+  return DecodeWord(LoadUpTo4(p, end), p, end, value);
 #else
   return DecodeBytewise(p, end, value);
 #endif
@@ -265,29 +261,29 @@ inline __m128i BlockErrors(const uint8_t* p, __m128i cur) {
 
 inline size_t SumOfBytes(__m128i v) {
   const __m128i sums = _mm_sad_epu8(v, _mm_setzero_si128());
-  return size_t(_mm_cvtsi128_si64(sums)) + size_t(_mm_cvtsi128_si64(_mm_srli_si128(sums, 8)));
+  return size_t(_mm_cvtsi128_si32(sums)) + size_t(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
 }
 #endif
+
+// Adds to `n` the characters from `p` that start before `stop`, one by one, and
+// leaves `p` after them; false at an invalid one. No byte at or past `end` is read.
+inline bool CountEach(const uint8_t*& p, const uint8_t* stop, const uint8_t* end, size_t& n) {
+  for (uint32_t value; p < stop; ++n) {
+    const size_t length = *p < 0x80 ? 1 : DecodeMultibyte(p, end, value);
+    if (length == 0) return false;
+    p += length;
+  }
+  return true;
+}
 
 // Counts the code points of [p, end); false when the range holds an invalid
 // sequence.
 bool CountCodePoints(const uint8_t* p, const uint8_t* end, size_t& count) {
   size_t n = 0;
-  uint32_t value;
 #if defined(QEL_UTF8_BLOCKS)
   // Blocks of 16 bytes, checked at once against every rule. A block looks five
   // bytes back, so the first characters are counted one by one.
-  const uint8_t* const begin = p;
-  while (p < end && p - begin < 5) {
-    if (*p < 0x80) {
-      ++p;
-    } else {
-      const size_t length = DecodeMultibyte<false>(p, end, value);
-      if (length == 0) return false;
-      p += length;
-    }
-    ++n;
-  }
+  if (!CountEach(p, end - p > 5 ? p + 5 : end, end, n)) return false;
   if (end - p >= kBlock) {
     const __m128i zero = _mm_setzero_si128();
     __m128i errors = zero;
@@ -330,16 +326,7 @@ bool CountCodePoints(const uint8_t* p, const uint8_t* end, size_t& count) {
     }
   }
 #endif
-  while (p < end) {
-    if (*p < 0x80) {
-      ++p;
-    } else {
-      const size_t length = DecodeMultibyte<false>(p, end, value);
-      if (length == 0) return false;
-      p += length;
-    }
-    ++n;
-  }
+  if (!CountEach(p, end, end, n)) return false;
   count = n;
   return true;
 }
@@ -349,13 +336,12 @@ bool CountCodePoints(const uint8_t* p, const uint8_t* end, size_t& count) {
 // from one word of eight bytes, four 16-bit lanes at once. REQUIRES: room for four
 // elements. False when the next four characters are not all of that form or one of
 // them is invalid.
-template <bool kValidated>
 inline bool DecodeTwoByteQuad(uint64_t w, wchar_t* d) {
   if ((w & 0xC0E0C0E0C0E0C0E0u) != 0x80C080C080C080C0u) return false;
-  const __m128i lanes = _mm_cvtsi64_si128(int64_t(w));
-  if (!kValidated && _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(lanes, _mm_set1_epi16(0x1E)),
-                                                       _mm_setzero_si128())) &
-                         0xFF) {
+  const __m128i lanes = _mm_set_epi64x(0, int64_t(w));
+  if (_mm_movemask_epi8(
+          _mm_cmpeq_epi16(_mm_and_si128(lanes, _mm_set1_epi16(0x1E)), _mm_setzero_si128())) &
+      0xFF) {
     return false;
   }
   const __m128i value = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(lanes, _mm_set1_epi16(0x1F)), 6),
@@ -367,14 +353,13 @@ inline bool DecodeTwoByteQuad(uint64_t w, wchar_t* d) {
 // Four three-byte sequences in a row (a run of CJK), checked and decoded four lanes
 // at once. REQUIRES: 16 bytes readable at `p`, room for four elements. False when
 // the next four characters are not all of that form or one of them is invalid.
-template <bool kValidated>
 inline bool DecodeThreeByteQuad(const uint8_t* p, wchar_t* d) {
   constexpr uint64_t kMask = 0xC0C0F0C0C0F0, kForm = 0x8080E08080E0;
   if ((Load64(p) & kMask) != kForm || (Load64(p + 6) & kMask) != kForm) return false;
   const __m128i w =
       _mm_set_epi32(int(Load32(p + 9)), int(Load32(p + 6)), int(Load32(p + 3)), int(Load32(p)));
-  if (!kValidated && _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(w, _mm_set1_epi32(0x200F)),
-                                                       _mm_setzero_si128())) != 0) {
+  if (_mm_movemask_epi8(
+          _mm_cmpeq_epi32(_mm_and_si128(w, _mm_set1_epi32(0x200F)), _mm_setzero_si128())) != 0) {
     return false;
   }
   const __m128i value =
@@ -390,7 +375,6 @@ inline bool DecodeThreeByteQuad(const uint8_t* p, wchar_t* d) {
 // six-byte forms. The destination needs room for four elements more than the bytes
 // before `stop`, as a pair or a quad may finish past it. Returns the position
 // reached, which is where an invalid sequence starts when `failed` is set.
-template <bool kValidated>
 inline const uint8_t* DecodeRun(const uint8_t* p, const uint8_t* stop, const uint8_t* end,
                                 wchar_t*& dOut, bool& failed) {
   wchar_t* d = dOut;
@@ -403,30 +387,30 @@ inline const uint8_t* DecodeRun(const uint8_t* p, const uint8_t* stop, const uin
     }
     const uint64_t w = Load64(p);
     if (c < 0xE0) {
-      if (DecodeTwoByteQuad<kValidated>(w, d)) {
+      if (DecodeTwoByteQuad(w, d)) {
         d += 4;
         p += 8;
         continue;
       }
-      if (DecodeTwoBytePair<kValidated>(w, d)) {
+      if (DecodeTwoBytePair(w, d)) {
         d += 2;
         p += 4;
         continue;
       }
     } else if (c < 0xF0) {
-      if (end - p >= 16 && DecodeThreeByteQuad<kValidated>(p, d)) {
+      if (end - p >= 16 && DecodeThreeByteQuad(p, d)) {
         d += 4;
         p += 12;
         continue;
       }
-      if (DecodeThreeBytePair<kValidated>(w, d)) {
+      if (DecodeThreeBytePair(w, d)) {
         d += 2;
         p += 6;
         continue;
       }
     }
     uint32_t value;
-    const size_t length = DecodeWord<kValidated>(uint32_t(w), p, end, value);
+    const size_t length = DecodeWord(uint32_t(w), p, end, value);
     if (length == 0) {
       failed = true;
       break;
@@ -446,7 +430,7 @@ constexpr std::ptrdiff_t kShortestBlocked = PTRDIFF_MAX;
 // once where they are there) while `p` is before `end` and, with `kCheckRoom`, the
 // destination has room; without it the caller guarantees an element per byte.
 // Words are read only as far as the range goes.
-template <bool kValidated, bool kCheckRoom>
+template <bool kCheckRoom>
 __attribute__((always_inline)) inline const uint8_t* DecodeTail(const uint8_t* p,
                                                                 const uint8_t* end, wchar_t*& dOut,
                                                                 const wchar_t* destEnd,
@@ -454,52 +438,36 @@ __attribute__((always_inline)) inline const uint8_t* DecodeTail(const uint8_t* p
   wchar_t* d = dOut;
   while (p < end && (!kCheckRoom || d < destEnd)) {
     const uint32_t c = *p;
-    uint32_t value;
-    size_t length;
 #if defined(QEL_UTF8_WORD_LOADS)
-    if (end - p >= 8) {
-      const uint64_t w = Load64(p);
-      if (c < 0x80) {
-#if defined(QEL_UTF8_BLOCKS)
-        if ((w & 0x8080808080808080u) == 0 && (!kCheckRoom || destEnd - d >= 8)) {
-          const __m128i zero = _mm_setzero_si128();
-          const __m128i wide = _mm_unpacklo_epi8(_mm_cvtsi64_si128(int64_t(w)), zero);
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi16(wide, zero));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4), _mm_unpackhi_epi16(wide, zero));
-          d += 8;
-          p += 8;
-          continue;
-        }
+    const bool wordFits = end - p >= 8;
+    const uint64_t w = wordFits ? Load64(p) : 0;
 #endif
-        *d++ = wchar_t(c);
-        ++p;
-        continue;
-      }
-      if (!kCheckRoom || destEnd - d >= 2) {
-        if (c < 0xE0 ? DecodeTwoBytePair<kValidated>(w, d)
-                     : DecodeThreeBytePair<kValidated>(w, d)) {
-          d += 2;
-          p += c < 0xE0 ? 4 : 6;
-          continue;
-        }
-      }
-      length = DecodeWord<kValidated>(uint32_t(w), p, end, value);
-    } else {
-      if (c < 0x80) {
-        *d++ = wchar_t(c);
-        ++p;
-        continue;
-      }
-      length = DecodeMultibyte<kValidated>(p, end, value);
-    }
-#else
     if (c < 0x80) {
+#if defined(QEL_UTF8_BLOCKS)
+      if (wordFits && (w & 0x8080808080808080u) == 0 && (!kCheckRoom || destEnd - d >= 8)) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i wide = _mm_unpacklo_epi8(_mm_set_epi64x(0, int64_t(w)), zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi16(wide, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4), _mm_unpackhi_epi16(wide, zero));
+        d += 8;
+        p += 8;
+        continue;
+      }
+#endif
       *d++ = wchar_t(c);
       ++p;
       continue;
     }
-    length = DecodeMultibyte<kValidated>(p, end, value);
+#if defined(QEL_UTF8_WORD_LOADS)
+    if (wordFits && (!kCheckRoom || destEnd - d >= 2) &&
+        (c < 0xE0 ? DecodeTwoBytePair(w, d) : DecodeThreeBytePair(w, d))) {
+      d += 2;
+      p += c < 0xE0 ? 4 : 6;
+      continue;
+    }
 #endif
+    uint32_t value;
+    const size_t length = DecodeMultibyte(p, end, value);
     if (length == 0) {
       failed = true;
       break;
@@ -515,7 +483,6 @@ __attribute__((always_inline)) inline const uint8_t* DecodeTail(const uint8_t* p
 // The blocks of 16 bytes of DecodeInto, kept out of line so that short texts do not
 // pay for their setup: the run of ASCII at the front of a block widened at once, the
 // rest one character (or a pair of like characters) at a time.
-template <bool kValidated>
 __attribute__((noinline)) const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end,
                                                       wchar_t*& dOut, const wchar_t* destEnd,
                                                       bool& failed) {
@@ -527,7 +494,7 @@ __attribute__((noinline)) const uint8_t* DecodeBlocks(const uint8_t* p, const ui
     d += ascii;
     if (p == blockEnd) continue;
     if (end - blockEnd < 7 || destEnd - d < blockEnd - p + 4) break;
-    p = DecodeRun<kValidated>(p, blockEnd, end, d, failed);
+    p = DecodeRun(p, blockEnd, end, d, failed);
     if (failed) break;
   }
   dOut = d;
@@ -538,7 +505,6 @@ __attribute__((noinline)) const uint8_t* DecodeBlocks(const uint8_t* p, const ui
 // Decodes from `p` while it is before `end` and the destination has room for one
 // element. Returns the number of elements written, with `p` left at the first byte
 // not converted and `invalid` set when conversion stopped at an invalid sequence.
-template <bool kValidated>
 __attribute__((always_inline)) inline size_t DecodeInto(const uint8_t*& pInOut, const uint8_t* end,
                                                         wchar_t* d, const wchar_t* destEnd,
                                                         bool& invalid) {
@@ -547,13 +513,13 @@ __attribute__((always_inline)) inline size_t DecodeInto(const uint8_t*& pInOut, 
   invalid = false;
 #if defined(QEL_UTF8_BLOCKS)
   if (end - p >= kShortestBlocked && destEnd - d >= kBlock) {
-    p = DecodeBlocks<kValidated>(p, end, d, destEnd, invalid);
+    p = DecodeBlocks(p, end, d, destEnd, invalid);
   }
 #endif
   // The last bytes, or where the room is short.
   if (!invalid && p < end) {
-    p = destEnd - d >= end - p ? DecodeTail<kValidated, false>(p, end, d, destEnd, invalid)
-                               : DecodeTail<kValidated, true>(p, end, d, destEnd, invalid);
+    p = destEnd - d >= end - p ? DecodeTail<false>(p, end, d, destEnd, invalid)
+                               : DecodeTail<true>(p, end, d, destEnd, invalid);
   }
   pInOut = p;
   return size_t(d - first);
@@ -567,7 +533,7 @@ __attribute__((always_inline)) inline size_t FillBuffer(const uint8_t*& begin, c
   if (destBegin == destEnd) osdep::OutputAssertion("destBegin < destEnd", "", kFile, __LINE__);
   if (begin == nullptr) return 0;
   bool invalid;
-  const size_t written = DecodeInto<false>(begin, end, destBegin, destEnd, invalid);
+  const size_t written = DecodeInto(begin, end, destBegin, destEnd, invalid);
   if (invalid) ThrowInvalidSequence(__LINE__);
   return written;
 }
@@ -597,7 +563,7 @@ __attribute__((always_inline)) inline bool FillShort(const uint8_t* begin, const
   }
   wchar_t* d = destBegin;
   bool invalid = false;
-  DecodeTail<false, false>(begin, end, d, destEnd, invalid);
+  DecodeTail<false>(begin, end, d, destEnd, invalid);
   if (invalid) return false;
   written = size_t(d - destBegin);
   return true;
@@ -634,7 +600,7 @@ size_t utf8_mbctowc(wchar_t* out, const unsigned char* source, const unsigned ch
                     bool countOnly) {
   *out = 0;
   uint32_t value = source[0];
-  const size_t length = value < 0x80 ? 1 : DecodeMultibyte<false>(source, end, value);
+  const size_t length = value < 0x80 ? 1 : DecodeMultibyte(source, end, value);
   if (length == 0) ThrowInvalidSequence(__LINE__);
   if (!countOnly) *out = wchar_t(value);
   return length;
@@ -653,9 +619,9 @@ __attribute__((always_inline)) inline wchar_t* DecodeShortText(const uint8_t* so
   bool invalid = false;
   if (kBlocks) {
     const uint8_t* p = source;
-    d += DecodeInto<false>(p, end, local, local + (end - source), invalid);
+    d += DecodeInto(p, end, local, local + (end - source), invalid);
   } else {
-    DecodeTail<false, false>(source, end, d, local + (end - source), invalid);
+    DecodeTail<false>(source, end, d, local + (end - source), invalid);
   }
   if (invalid) ThrowInvalidSequence(__LINE__);
   *d = 0;  // copied with the text
@@ -679,11 +645,11 @@ __attribute__((noinline)) wchar_t* DecodeLongerText(const uint8_t* source, const
   SafeInteger<size_t>::Multiply(elements, sizeof(wchar_t));
   std::unique_ptr<wchar_t[]> result(new wchar_t[elements.rawValue()]);
 
-  // The count proved the range valid, so this pass only assembles code points.
+  // The count proved the range valid; this pass checks again, which costs little.
   const uint8_t* p = source;
   bool invalid;
   const size_t written =
-      DecodeInto<true>(p, end, result.get(), result.get() + elements.rawValue(), invalid);
+      DecodeInto(p, end, result.get(), result.get() + elements.rawValue(), invalid);
   if (written != count) osdep::OutputAssertion("written == count", "", kFile, __LINE__);
   if (invalid) ThrowInvalidSequence(__LINE__);
   if (p < end) ThrowBufferOverflow(__LINE__);

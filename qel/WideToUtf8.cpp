@@ -8,7 +8,8 @@
 #include <limits>
 #include <memory>
 
-#if defined(__SSE2__)
+// QEL_UTF8_PORTABLE leaves out the SSE2 path, as on processors without it.
+#if defined(__SSE2__) && !defined(QEL_UTF8_PORTABLE)
 #include <emmintrin.h>
 #define QEL_UTF8_SSE2 1
 #endif
@@ -178,9 +179,8 @@ inline size_t EncodeGroup4(__m128i v, uint8_t* d) {
   const size_t total = offsets >> 24;
   uint32_t after = 0;
   if (kRestore) std::memcpy(&after, d + total, 4);
-  const uint64_t low = uint64_t(_mm_cvtsi128_si64(x));
-  const uint64_t high = uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(x, x)));
-  const uint32_t w[4] = {uint32_t(low), uint32_t(low >> 32), uint32_t(high), uint32_t(high >> 32)};
+  uint32_t w[4];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(w), x);
   std::memcpy(d, &w[0], 4);
   std::memcpy(d + (offsets & 0xFF), &w[1], 4);
   std::memcpy(d + ((offsets >> 8) & 0xFF), &w[2], 4);
@@ -197,15 +197,6 @@ inline size_t EncodeMixedGroup4(__m128i v, uint8_t* d) {
     return 4;
   }
   return EncodeGroup4<kRestore>(v, d);
-}
-
-// When the 4 elements at `s` are below 0x80, stores them as bytes at `d` and
-// returns true.
-inline bool NarrowAscii4(const wchar_t* s, uint8_t* d) {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-  if (!AllBelow(v, 0x80)) return false;
-  StoreAscii4(v, d);
-  return true;
 }
 
 // Stores the twelve bytes of four elements from 0x800 to 0xFFFF. Each lane becomes
@@ -262,153 +253,72 @@ inline bool EncodeUniformBlock16(const wchar_t* s, uint8_t*& dOut, uint32_t orOf
   return true;
 }
 
-// Adds the encoded lengths of the 16 elements at `s` to `total`. Returns false,
-// adding nothing, when one of them is above 0x7FFFFFFF (it needs its report).
-inline bool MeasureBlock16(const wchar_t* s, size_t& total) {
-  __m128i v0, v1, v2, v3;
-  const __m128i any = LoadBlock16(s, v0, v1, v2, v3);
-  if (_mm_movemask_ps(_mm_castsi128_ps(any)) != 0) return false;
-  const __m128i zero = _mm_setzero_si128();
-  if (AllBelow(any, 0x80)) {
-    total += 16;
-    return true;
-  }
-  // Every element takes one byte, plus one for each threshold it lies above (the
-  // compares give -1 for true). All values are non-negative, so signed compares do.
-  const __m128i t1 = _mm_set1_epi32(0x7F);
-  const __m128i t2 = _mm_set1_epi32(0x7FF);
-  const __m128i t3 = _mm_set1_epi32(0xFFFF);
-  __m128i extra = zero;
-  const __m128i values[4] = {v0, v1, v2, v3};
-  for (const __m128i& v : values) {
-    extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, t1));
-    extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, t2));
-    extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, t3));
-  }
-  if (!AllBelow(any, 0x10000)) {
-    const __m128i t4 = _mm_set1_epi32(0x1FFFFF);
-    const __m128i t5 = _mm_set1_epi32(0x3FFFFFF);
-    for (const __m128i& v : values) {
-      extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, t4));
-      extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, t5));
-    }
-  }
-  extra = _mm_add_epi32(extra, _mm_shuffle_epi32(extra, 0x4E));
-  extra = _mm_add_epi32(extra, _mm_shuffle_epi32(extra, 0xB1));
-  total += 16 + size_t(uint32_t(_mm_cvtsi128_si32(extra)));
-  return true;
-}
-#endif
-
-#if defined(QEL_UTF8_SSE2)
 // The sum of four unsigned 32-bit lanes.
 inline size_t SumOfLanes(__m128i v) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i sum = _mm_add_epi64(_mm_unpacklo_epi32(v, zero), _mm_unpackhi_epi32(v, zero));
-  return size_t(_mm_cvtsi128_si64(sum)) + size_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sum, sum)));
+  uint64_t halves[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(halves), sum);
+  return size_t(halves[0] + halves[1]);
 }
 
 // Adds to `total` the bytes of the elements from `s` in blocks of 16, as long as
-// blocks remain and hold no value above 0x7FFFFFFF; leaves `s` after the last block
-// measured. An element takes one byte plus one for each of the thresholds 0x7F,
-// 0x7FF, ... that it lies above. Blocks below 0x10000 are compared in 16-bit lanes
-// (values from 0x8000 saturate to 0x7FFF, still above both thresholds that matter).
+// blocks remain before `end` and hold no value above 0x7FFFFFFF (it needs its
+// report); leaves `s` after the last block measured. An element takes one byte plus
+// one for each of the thresholds 0x7F, 0x7FF, ... that it lies above: the first two
+// compared in 16-bit lanes (values from 0x8000 saturate to 0x7FFF, still above
+// both), the others only where blocks reach 0x10000. Up to kFold blocks are taken
+// at once, first without a branch as if all were below 0x10000, and again block by
+// block when some were not; their lane sums (at most 12 a lane a block) are then
+// folded into `total`.
 inline void MeasureBlocks(const wchar_t*& sInOut, const wchar_t* end, size_t& total) {
-  const wchar_t* s = sInOut;
+  constexpr std::ptrdiff_t kFold = 256;
   const __m128i zero = _mm_setzero_si128();
-  __m128i narrow = zero;  // extra bytes, 16-bit lanes
-  __m128i wide = zero;    // extra bytes, 32-bit lanes
-  unsigned narrowBlocks = 0;
-  unsigned wideBlocks = 0;
-  size_t elements = 0;
-  while (end - s >= 16) {
-    __m128i v0, v1, v2, v3;
-    const __m128i any = LoadBlock16(s, v0, v1, v2, v3);
-    if (_mm_movemask_ps(_mm_castsi128_ps(any)) != 0) break;
-    s += 16;
-    elements += 16;
-    if (AllBelow(any, 0x80)) {
-      continue;
+  const auto countNarrow = [](const __m128i* v, __m128i& narrow) {
+    const __m128i t1 = _mm_set1_epi16(0x7F);
+    const __m128i t2 = _mm_set1_epi16(0x7FF);
+    for (const __m128i& x : {_mm_packs_epi32(v[0], v[1]), _mm_packs_epi32(v[2], v[3])}) {
+      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(x, t1));
+      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(x, t2));
     }
-    if (AllBelow(any, 0x10000)) {
-      const __m128i t1 = _mm_set1_epi16(0x7F);
-      const __m128i t2 = _mm_set1_epi16(0x7FF);
-      const __m128i a = _mm_packs_epi32(v0, v1);
-      const __m128i b = _mm_packs_epi32(v2, v3);
-      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t1));
-      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t2));
-      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t1));
-      narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t2));
-      // At most 4 a lane a block, summed as signed 16-bit lanes: 4096 blocks stay
-      // below 0x8000.
-      if (++narrowBlocks == 4096) {
-        wide = _mm_add_epi32(wide, _mm_madd_epi16(narrow, _mm_set1_epi16(1)));
-        narrow = zero;
-        narrowBlocks = 0;
-        ++wideBlocks;
+  };
+  const wchar_t* s = sInOut;
+  bool outOfRange = false;
+  while (end - s >= 16 && !outOfRange) {
+    const wchar_t* const first = s;
+    const wchar_t* const stop = s + 16 * std::min(kFold, (end - s) / 16);
+    __m128i narrow = zero;  // extra bytes, 16-bit lanes
+    __m128i wide = zero;    // extra bytes, 32-bit lanes
+    __m128i any = zero;
+    __m128i v[4];
+    for (; s < stop; s += 16) {
+      any = _mm_or_si128(any, LoadBlock16(s, v[0], v[1], v[2], v[3]));
+      countNarrow(v, narrow);
+    }
+    if (!AllBelow(any, 0x10000)) {
+      s = first;
+      narrow = zero;
+      for (; s < stop; s += 16) {
+        any = LoadBlock16(s, v[0], v[1], v[2], v[3]);
+        if (!AllBelow(any, 0x10000)) {
+          if (_mm_movemask_ps(_mm_castsi128_ps(any)) != 0) {
+            outOfRange = true;
+            break;
+          }
+          for (const int t : {0xFFFF, 0x1FFFFF, 0x3FFFFFF}) {
+            for (const __m128i& x : v)
+              wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(x, _mm_set1_epi32(t)));
+          }
+        }
+        countNarrow(v, narrow);
       }
-      continue;
     }
-    if (++wideBlocks >= (1u << 24)) {  // at most 20 a lane a block: no 32-bit overflow
-      total += SumOfLanes(wide);
-      wide = zero;
-      wideBlocks = 0;
-    }
-    const __m128i thresholds[5] = {_mm_set1_epi32(0x7F), _mm_set1_epi32(0x7FF),
-                                   _mm_set1_epi32(0xFFFF), _mm_set1_epi32(0x1FFFFF),
-                                   _mm_set1_epi32(0x3FFFFFF)};
-    for (const __m128i& t : thresholds) {
-      wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(v0, t));
-      wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(v1, t));
-      wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(v2, t));
-      wide = _mm_sub_epi32(wide, _mm_cmpgt_epi32(v3, t));
-    }
+    wide = _mm_add_epi32(wide, _mm_madd_epi16(narrow, _mm_set1_epi16(1)));
+    total += size_t(s - first) + SumOfLanes(wide);
   }
-  wide = _mm_add_epi32(wide, _mm_madd_epi16(narrow, _mm_set1_epi16(1)));
-  total += elements + SumOfLanes(wide);
   sInOut = s;
 }
 #endif
-
-// The common case of MeasureBlocks, for text all below 0x10000, with fewer
-// operations a block: compares in 16-bit lanes (values from 0x8000 saturate to
-// 0x7FFF, still above both thresholds) and one check for larger values after the
-// last block. Returns false, changing nothing, when there was one.
-inline bool MeasureNarrowBlocks(const wchar_t*& sInOut, const wchar_t* end, size_t& total) {
-  const wchar_t* s = sInOut;
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i t1 = _mm_set1_epi16(0x7F);
-  const __m128i t2 = _mm_set1_epi16(0x7FF);
-  __m128i any = zero;
-  __m128i narrow = zero;  // extra bytes, 16-bit lanes
-  __m128i wide = zero;    // extra bytes, 32-bit lanes
-  unsigned narrowBlocks = 0;
-  while (end - s >= 16) {
-    __m128i v0, v1, v2, v3;
-    any = _mm_or_si128(any, LoadBlock16(s, v0, v1, v2, v3));
-    const __m128i a = _mm_packs_epi32(v0, v1);
-    const __m128i b = _mm_packs_epi32(v2, v3);
-    narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t1));
-    narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(a, t2));
-    narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t1));
-    narrow = _mm_sub_epi16(narrow, _mm_cmpgt_epi16(b, t2));
-    s += 16;
-    // At most 4 a lane a block, summed as signed 16-bit lanes: 4096 blocks stay
-    // below 0x8000; 32-bit lanes hold the sums of 2^31 elements and more.
-    if (++narrowBlocks == 4096) {
-      wide = _mm_add_epi32(wide, _mm_madd_epi16(narrow, _mm_set1_epi16(1)));
-      narrow = zero;
-      narrowBlocks = 0;
-    }
-  }
-  if (!AllBelow(any, 0x10000)) {
-    return false;
-  }
-  wide = _mm_add_epi32(wide, _mm_madd_epi16(narrow, _mm_set1_epi16(1)));
-  total += size_t(s - sInOut) + SumOfLanes(wide);
-  sInOut = s;
-  return true;
-}
 
 // A value out of range is reported when measured, and counts one byte for the '?'
 // that converting writes in its place.
@@ -423,44 +333,24 @@ size_t SizeOfUtf8(const wchar_t* begin, const wchar_t* end, size_t limit) {
   if (begin == nullptr) return 0;
   size_t total = 0;
   const wchar_t* s = begin;
-  // When even six bytes an element cannot pass the limit, nothing needs checking on
-  // the way: blocks, and one by one what they leave (the last elements, or a block
-  // holding a value out of range, which is reported).
-  if (s <= end && limit / kLongestSequence >= size_t(end - s)) {
-#if defined(QEL_UTF8_SSE2)
-    MeasureNarrowBlocks(s, end, total);
-#endif
-    while (s < end) {
-#if defined(QEL_UTF8_SSE2)
-      MeasureBlocks(s, end, total);
-#endif
-      const wchar_t* const stop = end - s > 16 ? s + 16 : end;
-      for (; s < stop; ++s) {
-        const size_t length = EncodedLength(uint32_t(*s));
-        total += length != 0 ? length : MeasureOutOfRange(*s);
-      }
-    }
-    return total;
-  }
   while (s < end) {
+    // Elements that cannot take the total past the limit even at six bytes each need
+    // no check: blocks, and one by one what they leave (the last elements, or a
+    // block holding a value out of range, which is reported).
+    const size_t unchecked = std::min(size_t(end - s), (limit - total) / kLongestSequence);
+    if (unchecked != 0) {
+      for (const wchar_t* const stop = s + unchecked; s < stop;) {
 #if defined(QEL_UTF8_SSE2)
-    // A block that could not pass the limit even at six bytes an element needs no
-    // check per element.
-    if (end - s >= 16 && limit - total >= 16 * kLongestSequence && MeasureBlock16(s, total)) {
-      s += 16;
+        MeasureBlocks(s, stop, total);
+#endif
+        for (const wchar_t* const next = stop - s > 16 ? s + 16 : stop; s < next; ++s) {
+          const size_t length = EncodedLength(uint32_t(*s));
+          total += length != 0 ? length : MeasureOutOfRange(*s);
+        }
+      }
       continue;
     }
-#endif
-    // Far enough from the limit, the rest is summed without checks.
-    if ((limit - total) / kLongestSequence >= size_t(end - s)) {
-      for (; s < end; ++s) {
-        const size_t length = EncodedLength(uint32_t(*s));
-        total += length != 0 ? length : MeasureOutOfRange(*s);
-      }
-      break;
-    }
-    const uint32_t v = uint32_t(*s);
-    size_t length = EncodedLength(v);
+    size_t length = EncodedLength(uint32_t(*s));
     if (length == 0) length = MeasureOutOfRange(*s);
     bool overflow;
     SafeInteger<size_t> next(total);
@@ -482,20 +372,23 @@ size_t SizeOfUtf8(const wchar_t* begin, const wchar_t* end, size_t limit) {
 // reports, or (for a first attempt that may be given up) a reason to stop, silently.
 enum OutOfRangeRule { k_REPLACE, k_STOP };
 
-// Writes the encoding of `v` (at least 0x80) at `d`, which has room for six bytes,
-// and returns the position after it. A value above 0x7FFFFFFF becomes '?', or
-// gives null under k_STOP.
-template <OutOfRangeRule kRule>
+// Writes the encoding of `v` (at least 0x80) at `d` and returns the position after
+// it; the two- and three-byte forms are each written with one store (little-endian
+// order as in memory). A value above 0x7FFFFFFF becomes '?', or gives null under
+// k_STOP. With `kCovered` a three-byte form is stored as four bytes, for use where
+// what follows is written next and covers the extra byte.
+// REQUIRES: room for six bytes, or for the two or three of a value below 0x10000
+// (four with kCovered).
+template <OutOfRangeRule kRule, bool kCovered = false>
 inline uint8_t* EncodeMultibyte(uint8_t* d, uint32_t v) {
   if (v < 0x800) {
-    d[0] = uint8_t(0xC0 | (v >> 6));
-    d[1] = uint8_t(0x80 | (v & 0x3F));
+    const uint16_t x = uint16_t(0x80C0 | (v >> 6) | ((v & 0x3F) << 8));
+    std::memcpy(d, &x, 2);
     return d + 2;
   }
   if (v < 0x10000) {
-    d[0] = uint8_t(0xE0 | (v >> 12));
-    d[1] = uint8_t(0x80 | ((v >> 6) & 0x3F));
-    d[2] = uint8_t(0x80 | (v & 0x3F));
+    const uint32_t x = 0x8080E0 | (v >> 12) | ((v << 2) & 0x3F00) | ((v << 16) & 0x3F0000);
+    std::memcpy(d, &x, kCovered ? 4 : 3);
     return d + 3;
   }
   if (v <= 0x7FFFFFFF) {
@@ -508,32 +401,22 @@ inline uint8_t* EncodeMultibyte(uint8_t* d, uint32_t v) {
   return d + 1;
 }
 
-#if defined(QEL_UTF8_SSE2)
-// As EncodeMultibyte, but the two- and three-byte forms are each written with one
-// store (little-endian), the three-byte one as four bytes: for use where what
-// follows is written next and covers the extra byte.
-template <OutOfRangeRule kRule>
-inline uint8_t* EncodeMultibyteCovered(uint8_t* d, uint32_t v) {
-  if (v < 0x800) {
-    const uint16_t x = uint16_t(0x80C0 | (v >> 6) | ((v & 0x3F) << 8));
-    std::memcpy(d, &x, 2);
-    return d + 2;
+// EncodeMultibyte for any value.
+template <OutOfRangeRule kRule, bool kCovered = false>
+inline uint8_t* Encode(uint8_t* d, uint32_t v) {
+  if (v < 0x80) {
+    *d = uint8_t(v);
+    return d + 1;
   }
-  if (v < 0x10000) {
-    const uint32_t x = 0x8080E0 | (v >> 12) | ((v << 2) & 0x3F00) | ((v << 16) & 0x3F0000);
-    std::memcpy(d, &x, 4);
-    return d + 3;
-  }
-  return EncodeMultibyte<kRule>(d, v);
+  return EncodeMultibyte<kRule, kCovered>(d, v);
 }
-#endif
 
 #if defined(QEL_UTF8_SSE2)
 // The blocks of 16 elements of EncodeInto, kept out of line so that short texts do
-// not pay for their setup. Sets `stopped` when a value out of range stops it.
+// not pay for their setup.
 template <OutOfRangeRule kRule>
 __attribute__((noinline)) uint8_t* EncodeBlocks(const wchar_t*& sInOut, const wchar_t* end,
-                                                uint8_t* d, const uint8_t* destEnd, bool& stopped) {
+                                                uint8_t* d, const uint8_t* destEnd) {
   const wchar_t* s = sInOut;
   uint8_t* next;
   // Blocks of 16 elements, while the room holds what the block can need: 16 bytes
@@ -568,59 +451,17 @@ __attribute__((noinline)) uint8_t* EncodeBlocks(const wchar_t*& sInOut, const wc
       continue;
     }
     // All but the last element may write one byte too many, which the next one
-    // covers.
-    for (const wchar_t* const last = s + kBlock - 1; s < last; ++s) {
-      const uint32_t v = uint32_t(*s);
-      if (v < 0x80) {
-        *d++ = uint8_t(v);
-      } else {
-        if ((next = EncodeMultibyteCovered<kRule>(d, v)) == nullptr) goto done;
-        d = next;
-      }
+    // covers. A value out of range stops the blocks under k_STOP.
+    const wchar_t* const last = s + kBlock - 1;
+    for (; s < last; ++s, d = next) {
+      if ((next = Encode<kRule, true>(d, uint32_t(*s))) == nullptr) break;
     }
-    const uint32_t v = uint32_t(*s);
-    if (v < 0x80) {
-      *d++ = uint8_t(v);
-    } else {
-      if ((next = EncodeMultibyte<kRule>(d, v)) == nullptr) goto done;
-      d = next;
-    }
+    if (s < last || (next = Encode<kRule>(d, uint32_t(*s))) == nullptr) break;
+    d = next;
     ++s;
   }
   sInOut = s;
   return d;
-done:
-  stopped = true;
-  sInOut = s;
-  return d;
-}
-#endif
-
-#if defined(QEL_UTF8_SSE2)
-// Writes the one, two or three bytes of `v` (below 0x10000) at `d` and returns the
-// position after them, the continuation bytes of a three-byte form two at a time.
-// With `kCovered` a three-byte form is stored as four bytes at once, for use where
-// what follows is written next and covers the extra byte.
-template <bool kCovered>
-inline uint8_t* EncodeNarrow(uint8_t* d, uint32_t v) {
-  if (v < 0x80) {
-    *d = uint8_t(v);
-    return d + 1;
-  }
-  if (v < 0x800) {
-    const uint16_t x = uint16_t(0x80C0 | (v >> 6) | ((v & 0x3F) << 8));
-    std::memcpy(d, &x, 2);
-    return d + 2;
-  }
-  if (kCovered) {
-    const uint32_t x = 0x8080E0 | (v >> 12) | ((v << 2) & 0x3F00) | ((v << 16) & 0x3F0000);
-    std::memcpy(d, &x, 4);
-  } else {
-    const uint16_t x = uint16_t(0x8080 | ((v >> 6) & 0x3F) | ((v & 0x3F) << 8));
-    d[0] = uint8_t(0xE0 | (v >> 12));
-    std::memcpy(d + 1, &x, 2);
-  }
-  return d + 3;
 }
 
 // Encodes four elements below 0x10000 that all take three bytes (CJK); returns
@@ -660,17 +501,17 @@ __attribute__((always_inline)) inline const wchar_t* EncodeShortRun(const wchar_
       s += 4;
       continue;
     }
-    d = EncodeNarrow<true>(d, uint32_t(s[0]));
-    d = EncodeNarrow<true>(d, uint32_t(s[1]));
-    d = EncodeNarrow<true>(d, uint32_t(s[2]));
-    d = EncodeNarrow<false>(d, uint32_t(s[3]));
+    d = Encode<k_REPLACE, true>(d, uint32_t(s[0]));
+    d = Encode<k_REPLACE, true>(d, uint32_t(s[1]));
+    d = Encode<k_REPLACE, true>(d, uint32_t(s[2]));
+    d = Encode<k_REPLACE>(d, uint32_t(s[3]));
     s += 4;
   }
   for (; s < end; ++s) {
     const uint32_t v = uint32_t(*s);
     if (v >= 0x10000) break;
     if (kCheckRoom && destEnd - d < (v < 0x80 ? 1 : v < 0x800 ? 2 : 3)) break;
-    d = EncodeNarrow<false>(d, v);
+    d = Encode<k_REPLACE>(d, v);
   }
   dInOut = d;
   return s;
@@ -689,50 +530,18 @@ __attribute__((always_inline)) inline size_t EncodeInto(const wchar_t*& sInOut, 
   uint8_t* const first = d;
   uint8_t* next;
 #if defined(QEL_UTF8_SSE2)
-  if (end - s >= std::ptrdiff_t(kBlock)) {
-    bool stopped = false;
-    d = EncodeBlocks<kRule>(s, end, d, destEnd, stopped);
-    if (stopped) goto done;
-  }
+  if (end - s >= std::ptrdiff_t(kBlock)) d = EncodeBlocks<kRule>(s, end, d, destEnd);
 #endif
-#if defined(QEL_UTF8_SSE2)
-  s = EncodeShortRun<true>(s, end, d, destEnd);
-#endif
-  // The rest four elements at a time: ASCII at once, others one by one while the
-  // room holds six bytes for each (short runs like these are faster with branches
-  // than through EncodeGroup4); then element by element, checking the room.
   while (s < end) {
 #if defined(QEL_UTF8_SSE2)
-    if (end - s >= 4 && destEnd - d >= 4) {
-      if (NarrowAscii4(s, d)) {
-        s += 4;
-        d += 4;
-        continue;
-      }
-      if (destEnd - d >= std::ptrdiff_t(4 * kLongestSequence)) {
-        for (int i = 0; i < 4; ++i) {
-          const uint32_t v = uint32_t(s[i]);
-          if (v < 0x80) {
-            *d++ = uint8_t(v);
-          } else {
-            if ((next = EncodeMultibyte<kRule>(d, v)) == nullptr) {
-              s += i;
-              goto done;
-            }
-            d = next;
-          }
-        }
-        s += 4;
-        continue;
-      }
-    }
+    // Runs of elements below 0x10000 at once; an element that ends one takes the
+    // general way below.
+    s = EncodeShortRun<true>(s, end, d, destEnd);
+    if (s == end) break;
 #endif
     const uint32_t v = uint32_t(*s);
-    if (v < 0x80) {
-      if (d == destEnd) break;
-      *d++ = uint8_t(v);
-    } else if (destEnd - d >= std::ptrdiff_t(kLongestSequence)) {
-      if ((next = EncodeMultibyte<kRule>(d, v)) == nullptr) goto done;
+    if (destEnd - d >= std::ptrdiff_t(kLongestSequence)) {
+      if ((next = Encode<kRule>(d, v)) == nullptr) break;
       d = next;
     } else {
       if (d == destEnd || (kRule == k_STOP && v > 0x7FFFFFFF)) break;
@@ -747,7 +556,6 @@ __attribute__((always_inline)) inline size_t EncodeInto(const wchar_t*& sInOut, 
     }
     ++s;
   }
-done:
   sInOut = s;
   return size_t(d - first);
 }
