@@ -18,8 +18,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -385,16 +383,13 @@ TEST_F(LoggingTest, RsyslogdStoresThePriorityAndTheTabbedMessage) {
 
 TEST(LibraryExportsTest, OnlyTheExternalInterfaceLeavesTheLibrary) {
   int status = 0;
-  std::istringstream lines(Output("nm -D --defined-only '" LORVATH_LIBRARY_PATH "'", status));
-  ASSERT_EQ(status, 0) << "nm failed";
-  std::set<std::string> exported;
-  for (std::string address, type, name; lines >> address >> type >> name;) exported.insert(name);
-  EXPECT_EQ(exported,
-            (std::set<std::string>{"Lorvath_Reserve", "Lorvath_Unreserve", "Lorvath_WriteMessage",
-                                   "Lorvath_WriteMessageUTF8", "SetOmbrixRunTimeBundle",
-                                   "ExtCodeLoadOBFunction", "CallOBRT", "GGetOneErrorCode",
-                                   "DSDisposeHandle", "NumericArrayResize", "CFStringFromCString",
-                                   "Lorvath_ReleaseString"}));
+  EXPECT_EQ(
+      Output("nm -D --defined-only '" LORVATH_LIBRARY_PATH "' | awk '{print $3}' | sort", status),
+      "CFStringFromCString\nCallOBRT\nDSDisposeHandle\nExtCodeLoadOBFunction\n"
+      "GGetOneErrorCode\nLorvath_ReleaseString\nLorvath_Reserve\nLorvath_Unreserve\n"
+      "Lorvath_WriteMessage\nLorvath_WriteMessageUTF8\nNumericArrayResize\n"
+      "SetOmbrixRunTimeBundle\n");
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace
