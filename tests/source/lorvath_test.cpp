@@ -102,6 +102,38 @@ struct Stalled {
   std::thread thread;
 };
 
+// Out of memory, creation and copies return 2; a reservation meeting the logger's creation
+// (after a run of reservations whose logger could not be made) returns once it exists.
+TEST(OutOfMemoryTest, FailedLoggerCreationAndFailedCopiesReturn2) {
+  InFreshProcess([] {
+    unsigned char a = 0, b = 0;
+    ASSERT_FALSE(MakeDLLMallocThrow(true));
+    EXPECT_EQ(Lorvath_Reserve(&a), 2);
+    EXPECT_EQ(a, 1) << "the flag stays set";
+    MakeDLLMallocThrow(false);
+    EXPECT_EQ(Probe(), 2) << "no logger";
+    EXPECT_EQ(Lorvath_Reserve(&b), 0);
+    EXPECT_EQ(Probe(), 2) << "only a first reservation creates the logger";
+    EXPECT_EQ(Lorvath_Unreserve(&a), 0);
+    EXPECT_EQ(Lorvath_Unreserve(&b), 0);
+    {
+      Stalled creating(sizeof(Logger), [&] { EXPECT_EQ(Lorvath_Reserve(&a), 0); });
+      // The count is 1 now, the logger not yet made.
+      EXPECT_TRUE(Stalled::started) << "the logger was not allocated";
+      EXPECT_EQ(Lorvath_Reserve(&b), 0);
+      EXPECT_EQ(Probe(), 1) << "a reservation returned before the logger existed";
+    }
+    EXPECT_EQ(Lorvath_Unreserve(&b), 0);
+    const HostString record("x");
+    ASSERT_FALSE(MakeDLLMallocThrow(true));
+    EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, record.handle(), 0), 2);
+    EXPECT_EQ(Lorvath_WriteMessageUTF8(nullptr, nullptr, record.handle(), 0), 2);
+    MakeDLLMallocThrow(false);
+    EXPECT_EQ(Lorvath_Unreserve(&a), 0);
+    EXPECT_EQ(Probe(), 2);
+  });
+}
+
 // syslog(3) stand-ins: one that holds its caller until `release` is set, one that counts.
 std::atomic<bool> g_holding{false}, g_release{false};
 std::atomic<int> g_records{0};
