@@ -39,21 +39,10 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
   return text;
 }
 
-// Runs engine_driver with the commands of the "> COMMAND ARGS" lines of `script`, in
-// which "{tools}" and "{library}" stand for the build's paths, capturing both output streams.
-Outcome RunScript(const std::string& script) {
+// Runs `child` in a forked process whose standard output and error are captured.
+template <class Child>
+Outcome RunChild(Child child) {
   Outcome run;
-  std::vector<std::string> args{kToolsDir + "/engine_driver"};
-  std::istringstream lines(script);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("> ", 0) != 0) continue;
-    std::istringstream words(
-        ReplaceAll(ReplaceAll(line.substr(2), "{tools}", kToolsDir), "{library}", kLibrary));
-    for (std::string word; words >> word;) args.push_back(word);
-  }
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
   std::FILE* const files[] = {std::tmpfile(), std::tmpfile()};  // standard output, error
   if (files[0] == nullptr || files[1] == nullptr) {
     ADD_FAILURE() << "tmpfile: " << std::strerror(errno);  // the test fails; a file may leak
@@ -62,9 +51,7 @@ Outcome RunScript(const std::string& script) {
   if ((run.pid = ::fork()) == 0) {
     ::dup2(::fileno(files[0]), 1);
     ::dup2(::fileno(files[1]), 2);
-    ::execv(argv[0], argv.data());
-    std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(errno));
-    ::_exit(127);
+    child();
   }
   int status = 0;
   while (::waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
@@ -76,6 +63,27 @@ Outcome RunScript(const std::string& script) {
     std::fclose(file);
   }
   return run;
+}
+
+// Runs engine_driver with the commands of the "> COMMAND ARGS" lines of `script`, in
+// which "{tools}" and "{library}" stand for the build's paths.
+Outcome RunScript(const std::string& script) {
+  std::vector<std::string> args{kToolsDir + "/engine_driver"};
+  std::istringstream lines(script);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("> ", 0) != 0) continue;
+    std::istringstream words(
+        ReplaceAll(ReplaceAll(line.substr(2), "{tools}", kToolsDir), "{library}", kLibrary));
+    for (std::string word; words >> word;) args.push_back(word);
+  }
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  return RunChild([&] {
+    ::execv(argv[0], argv.data());
+    std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(errno));
+    ::_exit(127);
+  });
 }
 
 // `text` with the diagnostics' time stamp prefix (naming the driver's process) as
@@ -238,26 +246,16 @@ TEST(EngineBindingTest, AnnouncedJunkIsReportedAndIgnored) {
                {"unloaded_module", unloaded}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::FILE* const err = std::tmpfile();
-    ASSERT_NE(err, nullptr);
-    Outcome run;
-    if ((run.pid = ::fork()) == 0) {
-      ::dup2(::fileno(err), 2);
+    const Outcome run = RunChild([&] {
       SetOmbrixRunTimeBundle(static_cast<Lorvath_BundleRef>(c.pointer));
       LStrHandle handle = nullptr;
       ::_exit(NumericArrayResize(5, 1, &handle, 8) == LORVATH_ERR_ENGINE_UNAVAILABLE ? 0 : 1);
-    }
-    int status = 0;
-    while (::waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    std::rewind(err);
-    for (int ch; (ch = std::fgetc(err)) != EOF;) run.err += char(ch);
-    std::fclose(err);
+    });
     char address[16];
     std::snprintf(
         address, sizeof address, "0x%08x",
         static_cast<unsigned>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(c.pointer))));
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(run.status, 0);
     EXPECT_EQ(Neutral(run.err, run), "<time> SetOmbrixRunTimeBundle: " + std::string(address) +
                                          " is not a loaded module; ignored\n" +
                                          Alert(kNoBundle, "NumericArrayResize"));

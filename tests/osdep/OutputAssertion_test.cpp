@@ -22,10 +22,7 @@ std::string Report(const char* expression, const char* message, const char* file
 
 TEST(OutputAssertionTest, StandardErrorLine) {
   struct {
-    const char* name;
-    const char* expression;
-    const char* message;
-    const char* file;
+    const char *name, *expression, *message, *file;
     uint32_t line;
     const char* expected;
   } const cases[] = {
@@ -51,13 +48,6 @@ TEST(OutputAssertionTest, StandardErrorLine) {
             ::testing::internal::GetCapturedStderr());
 }
 
-class ThrowingPresenter : public AlertPresenter {
- public:
-  AlertButton present(const char*, const char*, const char*, const char*) override {
-    throw std::runtime_error("presenter failed");
-  }
-};
-
 // One test, because "Ignore All" holds for the rest of the process.
 TEST(OutputAssertionTest, AlertUntilIgnoreAll) {
   {
@@ -77,7 +67,11 @@ TEST(OutputAssertionTest, AlertUntilIgnoreAll) {
                   "(Hit Ignore All to disable this dialog box.)",
               recorded[0].text);
   }
-  ThrowingPresenter throwing;
+  struct : AlertPresenter {
+    AlertButton present(const char*, const char*, const char*, const char*) override {
+      throw std::runtime_error("presenter failed");
+    }
+  } throwing;
   AlertPresenter* previous = SetAlertPresenter(&throwing);
   EXPECT_EQ("f(9): Assertion failed: x\a\n", Report("x", "", "f", 9)) << "a throwing presenter";
   SetAlertPresenter(previous);

@@ -1,9 +1,7 @@
-// Test support: liblorvath.so as the host sees it. LorvathLibrary loads the shared library
-// with dlopen and resolves the four logging functions by name; HostString builds the
-// host's counted string handles the way the host does (a malloc'd master pointer to a
-// malloc'd record holding exactly the count and the bytes, so that a sanitizer sees any
-// read past them).
-//
+// Test support: liblorvath.so as the host sees it. LorvathLibrary dlopens it and resolves
+// the four logging functions; HostString builds a host string handle as the host does (a
+// malloc'd pointer to a malloc'd record of exactly the count and bytes: a sanitizer sees
+// any read past them).
 // A loaded library may be called from any thread; a HostString belongs to one thread.
 #ifndef TESTS_SUPPORT_LORVATHLIBRARY_H_
 #define TESTS_SUPPORT_LORVATHLIBRARY_H_
@@ -54,18 +52,16 @@ class LorvathLibrary {
 
 class HostString {
  public:
-  // A handle to a record holding `bytes`.
   explicit HostString(const std::string& bytes) : HostString(static_cast<int32_t>(bytes.size())) {
     std::memcpy((*handle_)->str, bytes.data(), bytes.size());
   }
-  // A handle to a record of only a count field holding `count` (for counts the host
-  // never sends, such as negative ones).
+  // A record of only a count field holding `count` (one the host never sends, e.g. -1).
   static HostString WithCountOnly(int32_t count) {
     HostString s(0);
     (*s.handle_)->cnt = count;
     return s;
   }
-  // A handle whose record pointer is null.
+  // A null record pointer.
   static HostString WithNullRecord() {
     HostString s(0);
     std::free(*s.handle_);

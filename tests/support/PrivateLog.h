@@ -1,9 +1,8 @@
 // Test support: a private system log. EnterPrivateDev() moves the calling process into
-// a mount namespace of its own with a fresh /dev, so that the process (and the children
-// it starts afterwards) own /dev/log there; LogReceiver binds a datagram socket at
-// /dev/log and hands back the records that syslog(3) sends to it.
-// EnterPrivateDev must run while the process has one thread (threads started later
-// inherit its namespace). A LogReceiver may be read from one thread at a time.
+// a mount namespace with a fresh /dev, where it (and its later children) own /dev/log;
+// LogReceiver binds a datagram socket there and hands back what syslog(3) sends.
+// EnterPrivateDev must run while the process has one thread (later threads inherit its
+// namespace). A LogReceiver may be read from one thread at a time.
 #ifndef TESTS_SUPPORT_PRIVATELOG_H_
 #define TESTS_SUPPORT_PRIVATELOG_H_
 
@@ -25,9 +24,7 @@
 
 namespace vo::lorvath::testing {
 namespace detail {
-
 inline std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
-
 inline bool WriteFile(const char* path, const std::string& text) {
   const int fd = open(path, O_WRONLY | O_CLOEXEC);
   const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == ssize_t(text.size());
@@ -37,22 +34,16 @@ inline bool WriteFile(const char* path, const std::string& text) {
 }  // namespace detail
 
 // Enters a private mount namespace whose /dev is a tmpfs holding the real null, zero,
-// urandom, random, tty, pts and shm, and nothing else: /dev/log is free for the caller.
-// Returns "" on success, otherwise why it could not be done (the caller skips then).
+// urandom, random, tty, pts and shm only. Returns "" or why it could not (callers skip).
 inline std::string EnterPrivateDev() {
-  if (geteuid() == 0) {
-    if (unshare(CLONE_NEWNS) != 0) return detail::Errno("unshare(CLONE_NEWNS)");
-  } else {
-    // Without root a user namespace grants the mount rights; it needs a single thread.
-    const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
-    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-      return detail::Errno("unshare(CLONE_NEWUSER | CLONE_NEWNS)");
-    }
-    if (!detail::WriteFile("/proc/self/setgroups", "deny") ||
-        !detail::WriteFile("/proc/self/uid_map", "0 " + uid + " 1") ||
-        !detail::WriteFile("/proc/self/gid_map", "0 " + gid + " 1")) {
-      return detail::Errno("writing the user namespace's id maps");
-    }
+  const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+  if (geteuid() == 0 ? unshare(CLONE_NEWNS) != 0 : unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+    return detail::Errno("unshare");
+  }
+  if (geteuid() != 0 && (!detail::WriteFile("/proc/self/setgroups", "deny") ||
+                         !detail::WriteFile("/proc/self/uid_map", "0 " + uid + " 1") ||
+                         !detail::WriteFile("/proc/self/gid_map", "0 " + gid + " 1"))) {
+    return detail::Errno("writing the user namespace's id maps");
   }
   // Nothing done below may reach the machine's own mount table.
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
@@ -61,34 +52,32 @@ inline std::string EnterPrivateDev() {
   char aside[] = "/tmp/lorvath-dev.XXXXXX";
   if (mkdtemp(aside) == nullptr) return detail::Errno("mkdtemp");
   std::string problem;
-  if (mount("/dev", aside, nullptr, MS_BIND | MS_REC, nullptr) != 0) {
-    problem = detail::Errno("binding /dev aside");
-  } else if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) {
-    problem = detail::Errno("mounting a tmpfs on /dev");
+  if (mount("/dev", aside, nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
+      mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) {
+    problem = detail::Errno("replacing /dev");
   }
   for (const char* name : {"null", "zero", "urandom", "random", "tty", "pts", "shm"}) {
     const std::string from = std::string(aside) + "/" + name, to = std::string("/dev/") + name;
     struct stat st {};
     if (!problem.empty() || stat(from.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
+    if (S_ISDIR(st.st_mode))
       mkdir(to.c_str(), 0755);
-    } else {
+    else
       close(open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    }
     if (mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
       problem = detail::Errno("binding " + to);
     }
   }
-  if (problem.empty()) {
-    symlink("/proc/self/fd", "/dev/fd");
-    symlink("/proc/self/fd/0", "/dev/stdin");
-    symlink("/proc/self/fd/1", "/dev/stdout");
-    symlink("/proc/self/fd/2", "/dev/stderr");
+  const char* const links[][2] = {{"/proc/self/fd", "/dev/fd"},
+                                  {"/proc/self/fd/0", "/dev/stdin"},
+                                  {"/proc/self/fd/1", "/dev/stdout"},
+                                  {"/proc/self/fd/2", "/dev/stderr"}};
+  for (const auto& link : links) {
+    if (problem.empty()) symlink(link[0], link[1]);
   }
   umount2(aside, MNT_DETACH);
   rmdir(aside);
-  // A connection that syslog(3) made before now leads to the old /dev/log.
-  closelog();
+  closelog();  // a connection syslog(3) made before leads to the old /dev/log
   return problem;
 }
 
@@ -106,7 +95,7 @@ class LogReceiver {
     const sockaddr_un address{AF_UNIX, "/dev/log"};
     unlink(address.sun_path);
     if (fd_ < 0 || bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      error_ = detail::Errno(fd_ < 0 ? "socket" : "bind /dev/log");
+      error_ = detail::Errno("binding /dev/log");
       return;
     }
     const int bufferSize = 1 << 22;
@@ -122,8 +111,7 @@ class LogReceiver {
   LogReceiver(const LogReceiver&) = delete;
   LogReceiver& operator=(const LogReceiver&) = delete;
 
-  // "" when the socket is listening, otherwise what went wrong.
-  const std::string& error() const { return error_; }
+  const std::string& error() const { return error_; }  // "" when listening
   int fd() const { return fd_; }
 
   // The next record, or nothing when none arrives within `timeoutMs`.
