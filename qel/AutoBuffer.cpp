@@ -283,24 +283,23 @@ void AutoBuffer::Reserve(unsigned int size) {
   guts_->reserve(size);
 }
 
-void AutoBuffer::Append(const void* data, unsigned int len) {
+void AutoBuffer::appendWith(const void* data, unsigned int len,
+                            void (AutoBufferGuts::*add)(const void*, unsigned int)) {
   if (len == 0) return;
   Check(data != nullptr, "data != 0", __LINE__);
   if (data == nullptr) return;
   AutoBuffer aside;
   data = setAside(data, len, aside);
   makeUnique();
-  guts_->append(data, len);
+  (guts_->*add)(data, len);
+}
+
+void AutoBuffer::Append(const void* data, unsigned int len) {
+  appendWith(data, len, &AutoBufferGuts::append);
 }
 
 void AutoBuffer::appendReverseByteOrder(const void* data, unsigned int len) {
-  if (len == 0) return;
-  Check(data != nullptr, "data != 0", __LINE__);
-  if (data == nullptr) return;
-  AutoBuffer aside;
-  data = setAside(data, len, aside);
-  makeUnique();
-  guts_->appendReversed(data, len);
+  appendWith(data, len, &AutoBufferGuts::appendReversed);
 }
 
 void AutoBuffer::Modify(unsigned int offset, const void* data, unsigned int len) {

@@ -172,6 +172,9 @@ class AutoBuffer {
   // `data`, or a copy of its `len` bytes kept in `aside` when they lie in this
   // buffer's block.
   const void* setAside(const void* data, unsigned int len, AutoBuffer& aside) const;
+  // Appends `len` bytes from `data` with `add` (forwards or reversed).
+  void appendWith(const void* data, unsigned int len,
+                  void (AutoBufferGuts::*add)(const void*, unsigned int));
 
   AutoBufferGuts* guts_ = nullptr;
 };
