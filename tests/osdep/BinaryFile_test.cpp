@@ -1,12 +1,14 @@
 // BinaryFile: exact bytes on disk in both byte orders, failed reads that leave the
-// position and the buffer as they were, a signal during a blocking pipe read, modes
-// and misuse.
+// position and the buffer as they were, a huge length prefix under a lowered
+// address-space limit, a signal during a blocking pipe read, modes and misuse.
 #include "qel/osdep/BinaryFile.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -101,6 +103,32 @@ TEST(BinaryFileTest, FailedReadsGiveBackWhatTheyTook) {
   EXPECT_EQ(-1, pipe.readByteVector(into, B::k_BIG_ENDIAN));
   EXPECT_EQ(0u, into.Len());
   EXPECT_LT(into.MemUsage(), 1u << 20);
+}
+
+// A huge prefix with the address space cut to well below what it claims: the read
+// fails cleanly instead of the process dying.
+TEST(BinaryFileTest, HugePrefixUnderLoweredAddressSpace) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizer runtimes reserve more address space than the limit allows";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  GTEST_SKIP() << "sanitizer runtimes reserve more address space than the limit allows";
+#endif
+#endif
+  TempTree t;
+  t.write("huge", std::string("\x7f\xff\xff\xf0", 4) + "abc");
+  const pid_t child = ::fork();
+  ASSERT_NE(-1, child);
+  if (child == 0) {
+    const rlimit limit = {size_t{512} << 20, size_t{512} << 20};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(2);
+    B file(t.wide("huge"), B::k_READ, false);
+    AutoBuffer buf;
+    ::_exit(file.readByteVector(buf, B::k_BIG_ENDIAN) == -1 && buf.Len() == 0 ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 void NoOp(int) {}
