@@ -30,8 +30,6 @@ class LorvathLibrary {
     Resolve("Lorvath_WriteMessage", writeMessage);
     Resolve("Lorvath_WriteMessageUTF8", writeMessageUTF8);
   }
-  LorvathLibrary(const LorvathLibrary&) = delete;
-  LorvathLibrary& operator=(const LorvathLibrary&) = delete;
 
   // "" when the library and all four functions were found.
   const std::string& error() const { return error_; }
@@ -61,7 +59,6 @@ class HostString {
     (*s.handle_)->cnt = count;
     return s;
   }
-  // A null record pointer.
   static HostString WithNullRecord() {
     HostString s(0);
     std::free(*s.handle_);

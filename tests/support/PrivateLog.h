@@ -19,12 +19,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vo::lorvath::testing {
 namespace detail {
-inline std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 inline bool WriteFile(const char* path, const std::string& text) {
   const int fd = open(path, O_WRONLY | O_CLOEXEC);
   const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == ssize_t(text.size());
@@ -37,65 +37,48 @@ inline bool WriteFile(const char* path, const std::string& text) {
 // urandom, random, tty, pts and shm only. Returns "" or why it could not (callers skip).
 inline std::string EnterPrivateDev() {
   const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
-  if (geteuid() == 0 ? unshare(CLONE_NEWNS) != 0 : unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-    return detail::Errno("unshare");
-  }
-  if (geteuid() != 0 && (!detail::WriteFile("/proc/self/setgroups", "deny") ||
-                         !detail::WriteFile("/proc/self/uid_map", "0 " + uid + " 1") ||
-                         !detail::WriteFile("/proc/self/gid_map", "0 " + gid + " 1"))) {
-    return detail::Errno("writing the user namespace's id maps");
-  }
+  bool ok = geteuid() == 0 ? unshare(CLONE_NEWNS) == 0
+                           : unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 &&
+                                 detail::WriteFile("/proc/self/setgroups", "deny") &&
+                                 detail::WriteFile("/proc/self/uid_map", "0 " + uid + " 1") &&
+                                 detail::WriteFile("/proc/self/gid_map", "0 " + gid + " 1");
   // Nothing done below may reach the machine's own mount table.
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    return detail::Errno("making mounts private");
+  if (!ok || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    return std::string("entering a mount namespace: ") + std::strerror(errno);
   }
   char aside[] = "/tmp/lorvath-dev.XXXXXX";
-  if (mkdtemp(aside) == nullptr) return detail::Errno("mkdtemp");
-  std::string problem;
-  if (mount("/dev", aside, nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
-      mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) {
-    problem = detail::Errno("replacing /dev");
-  }
+  ok = mkdtemp(aside) != nullptr && mount("/dev", aside, nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
+       mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") == 0;
   for (const char* name : {"null", "zero", "urandom", "random", "tty", "pts", "shm"}) {
     const std::string from = std::string(aside) + "/" + name, to = std::string("/dev/") + name;
     struct stat st {};
-    if (!problem.empty() || stat(from.c_str(), &st) != 0) continue;
+    if (!ok || stat(from.c_str(), &st) != 0) continue;
     if (S_ISDIR(st.st_mode))
       mkdir(to.c_str(), 0755);
     else
       close(open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    if (mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
-      problem = detail::Errno("binding " + to);
-    }
+    ok = mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0;
   }
-  const char* const links[][2] = {{"/proc/self/fd", "/dev/fd"},
-                                  {"/proc/self/fd/0", "/dev/stdin"},
-                                  {"/proc/self/fd/1", "/dev/stdout"},
-                                  {"/proc/self/fd/2", "/dev/stderr"}};
-  for (const auto& link : links) {
-    if (problem.empty()) symlink(link[0], link[1]);
-  }
+  const std::string problem = ok ? "" : std::string("replacing /dev: ") + std::strerror(errno);
+  if (ok) symlink("/proc/self/fd", "/dev/fd");
   umount2(aside, MNT_DETACH);
   rmdir(aside);
   closelog();  // a connection syslog(3) made before leads to the old /dev/log
   return problem;
 }
 
-// One record as syslog(3) sent it: "<PRI>Mmm dd hh:mm:ss TAG: MESSAGE".
-struct LogRecord {
-  int priority = -1;    // facility * 8 + severity; -1 without a "<PRI>" header
-  std::string message;  // the bytes after the tag
-  std::string raw;      // the whole datagram
-};
-
 // A datagram socket bound at /dev/log. Only meaningful inside EnterPrivateDev().
 class LogReceiver {
  public:
+  // Records as (priority, message): the number in "<PRI>", and the bytes after the
+  // "Mmm dd hh:mm:ss TAG: " that syslog(3) puts first (the whole record without it).
+  using Records = std::vector<std::pair<int, std::string>>;
+
   LogReceiver() : fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
     const sockaddr_un address{AF_UNIX, "/dev/log"};
     unlink(address.sun_path);
     if (fd_ < 0 || bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      error_ = detail::Errno("binding /dev/log");
+      error_ = std::string("binding /dev/log: ") + std::strerror(errno);
       return;
     }
     const int bufferSize = 1 << 22;
@@ -114,26 +97,25 @@ class LogReceiver {
   const std::string& error() const { return error_; }  // "" when listening
   int fd() const { return fd_; }
 
-  // The next record, or nothing when none arrives within `timeoutMs`.
-  std::optional<LogRecord> receive(int timeoutMs = 5000) {
-    pollfd p{fd_, POLLIN, 0};
-    int ready;
-    while ((ready = poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
+  // Every record that arrives within `timeoutMs` of the one before.
+  Records receive(int timeoutMs = 50) {
+    Records records;
+    for (std::string raw;;) {
+      pollfd p{fd_, POLLIN, 0};
+      int ready;
+      while ((ready = poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
+      }
+      raw.assign(1 << 17, '\0');
+      ssize_t n = -1;
+      while (ready > 0 && (n = recv(fd_, &raw[0], raw.size(), 0)) < 0 && errno == EINTR) {
+      }
+      if (n < 0) return records;
+      raw.resize(static_cast<size_t>(n));
+      // The timestamp ("%h %e %T ") is 16 bytes wide; the tag after it ends at the first ": ".
+      const size_t tagEnd = raw.find(": ", raw.find('>') + 17);
+      records.emplace_back(std::atoi(raw.c_str() + 1),
+                           tagEnd == std::string::npos ? raw : raw.substr(tagEnd + 2));
     }
-    std::string raw(1 << 17, '\0');
-    ssize_t n = -1;
-    while (ready > 0 && (n = recv(fd_, &raw[0], raw.size(), 0)) < 0 && errno == EINTR) {
-    }
-    if (n < 0) return std::nullopt;
-    raw.resize(static_cast<size_t>(n));
-    LogRecord record{-1, "", raw};
-    const size_t close = raw.find('>');
-    if (raw[0] != '<' || close == std::string::npos) return record;
-    record.priority = std::atoi(raw.c_str() + 1);
-    // The timestamp ("%h %e %T ") is 16 bytes wide; the tag after it ends at the first ": ".
-    const size_t tagEnd = raw.find(": ", close + 1 + 16);
-    if (tagEnd != std::string::npos) record.message = raw.substr(tagEnd + 2);
-    return record;
   }
 
  private:
