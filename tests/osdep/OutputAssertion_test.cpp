@@ -12,8 +12,6 @@
 namespace vo::qel::osdep {
 namespace {
 
-using testing::AlertRecorder;
-
 std::string Report(const char* expression, const char* message, const char* file, uint32_t line) {
   ::testing::internal::CaptureStderr();
   OutputAssertion(expression, message, file, line);
@@ -21,11 +19,11 @@ std::string Report(const char* expression, const char* message, const char* file
 }
 
 TEST(OutputAssertionTest, StandardErrorLine) {
-  struct {
+  const struct {
     const char *name, *expression, *message, *file;
     uint32_t line;
     const char* expected;
-  } const cases[] = {
+  } cases[] = {
       {"expression_when_no_message", "x > 0", "", "osdep/Thread", 42,
        "osdep/Thread(42): Assertion failed: x > 0\a\n"},
       {"message_wins", "x > 0", "too small", "osdep/Thread", 42,
@@ -34,7 +32,7 @@ TEST(OutputAssertionTest, StandardErrorLine) {
       {"printf_characters_are_data", "a %s b", "", "StringBase", 7,
        "StringBase(7): Assertion failed: a %s b\a\n"},
   };
-  AlertRecorder alerts;
+  testing::AlertRecorder alerts;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.expected, Report(c.expression, c.message, c.file, c.line));
@@ -51,14 +49,14 @@ TEST(OutputAssertionTest, StandardErrorLine) {
 // One test, because "Ignore All" holds for the rest of the process.
 TEST(OutputAssertionTest, AlertUntilIgnoreAll) {
   {
-    AlertRecorder acknowledging;
+    testing::AlertRecorder acknowledging;
     Report("begin <= end", "", "StringBase", 123);
     Report("b", "", "f", 2);
     const auto recorded = acknowledging.alerts();
     ASSERT_EQ(2u, recorded.size()) << "acknowledging keeps the alerts coming";
-    EXPECT_EQ("ASSERTION FAILURE!", recorded[0].title);
-    EXPECT_EQ("Acknowledge", recorded[0].defaultButton);
-    EXPECT_EQ("Ignore All", recorded[0].alternateButton);
+    EXPECT_EQ(
+        "ASSERTION FAILURE!|Acknowledge|Ignore All",
+        recorded[0].title + "|" + recorded[0].defaultButton + "|" + recorded[0].alternateButton);
     EXPECT_EQ("Assertion failed:\n    Module: " +
                   std::filesystem::read_symlink("/proc/self/exe").string() +
                   "\n    Process ID: " + std::to_string(::getpid()) +
@@ -75,14 +73,10 @@ TEST(OutputAssertionTest, AlertUntilIgnoreAll) {
   AlertPresenter* previous = SetAlertPresenter(&throwing);
   EXPECT_EQ("f(9): Assertion failed: x\a\n", Report("x", "", "f", 9)) << "a throwing presenter";
   SetAlertPresenter(previous);
-  {
-    AlertRecorder ignoring(k_ALTERNATE_BUTTON);
-    Report("c", "", "f", 3);
-    EXPECT_EQ(1u, ignoring.alerts().size());
-  }
-  AlertRecorder after;
-  EXPECT_EQ("f(4): Assertion failed: d\a\n", Report("d", "", "f", 4));
-  EXPECT_TRUE(after.alerts().empty());
+  testing::AlertRecorder ignoring(k_ALTERNATE_BUTTON);
+  Report("c", "", "f", 3);
+  Report("d", "", "f", 4);
+  EXPECT_EQ(1u, ignoring.alerts().size()) << "no alert after Ignore All";
 }
 
 }  // namespace

@@ -58,15 +58,12 @@ class AlertRecorder : public osdep::AlertPresenter {
   size_t taken_ = 0;
 };
 
-// A failed-check report as written to standard error, "Vector(770): Assertion failed:
-// ...", with its line number replaced by '#', so that a test does not break whenever
-// code above the check moves.
+// A failed-check report as written to standard error ("Vector(770): Assertion failed:
+// ...") with its line number replaced by '#', so that a test does not break whenever code
+// above the check moves.
 inline std::string WithoutLineNumber(std::string report) {
-  const size_t open = report.find('(');
-  const size_t close = report.find(')', open);
-  if (open != std::string::npos && close != std::string::npos) {
-    report.replace(open + 1, close - open - 1, "#");
-  }
+  const size_t open = report.find('('), close = report.find(')', open);
+  if (close != std::string::npos) report.replace(open + 1, close - open - 1, "#");
   return report;
 }
 
