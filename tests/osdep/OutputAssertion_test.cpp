@@ -1,6 +1,7 @@
 #include "qel/osdep/OutputAssertion.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -44,6 +45,33 @@ TEST(OutputAssertionTest, StandardErrorLine) {
   QEL_CHECK(count == 0, "", "StringBase");
   EXPECT_EQ("StringBase(" + std::to_string(line) + "): Assertion failed: count > 0\a\n",
             ::testing::internal::GetCapturedStderr());
+}
+
+// A thread cancelled during its report (here by its own alert, which then reaches a
+// cancellation point) ends at its next cancellation point after the report.
+TEST(OutputAssertionTest, CancellationWaitsForTheEndOfTheReport) {
+  static bool reportEnded = false;
+  struct : AlertPresenter {
+    AlertButton present(const char*, const char*, const char*, const char*) override {
+      pthread_cancel(pthread_self());
+      pthread_testcancel();
+      return k_DEFAULT_BUTTON;
+    }
+  } cancelling;
+  AlertPresenter* const previous = SetAlertPresenter(&cancelling);
+  const auto body = [](void*) -> void* {
+    OutputAssertion("x", "", "f", 1);
+    reportEnded = true;
+    pthread_testcancel();
+    return nullptr;
+  };
+  pthread_t thread;
+  void* ended = nullptr;
+  ASSERT_EQ(pthread_create(&thread, nullptr, body, nullptr), 0);
+  pthread_join(thread, &ended);
+  SetAlertPresenter(previous);
+  EXPECT_EQ(ended, PTHREAD_CANCELED);
+  EXPECT_TRUE(reportEnded);
 }
 
 // One test, because "Ignore All" holds for the rest of the process.

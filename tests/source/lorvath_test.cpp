@@ -1,9 +1,7 @@
 // What the host cannot provoke from outside: caught exceptions as host error codes, the
 // out-of-memory paths, a reservation meeting the logger's creation (held there by a slow
-// allocation), a fork in the middle of a write (through a syslog stand-in), and a thread
-// cancelled inside a failed-check report.
+// allocation), and a fork in the middle of a write (through a syslog stand-in).
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +14,6 @@
 #include "qel/DLLAlloc.h"
 #include "qel/StringBase.h"
 #include "qel/exception/DetailedException.h"
-#include "qel/osdep/Alert.h"
 #include "source/lorvath_internal.h"
 #include "tests/support/AlertRecorder.h"
 #include "tests/support/LorvathLibrary.h"
@@ -142,35 +139,6 @@ TEST(ForkTest, ChildOfAProcessInsideAWriteReservesWritesAndReleases) {
   ReplaceSyslog(previous);
   EXPECT_EQ(Lorvath_Unreserve(&flag), 0);
   EXPECT_EQ(status, 0) << "the child's wait status";
-}
-
-// A thread cancelled while its failed-check report waits for the alert's answer (asleep,
-// at a cancellation point) ends only after the report, at its next cancellation point.
-TEST(CancellationTest, AFailedCheckReportIsNeverCancelledMidway) {
-  static std::atomic<bool> holding{false}, release{false};
-  static std::atomic<int32_t> result{-1};
-  struct HoldingPresenter : qel::osdep::AlertPresenter {
-    qel::osdep::AlertButton present(const char*, const char*, const char*, const char*) override {
-      holding = true;
-      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      return qel::osdep::k_DEFAULT_BUTTON;
-    }
-  } presenter;
-  qel::osdep::AlertPresenter* const previous = qel::osdep::SetAlertPresenter(&presenter);
-  pthread_t thread;
-  const auto body = [](void*) -> void* {
-    result = Lorvath_Reserve(nullptr);
-    for (;;) pause();
-  };
-  ASSERT_EQ(pthread_create(&thread, nullptr, body, nullptr), 0);
-  while (!holding) std::this_thread::yield();
-  pthread_cancel(thread);
-  release = true;
-  void* ended = nullptr;
-  pthread_join(thread, &ended);
-  qel::osdep::SetAlertPresenter(previous);
-  EXPECT_EQ(ended, PTHREAD_CANCELED);
-  EXPECT_EQ(result, LORVATH_ERR_ARGUMENT);
 }
 
 }  // namespace

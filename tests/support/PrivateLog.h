@@ -46,11 +46,12 @@ inline std::string EnterPrivateDev() {
   if (!ok || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
     return std::string("entering a mount namespace: ") + std::strerror(errno);
   }
-  char aside[] = "/tmp/lorvath-dev.XXXXXX";
-  ok = mkdtemp(aside) != nullptr && mount("/dev", aside, nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
-       mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") == 0;
+  // The machine's /dev stays reachable through `old` once the tmpfs covers it.
+  const int old = open("/dev", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  ok = old >= 0 && mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") == 0;
   for (const char* name : {"null", "zero", "urandom", "random", "tty", "pts", "shm"}) {
-    const std::string from = std::string(aside) + "/" + name, to = std::string("/dev/") + name;
+    const std::string from = "/proc/self/fd/" + std::to_string(old) + "/" + name;
+    const std::string to = std::string("/dev/") + name;
     struct stat st {};
     if (!ok || stat(from.c_str(), &st) != 0) continue;
     if (S_ISDIR(st.st_mode))
@@ -61,8 +62,7 @@ inline std::string EnterPrivateDev() {
   }
   const std::string problem = ok ? "" : std::string("replacing /dev: ") + std::strerror(errno);
   if (ok) symlink("/proc/self/fd", "/dev/fd");
-  umount2(aside, MNT_DETACH);
-  rmdir(aside);
+  if (old >= 0) close(old);
   closelog();  // a connection syslog(3) made before leads to the old /dev/log
   return problem;
 }
@@ -83,7 +83,6 @@ class LogReceiver {
     }
     const int bufferSize = 1 << 22;
     setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
-    chmod(address.sun_path, 0666);
     closelog();  // the next syslog(3) connects to this socket
   }
   ~LogReceiver() {
