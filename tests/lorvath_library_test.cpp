@@ -194,36 +194,32 @@ TEST_F(LibraryTest, AStalledOrCancelledWriteHoldsUpNothing) {
   EXPECT_EQ(receiver_->receive(), (Records{{kInfo, "stalled"}}));
 }
 
+// lorvath-logger as a user runs it ($L): its records and its exit status.
 TEST_F(LibraryTest, LorvathLoggerWritesItsArgumentsOrItsInputLines) {
   const struct {
-    const char* name;
-    const char* input;  // piped to standard input when not null
-    const char* arguments;
+    const char *name, *command;
     int status;
     Records records;
   } cases[] = {
-      {"arguments_are_one_message", nullptr, "hello 'big world'", 0, {{kInfo, "hello big world"}}},
-      {"warning", nullptr, "--severity warning hello", 0, {{kWarning, "hello"}}},
-      {"error_utf8", nullptr, "--utf8 --severity error 'caf\xC3\xA9'", 0, {{kErr, "caf\xC3\xA9"}}},
-      {"options_end_at_double_dash", nullptr, "-- --severity", 0, {{kInfo, "--severity"}}},
+      {"arguments_are_one_message", "$L hello 'big world'", 0, {{kInfo, "hello big world"}}},
+      {"warning", "$L --severity warning hello", 0, {{kWarning, "hello"}}},
+      {"error_utf8", "$L --utf8 --severity error 'caf\xC3\xA9'", 0, {{kErr, "caf\xC3\xA9"}}},
+      {"options_end_at_double_dash", "$L -- --severity", 0, {{kInfo, "--severity"}}},
       {"each_input_line",
-       "one\\n\\nthree",
-       "--severity error",
+       "printf 'one\\n\\nthree' | $L --severity error",
        0,
        {{kErr, "one"}, {kErr, ""}, {kErr, "three"}}},
-      {"refused_severity", nullptr, "--severity 3 x", 1, {}},
-      {"unknown_severity_word", nullptr, "--severity notice x", 2, {}},
-      {"unknown_option", nullptr, "--priority 4 x", 2, {}},
+      {"refused_severity", "$L --severity 3 x", 1, {}},
+      {"unknown_severity_word", "$L --severity notice x", 2, {}},
+      {"unknown_option", "$L --priority 4 x", 2, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string command = std::string(LORVATH_TOOLS_DIR) + "/lorvath-logger " + c.arguments;
-    command = c.input != nullptr ? "printf '" + std::string(c.input) + "' | " + command
-                                 : command + " </dev/null";
     int status = 0;
-    Output(command + " 2>/dev/null", status);
+    Output("L=" LORVATH_TOOLS_DIR "/lorvath-logger; " + std::string(c.command) + " 2>/dev/null",
+           status);
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status);
-    EXPECT_EQ(receiver_->receive(), c.records);  // the command has ended: every record is waiting
+    EXPECT_EQ(receiver_->receive(), c.records);  // the command has ended: all records wait
   }
 }
 

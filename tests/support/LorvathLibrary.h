@@ -50,23 +50,12 @@ class LorvathLibrary {
 
 class HostString {
  public:
-  explicit HostString(const std::string& bytes) : HostString(static_cast<int32_t>(bytes.size())) {
-    std::memcpy((*handle_)->str, bytes.data(), bytes.size());
-  }
+  explicit HostString(const std::string& bytes)
+      : HostString(bytes.data(), static_cast<int32_t>(bytes.size())) {}
   // A record of only a count field holding `count` (one the host never sends, e.g. -1).
-  static HostString WithCountOnly(int32_t count) {
-    HostString s(0);
-    (*s.handle_)->cnt = count;
-    return s;
-  }
-  static HostString WithNullRecord() {
-    HostString s(0);
-    std::free(*s.handle_);
-    *s.handle_ = nullptr;
-    return s;
-  }
+  static HostString WithCountOnly(int32_t count) { return HostString(nullptr, count); }
+  static HostString WithNullRecord() { return HostString(nullptr, 0, false); }
   HostString(HostString&& that) noexcept : handle_(that.handle_) { that.handle_ = nullptr; }
-  HostString& operator=(HostString&&) = delete;
   ~HostString() {
     if (handle_ != nullptr) std::free(*handle_);
     std::free(handle_);
@@ -75,10 +64,12 @@ class HostString {
   LStrHandle handle() const { return handle_; }
 
  private:
-  explicit HostString(int32_t count)
+  HostString(const char* bytes, int32_t count, bool withRecord = true)
       : handle_(static_cast<LStrHandle>(std::malloc(sizeof(LStrPtr)))) {
-    *handle_ = static_cast<LStrPtr>(std::malloc(sizeof(int32_t) + static_cast<size_t>(count)));
-    (*handle_)->cnt = count;
+    const size_t size = bytes != nullptr ? static_cast<size_t>(count) : 0;
+    *handle_ = withRecord ? static_cast<LStrPtr>(std::malloc(sizeof(int32_t) + size)) : nullptr;
+    if (withRecord) (*handle_)->cnt = count;
+    if (size != 0) std::memcpy((*handle_)->str, bytes, size);
   }
 
   LStrHandle handle_;

@@ -7,11 +7,11 @@
 #define TESTS_SUPPORT_PRIVATELOG_H_
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -82,7 +82,9 @@ class LogReceiver {
       return;
     }
     const int bufferSize = 1 << 22;
+    const timeval timeout{0, 50000};
     setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     closelog();  // the next syslog(3) connects to this socket
   }
   ~LogReceiver() {
@@ -96,25 +98,19 @@ class LogReceiver {
   const std::string& error() const { return error_; }  // "" when listening
   int fd() const { return fd_; }
 
-  // Every record that arrives within `timeoutMs` of the one before.
-  Records receive(int timeoutMs = 50) {
+  // Every record that arrives within 50 ms of the one before.
+  Records receive() {
     Records records;
-    for (std::string raw;;) {
-      pollfd p{fd_, POLLIN, 0};
-      int ready;
-      while ((ready = poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
-      }
-      raw.assign(1 << 17, '\0');
-      ssize_t n = -1;
-      while (ready > 0 && (n = recv(fd_, &raw[0], raw.size(), 0)) < 0 && errno == EINTR) {
-      }
-      if (n < 0) return records;
-      raw.resize(static_cast<size_t>(n));
+    std::string raw(1 << 17, '\0');
+    for (ssize_t n; (n = recv(fd_, &raw[0], raw.size(), 0)) >= 0 || errno == EINTR;) {
+      if (n < 0) continue;
+      const std::string record = raw.substr(0, static_cast<size_t>(n));
       // The timestamp ("%h %e %T ") is 16 bytes wide; the tag after it ends at the first ": ".
-      const size_t tagEnd = raw.find(": ", raw.find('>') + 17);
-      records.emplace_back(std::atoi(raw.c_str() + 1),
-                           tagEnd == std::string::npos ? raw : raw.substr(tagEnd + 2));
+      const size_t tagEnd = record.find(": ", record.find('>') + 17);
+      records.emplace_back(std::atoi(record.c_str() + 1),
+                           tagEnd == std::string::npos ? record : record.substr(tagEnd + 2));
     }
+    return records;
   }
 
  private:
