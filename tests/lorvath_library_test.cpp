@@ -41,14 +41,11 @@ std::string Output(const std::string& command, int& status) {
   return output;
 }
 
-// Loaded by the first test; never unloaded.
-LorvathLibrary& lib() {
-  static LorvathLibrary library(LORVATH_LIBRARY_PATH);
-  return library;
-}
+// Loaded once the private /dev is entered; never unloaded.
+LorvathLibrary& lib = *new LorvathLibrary(LORVATH_LIBRARY_PATH);
 
 // Severity 9 probes whether a logger exists without logging: 1 with one, 2 without.
-int32_t Probe() { return lib().writeMessage(nullptr, nullptr, nullptr, 9); }
+int32_t Probe() { return lib.writeMessage(nullptr, nullptr, nullptr, 9); }
 
 // Every test starts and ends with no reservation in the process, and reads the records
 // that arrive at /dev/log from a socket of its own.
@@ -58,14 +55,13 @@ class LibraryTest : public ::testing::Test {
     if (!g_privateDevProblem.empty()) GTEST_SKIP() << "no private /dev: " << g_privateDevProblem;
     receiver_ = std::make_unique<LogReceiver>();
     ASSERT_EQ(receiver_->error(), "");
-    ASSERT_EQ(lib_.error(), "");
+    ASSERT_EQ(lib.error(), "");
   }
   void TearDown() override {
-    if (receiver_ != nullptr && lib_.error().empty()) {
+    if (receiver_ != nullptr && lib.error().empty()) {
       EXPECT_EQ(Probe(), LORVATH_ERR_NO_LOGGER) << "a test left a reservation";
     }
   }
-  LorvathLibrary& lib_ = lib();
   std::unique_ptr<LogReceiver> receiver_;
 };
 
@@ -98,17 +94,17 @@ TEST_F(LibraryTest, EachWriteBecomesOneRecordOrNone) {
   // Never read: null, or pointing nowhere valid.
   const auto nowhere = reinterpret_cast<LStrHandle>(uintptr_t{1});
   unsigned char flag = 0;
-  for (const auto write : {lib_.writeMessage, lib_.writeMessageUTF8}) {
+  for (const auto write : {lib.writeMessage, lib.writeMessageUTF8}) {
     for (const auto& c : cases) {
-      SCOPED_TRACE(std::string(write == lib_.writeMessage ? "" : "UTF8 ") + c.name);
+      SCOPED_TRACE(std::string(write == lib.writeMessage ? "" : "UTF8 ") + c.name);
       HostString message = c.handle == kCountMinusOne ? HostString::WithCountOnly(-1)
                            : c.handle == kNullRecord  ? HostString::WithNullRecord()
                                                       : HostString(c.bytes);
       const LStrHandle handle = c.handle == kNullHandle ? nullptr : message.handle();
       EXPECT_EQ(write(nullptr, nullptr, handle, c.severity), LORVATH_ERR_NO_LOGGER);
-      ASSERT_EQ(lib_.reserve(&flag), 0);
+      ASSERT_EQ(lib.reserve(&flag), 0);
       EXPECT_EQ(write(nowhere, nowhere, handle, c.severity), c.result);
-      ASSERT_EQ(lib_.unreserve(&flag), 0);
+      ASSERT_EQ(lib.unreserve(&flag), 0);
       EXPECT_EQ(receiver_->receive(), c.logged);  // a record is sent before the write returns
     }
   }
@@ -148,7 +144,7 @@ TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
   for (const auto& s : steps) {
     SCOPED_TRACE("step " + std::to_string(&s - steps));
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(s.reserve ? lib_.reserve(s.flag) : lib_.unreserve(s.flag), s.result);
+    EXPECT_EQ(s.reserve ? lib.reserve(s.flag) : lib.unreserve(s.flag), s.result);
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(vo::qel::testing::WithoutLineNumber(err.substr(0, err.find('\n') + 1)), s.report);
     EXPECT_EQ(s.flag != nullptr ? *s.flag : 0, s.flagAfter);
@@ -161,7 +157,7 @@ TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
 // which goes on writing once the log reads again.
 TEST_F(LibraryTest, AStalledOrCancelledWriteHoldsUpNothing) {
   unsigned char writerFlag = 0, flag = 0;
-  ASSERT_EQ(lib_.reserve(&writerFlag), 0);
+  ASSERT_EQ(lib.reserve(&writerFlag), 0);
   const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   const sockaddr_un address{AF_UNIX, "/dev/log"};
   ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
@@ -171,24 +167,24 @@ TEST_F(LibraryTest, AStalledOrCancelledWriteHoldsUpNothing) {
   static const HostString message("stalled");
   pthread_t writer;
   const auto body = [](void*) -> void* {
-    lib().writeMessage(nullptr, nullptr, message.handle(), 2);
+    lib.writeMessage(nullptr, nullptr, message.handle(), 2);
     for (;;) pause();
   };
   ASSERT_EQ(pthread_create(&writer, nullptr, body, nullptr), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));  // until it blocks
   const auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(lib_.unreserve(&writerFlag), 0);
-  EXPECT_EQ(lib_.reserve(&flag), 0);
-  EXPECT_EQ(lib_.unreserve(&flag), 0);
+  EXPECT_EQ(lib.unreserve(&writerFlag), 0);
+  EXPECT_EQ(lib.reserve(&flag), 0);
+  EXPECT_EQ(lib.unreserve(&flag), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(250));
   void* ended = nullptr;
   pthread_cancel(writer);
   pthread_join(writer, &ended);
   EXPECT_EQ(ended, PTHREAD_CANCELED);
   receiver_->receive();
-  ASSERT_EQ(lib_.reserve(&flag), 0);
-  EXPECT_EQ(lib_.writeMessage(nullptr, nullptr, message.handle(), 2), 0);
-  EXPECT_EQ(lib_.unreserve(&flag), 0);
+  ASSERT_EQ(lib.reserve(&flag), 0);
+  EXPECT_EQ(lib.writeMessage(nullptr, nullptr, message.handle(), 2), 0);
+  EXPECT_EQ(lib.unreserve(&flag), 0);
   EXPECT_EQ(receiver_->receive(), (Records{{kInfo, "stalled"}}));
 }
 
@@ -240,7 +236,7 @@ TEST(RsyslogdTest, StoresWhatTheToolsWrite) {
 // no-op handler takes: the null-flag reservation returns 1 and the process goes on.
 TEST(TracedProcessTest, FailedCheckUnderStraceGoesOn) {
   if (std::getenv("LORVATH_RESERVE_NULL") != nullptr) {  // the traced run of this test
-    std::printf("\nreserve(NULL) -> %d\n", LorvathLibrary(LORVATH_LIBRARY_PATH).reserve(nullptr));
+    std::printf("\nreserve(NULL) -> %d\n", lib.reserve(nullptr));
     std::fflush(stdout);
     std::_Exit(0);
   }
