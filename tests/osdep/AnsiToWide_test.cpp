@@ -114,8 +114,9 @@ TEST(AnsiToWideTest, ConvertsInRealLocales) {
     wstring wide;
   } cases[] = {
       {"c_embedded_zero", "C", "", 0, kBoth, string("a\0b\x01", 4), wstring(L"a\0b\x01", 4)},
-      {"utf8_cjk_beyond_bmp", "C.UTF-8", "", 0, kBoth, "\xE6\x97\xA5\xF0\x9F\x98\x80z",
-       L"\u65E5\U0001F600z"},
+      // Four bytes for one element: more than three an element in all.
+      {"utf8_beyond_bmp", "C.UTF-8", "", 0, kBoth, "\xF0\x9F\x98\x80\xE6\x97\xA5",
+       L"\U0001F600\u65E5"},
       {"utf8_cut_at_end", "C.UTF-8", "", kIConvOnly, kToWide, "a\xE6\x97", L"a??"},
       {"utf8_lone_surrogate", "C.UTF-8", "", kIConvOnly, kToNarrow, "?x", L"\xD800x"},
       {"latin1_locale", "de_DE.ISO-8859-1", "", kIConvOnly, kBoth, "caf\xE9 \xDF\xFF",
