@@ -124,8 +124,8 @@ std::vector<unsigned char> MaybeBroken(std::vector<unsigned char> bytes,
   return bytes;
 }
 
-// The first way in which a decoding form disagrees with the reference, or "".
-std::string DecodeDisagreement(const std::vector<unsigned char>& text, std::mt19937& rng) {
+// Every decoding form agrees with the reference; each throws exactly for invalid text.
+void CheckDecoding(const std::vector<unsigned char>& text, std::mt19937& rng) {
   const Block<unsigned char> bytes(text, 0);
   const unsigned char* const b = bytes.begin();
   const unsigned char* const e = bytes.end();
@@ -135,28 +135,26 @@ std::string DecodeDisagreement(const std::vector<unsigned char>& text, std::mt19
     return std::equal(got, got + count, ref.values.begin(),
                       [](wchar_t g, uint32_t v) { return uint32_t(g) == v; });
   };
-  // Each form throws exactly for invalid text.
-  const auto wrong = [&ref](auto f) { return Throws<InvalidSequence>(f) == ref.valid; };
 
-  size_t count = 0;
-  if (wrong([&] { count = GetUtf8StringLength(b, e); }) || (ref.valid && count != n)) {
-    return "counting";
-  }
+  size_t count = n;
+  ASSERT_EQ(!ref.valid, Throws<InvalidSequence>([&] { count = GetUtf8StringLength(b, e); }))
+      << "counting";
+  ASSERT_EQ(n, count) << "counting";
   std::unique_ptr<wchar_t[]> wide;
-  if (wrong([&] { wide.reset(Utf8ToWide(b, bytes.size)); }) ||
-      (ref.valid && (!same(wide.get(), n) || wide[n] != 0))) {
-    return "allocating";
-  }
+  ASSERT_EQ(!ref.valid, Throws<InvalidSequence>([&] { wide.reset(Utf8ToWide(b, bytes.size)); }))
+      << "allocating";
+  ASSERT_TRUE(!ref.valid || (same(wide.get(), n) && wide[n] == 0)) << "allocating";
   // Exactly the room needed; invalid text gets one more, so that it is the invalid
   // sequence that stops the conversion, not a full destination.
   const Block<wchar_t> full(std::vector<wchar_t>(n + (ref.valid && n != 0 ? 0 : 1)), 4);
-  size_t written = 0;
-  if (wrong([&] { written = Utf8ToWide(b, e, full.begin(), full.end()); }) ||
-      (ref.valid && written != n) || !same(full.begin(), n) || !full.tailUntouched()) {
-    return "filling";
-  }
+  size_t written = n;
+  ASSERT_EQ(!ref.valid, Throws<InvalidSequence>([&] {
+    written = Utf8ToWide(b, e, full.begin(), full.end());
+  })) << "filling";
+  ASSERT_TRUE(written == n && same(full.begin(), n) && full.tailUntouched()) << "filling";
 
   for (const size_t room : Rooms(n, rng)) {
+    SCOPED_TRACE("room " + std::to_string(room));
     const Block<wchar_t> dest(std::vector<wchar_t>(room), 4);
     const unsigned char* cursor = b;
     const size_t expected = std::min(room, n);
@@ -164,19 +162,14 @@ std::string DecodeDisagreement(const std::vector<unsigned char>& text, std::mt19
                                       : ref.valid  ? e
                                                    : b + ref.invalidAt;
     written = expected;
-    if (Throws<InvalidSequence>([&] {
-          written = Utf8ToWideNoOverflow(cursor, e, dest.begin(), dest.end());
-        }) != (!ref.valid && room > n) ||
-        written != expected || cursor != stop || !same(dest.begin(), expected) ||
-        !dest.tailUntouched()) {
-      return "stopping at room " + std::to_string(room);
-    }
-    if (room < n && !Throws<BufferOverflow>([&] { Utf8ToWide(b, e, dest.begin(), dest.end()); })) {
-      return "no overflow at room " + std::to_string(room);
-    }
+    ASSERT_EQ(!ref.valid && room > n, Throws<InvalidSequence>([&] {
+      written = Utf8ToWideNoOverflow(cursor, e, dest.begin(), dest.end());
+    }));
+    ASSERT_TRUE(written == expected && cursor == stop && same(dest.begin(), expected) &&
+                dest.tailUntouched());
+    ASSERT_TRUE(room >= n ||
+                Throws<BufferOverflow>([&] { Utf8ToWide(b, e, dest.begin(), dest.end()); }));
   }
-
-  return "";
 }
 
 TEST(Utf8CodecTest, DecodingAgreesWithTheReference) {
@@ -187,15 +180,15 @@ TEST(Utf8CodecTest, DecodingAgreesWithTheReference) {
       std::vector<unsigned char> bytes;
       for (const uint32_t v : values) fuzz::ReferenceAppend(v, bytes);
       const std::vector<unsigned char> text = MaybeBroken(bytes, values, rng);
-      ASSERT_EQ("", DecodeDisagreement(text, rng))
+      ASSERT_NO_FATAL_FAILURE(CheckDecoding(text, rng))
           << "forms mix " << mix << ", " << length << " characters, " << text.size() << " bytes";
     }
   }
 }
 
-// The first way in which an encoding form disagrees with the reference, or "". Values
-// above 0x7FFFFFFF become '?' after their failed-check reports.
-std::string EncodeDisagreement(const std::vector<uint32_t>& values, std::mt19937& rng) {
+// Every encoding form agrees with the reference. Values above 0x7FFFFFFF become '?'
+// after their failed-check reports.
+void CheckEncoding(const std::vector<uint32_t>& values, std::mt19937& rng) {
   const Block<wchar_t> wide(std::vector<wchar_t>(values.begin(), values.end()), 0);
   const wchar_t* const b = wide.begin();
   const wchar_t* const e = wide.end();
@@ -215,20 +208,19 @@ std::string EncodeDisagreement(const std::vector<uint32_t>& values, std::mt19937
     return now - std::exchange(before, now);
   };
 
-  if (GetUtf8EncodingBytes(b, e) != ref.size() || reported() != k) return "measuring";
+  ASSERT_EQ(ref.size(), GetUtf8EncodingBytes(b, e)) << "measuring";
+  ASSERT_EQ(k, reported()) << "measuring";
   const std::unique_ptr<unsigned char[]> bytes(WideToUtf8(b, e));
-  // Measured, then converted: three reports for each value out of range.
-  if (!same(bytes.get(), ref.size()) || bytes[ref.size()] != 0 || reported() != 3 * k) {
-    return "allocating";
-  }
+  ASSERT_TRUE(same(bytes.get(), ref.size()) && bytes[ref.size()] == 0) << "allocating";
+  ASSERT_EQ(3 * k, reported()) << "allocating: measured, then converted";
   const Block<unsigned char> full(std::vector<unsigned char>(std::max<size_t>(ref.size(), 1)), 4);
-  if (WideToUtf8(b, e, full.begin(), full.end()) != ref.size() || !same(full.begin(), ref.size()) ||
-      !full.tailUntouched() || reported() != 2 * k) {
-    return "filling";
-  }
+  ASSERT_EQ(ref.size(), WideToUtf8(b, e, full.begin(), full.end())) << "filling";
+  ASSERT_TRUE(same(full.begin(), ref.size()) && full.tailUntouched()) << "filling";
+  ASSERT_EQ(2 * k, reported()) << "filling";
 
   // Few rooms where each costs failed-check reports.
   for (const size_t room : Rooms(ref.size(), rng, k != 0)) {
+    SCOPED_TRACE("room " + std::to_string(room));
     // The longest run of whole characters that fits.
     size_t fit = 0, fitBytes = 0, fitOutOfRange = 0;
     for (; fit < values.size() && fitBytes + fuzz::ReferenceLength(values[fit]) <= room; ++fit) {
@@ -237,23 +229,17 @@ std::string EncodeDisagreement(const std::vector<uint32_t>& values, std::mt19937
     }
     const Block<unsigned char> dest(std::vector<unsigned char>(room), 4);
     const wchar_t* cursor = b;
-    if (WideToUtf8NoOverflow(cursor, e, dest.begin(), dest.end()) != fitBytes ||
-        cursor != b + fit || !same(dest.begin(), fitBytes) || !dest.tailUntouched() ||
-        reported() != 2 * fitOutOfRange) {
-      return "stopping at room " + std::to_string(room);
-    }
-    if (Throws<BufferOverflow>([&] { WideToUtf8(b, e, dest.begin(), dest.end()); }) !=
-        (fit < values.size())) {
-      return "overflow at room " + std::to_string(room);
-    }
+    ASSERT_EQ(fitBytes, WideToUtf8NoOverflow(cursor, e, dest.begin(), dest.end()));
+    ASSERT_TRUE(cursor == b + fit && same(dest.begin(), fitBytes) && dest.tailUntouched());
+    ASSERT_EQ(2 * fitOutOfRange, reported());
+    ASSERT_EQ(fit < values.size(),
+              Throws<BufferOverflow>([&] { WideToUtf8(b, e, dest.begin(), dest.end()); }));
     // Measuring with that limit also takes (and reports) the first character left out
     // before it reports the cut.
     reported();  // the throwing form's
-    const size_t cutReports = fit < values.size() ? 1 + (values[fit] > 0x7FFFFFFF) : 0;
-    if (GetUtf8EncodingBytesWithBufferLimit(b, e, room) != fitBytes ||
-        reported() != fitOutOfRange + cutReports) {
-      return "measuring with limit " + std::to_string(room);
-    }
+    ASSERT_EQ(fitBytes, GetUtf8EncodingBytesWithBufferLimit(b, e, room));
+    ASSERT_EQ(fitOutOfRange + (fit < values.size() ? 1 + (values[fit] > 0x7FFFFFFF) : 0),
+              reported());
   }
 
   // The zero-terminated forms end at the first 0.
@@ -262,11 +248,8 @@ std::string EncodeDisagreement(const std::vector<uint32_t>& values, std::mt19937
   for (size_t i = 0; i < terminated.size(); ++i) fuzz::ReferenceAppend(values[i], want);
   terminated.push_back(0);
   const std::unique_ptr<unsigned char[]> out(WideToUtf8(terminated.data()));
-  if (GetUtf8EncodingBytes(terminated.data()) != want.size() ||
-      !std::equal(want.begin(), want.end(), out.get()) || out[want.size()] != 0) {
-    return "zero-terminated";
-  }
-  return "";
+  ASSERT_EQ(want.size(), GetUtf8EncodingBytes(terminated.data())) << "zero-terminated";
+  ASSERT_TRUE(std::equal(want.begin(), want.end(), out.get()) && out[want.size()] == 0);
 }
 
 TEST(Utf8CodecTest, EncodingAgreesWithTheReference) {
@@ -279,7 +262,7 @@ TEST(Utf8CodecTest, EncodingAgreesWithTheReference) {
         for (unsigned i = rng() % 3; i < 3; ++i)
           values[rng() % values.size()] = 0x80000000u | rng();
       }
-      ASSERT_EQ("", EncodeDisagreement(values, rng))
+      ASSERT_NO_FATAL_FAILURE(CheckEncoding(values, rng))
           << "forms mix " << mix << ", " << length << " characters";
     }
   }
