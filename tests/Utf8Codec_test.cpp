@@ -1,10 +1,8 @@
-// The UTF-8 codec against the plain reference codec of the fuzz targets: every form
-// of both directions on random texts of up to 64 KiB, in every mix of sequence
-// lengths, at lengths that cross each boundary of the fast paths (the words and
-// groups inside a block of 16, the stack buffer of short texts, the folds of the
-// per-lane sums); then the caller errors, null sources, and the texts of the
-// exception and the reports. The test program runs once with the codec's SIMD path
-// and once without it.
+// The UTF-8 codec against the plain reference codec of the fuzz targets: every buffer
+// form of both directions on random texts of up to 64 KiB in every mix of sequence
+// lengths, at lengths that cross each block, group, stack buffer and lane-sum fold of the
+// fast paths; then caller errors and the texts of the exception and the reports. The
+// program runs once with the codec's SIMD path and once without it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,17 +33,16 @@ constexpr uint32_t kLast[7] = {0, 0x7F, 0x7FF, 0xFFFF, 0x1FFFFF, 0x3FFFFFF, 0x7F
 // Characters per text: each count up to 40, either side of the 128 of a short text,
 // and long texts whose blocks fold their per-lane sums several times.
 std::vector<size_t> Lengths(std::mt19937& rng) {
-  std::vector<size_t> lengths;
+  std::vector<size_t> lengths{42, 126, 127, 128, 129, 130, 300};
   for (size_t n = 0; n <= 40; ++n) lengths.push_back(n);
-  for (size_t n : {42, 126, 127, 128, 129, 130, 300}) lengths.push_back(n);
   lengths.push_back(1000 + rng() % 4000);
   lengths.push_back(8192 + rng() % 8192);  // up to 64 KiB of wide text
   return lengths;
 }
 
-// `count` values in runs of one form, each form drawn from the set bits of `mix`
-// (bit 0: one byte ... bit 5: six bytes). Runs are mostly short (mixed text) and now
-// and then long enough to fill blocks; values are now and then a form's first or last.
+// `count` values in runs of one form drawn from the set bits of `mix` (bit 0: one byte
+// ... bit 5: six bytes). Runs are mostly short, now and then long enough to fill
+// blocks; values are now and then a form's first or last.
 std::vector<uint32_t> RandomValues(unsigned mix, size_t count, std::mt19937& rng) {
   std::vector<unsigned> forms;
   for (unsigned form = 1; form <= 6; ++form) {
@@ -54,8 +51,8 @@ std::vector<uint32_t> RandomValues(unsigned mix, size_t count, std::mt19937& rng
   std::vector<uint32_t> values;
   while (values.size() < count) {
     const unsigned form = forms[rng() % forms.size()];
-    size_t run = rng() % 4 == 0 ? 1 + rng() % 80 : 1 + rng() % 5;
-    for (; run > 0 && values.size() < count; --run) {
+    for (size_t run = rng() % 4 == 0 ? 1 + rng() % 80 : 1 + rng() % 5;
+         run > 0 && values.size() < count; --run) {
       const unsigned pick = rng() % 16;
       values.push_back(pick == 0   ? kFirst[form]
                        : pick == 1 ? kLast[form]
@@ -65,19 +62,23 @@ std::vector<uint32_t> RandomValues(unsigned mix, size_t count, std::mt19937& rng
   return values;
 }
 
-// Text in a heap block of exactly its size, so that AddressSanitizer builds catch
-// any read at or past the end.
+// Text in a heap block of exactly its size (AddressSanitizer builds catch any read at or
+// past the end) followed by `slack` elements; a destination has four, which must stay
+// untouched (a fast path stores up to three past what it writes).
 template <class T>
-struct Exact {
-  explicit Exact(const std::vector<T>& text) : size(text.size()), data(new T[size + (size == 0)]) {
+struct Block {
+  Block(const std::vector<T>& text, size_t slack) : size(text.size()), data(new T[size + slack]) {
     std::copy(text.begin(), text.end(), data.get());
+    std::fill_n(end(), slack, T(0xA5));
   }
-  const T* begin() const { return data.get(); }
-  const T* end() const { return data.get() + size; }
+  T* begin() const { return data.get(); }
+  T* end() const { return data.get() + size; }
+  bool tailUntouched() const {
+    return std::all_of(end(), end() + 4, [](T c) { return c == T(0xA5); });
+  }
   size_t size;
   std::unique_ptr<T[]> data;
 };
-
 template <class E, class F>
 bool Throws(F f) {
   try {
@@ -88,140 +89,87 @@ bool Throws(F f) {
   }
 }
 
-// A destination of `room` elements followed by four that must stay untouched (a
-// fast path stores up to three past what it writes).
-template <class T>
-struct Destination {
-  static constexpr T kUntouched = T(0xA5);
-  explicit Destination(size_t n) : room(n), data(n + 4, kUntouched) {}
-  T* begin() { return data.data(); }
-  T* end() { return data.data() + room; }
-  bool tailUntouched() const {
-    return std::all_of(data.end() - 4, data.end(), [](T c) { return c == kUntouched; });
-  }
-  size_t room;
-  std::vector<T> data;
-};
-
 // Rooms for the stopping forms: every one for short texts, else a few.
 std::vector<size_t> Rooms(size_t needed, std::mt19937& rng, bool few = false) {
+  const bool every = needed <= 160 && !few;
   std::vector<size_t> rooms;
-  if (needed <= 160 && !few) {
-    for (size_t room = 1; room <= needed + 1; ++room) rooms.push_back(room);
-  } else {
-    for (int i = 0; i < 4; ++i) rooms.push_back(1 + rng() % (needed + 1));
+  for (size_t i = 0; i < (every ? needed + 1 : 4); ++i) {
+    rooms.push_back(every ? i + 1 : 1 + rng() % (needed + 1));
   }
   return rooms;
 }
 
-// Valid text as often as not; else one fault: a byte replaced by any other, a cut
-// at the end, or an overlong or never valid sequence put between two characters.
+// Valid text as often as not; else one fault: a byte replaced by any other, a cut at the
+// end, or an overlong or never valid sequence put between two characters.
 std::vector<unsigned char> MaybeBroken(std::vector<unsigned char> bytes,
                                        const std::vector<uint32_t>& values, std::mt19937& rng) {
-  static const std::string kBad[] = {"\xC0\x80",
-                                     "\xC1\xBF",
-                                     "\xE0\x9F\xBF",
-                                     "\xF0\x8F\xBF\xBF",
-                                     "\xF8\x87\xBF\xBF\xBF",
-                                     "\xFC\x83\xBF\xBF\xBF\xBF",
-                                     "\x80",
-                                     "\xBF",
-                                     "\xFE",
-                                     "\xFF"};
-  switch (rng() % 6) {
-    case 0:
-      if (!bytes.empty()) bytes[rng() % bytes.size()] = uint8_t(rng());
-      break;
-    case 1:
-      if (!bytes.empty())
-        bytes.resize(bytes.size() - 1 - rng() % std::min<size_t>(bytes.size(), 5));
-      break;
-    case 2: {
-      size_t at = 0;  // the start of a random character
-      for (size_t i = 0, stop = values.empty() ? 0 : rng() % values.size(); i < stop; ++i) {
-        at += fuzz::ReferenceLength(values[i]);
-      }
-      const std::string& bad = kBad[rng() % std::size(kBad)];
-      bytes.insert(bytes.begin() + std::ptrdiff_t(at), bad.begin(), bad.end());
-      break;
+  // Overlong forms of each length and bytes that never start a sequence, 0 between them.
+  static const char kBad[] =
+      "\xC0\x80\0\xC1\xBF\0\xE0\x9F\xBF\0\xF0\x8F\xBF\xBF\0\xF8\x87\xBF\xBF\xBF\0"
+      "\xFC\x83\xBF\xBF\xBF\xBF\0\x80\0\xBF\0\xFE\0\xFF";
+  const size_t kind = rng() % 6;
+  if (kind == 0 && !bytes.empty()) bytes[rng() % bytes.size()] = uint8_t(rng());
+  if (kind == 1 && !bytes.empty()) {
+    bytes.resize(bytes.size() - 1 - rng() % std::min<size_t>(bytes.size(), 5));
+  }
+  if (kind == 2) {
+    size_t at = 0;  // the start of a random character
+    for (size_t i = 0, stop = values.empty() ? 0 : rng() % values.size(); i < stop; ++i) {
+      at += fuzz::ReferenceLength(values[i]);
     }
-    default:
-      break;
+    const char* bad = kBad;
+    for (unsigned skip = rng() % 10; skip > 0; --skip) bad += std::strlen(bad) + 1;
+    bytes.insert(bytes.begin() + std::ptrdiff_t(at), bad, bad + std::strlen(bad));
   }
   return bytes;
 }
 
-// The first way in which a decoding form disagrees with the reference, or "".
-std::string DecodeDisagreement(const std::vector<unsigned char>& text, std::mt19937& rng) {
-  const Exact<unsigned char> bytes(text);
+// Every decoding form agrees with the reference; each throws exactly for invalid text.
+void CheckDecoding(const std::vector<unsigned char>& text, std::mt19937& rng) {
+  const Block<unsigned char> bytes(text, 0);
   const unsigned char* const b = bytes.begin();
   const unsigned char* const e = bytes.end();
   const fuzz::Decoded ref = fuzz::ReferenceDecode(b, bytes.size);
   const size_t n = ref.values.size();  // whole characters before any invalid one
   const auto same = [&ref](const wchar_t* got, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-      if (uint32_t(got[i]) != ref.values[i]) return false;
-    }
-    return true;
+    return std::equal(got, got + count, ref.values.begin(),
+                      [](wchar_t g, uint32_t v) { return uint32_t(g) == v; });
   };
 
-  size_t count = 0;
-  if (Throws<InvalidSequence>([&] { count = GetUtf8StringLength(b, e); }) == ref.valid ||
-      (ref.valid && count != n)) {
-    return "counting";
-  }
-
+  size_t count = n;
+  ASSERT_EQ(!ref.valid, Throws<InvalidSequence>([&] { count = GetUtf8StringLength(b, e); }))
+      << "counting";
+  ASSERT_EQ(n, count) << "counting";
   std::unique_ptr<wchar_t[]> wide;
-  if (Throws<InvalidSequence>([&] { wide.reset(Utf8ToWide(b, bytes.size)); }) == ref.valid ||
-      (ref.valid && (!same(wide.get(), n) || wide[n] != 0))) {
-    return "allocating";
-  }
-
+  ASSERT_EQ(!ref.valid, Throws<InvalidSequence>([&] { wide.reset(Utf8ToWide(b, bytes.size)); }))
+      << "allocating";
+  ASSERT_TRUE(!ref.valid || (same(wide.get(), n) && wide[n] == 0)) << "allocating";
   // Exactly the room needed; invalid text gets one more, so that it is the invalid
   // sequence that stops the conversion, not a full destination.
-  Destination<wchar_t> full(n + (ref.valid && n != 0 ? 0 : 1));
-  size_t written = 0;
-  if (Throws<InvalidSequence>([&] { written = Utf8ToWide(b, e, full.begin(), full.end()); }) ==
-          ref.valid ||
-      (ref.valid && written != n) || !same(full.begin(), n) || !full.tailUntouched()) {
-    return "filling";
-  }
+  const Block<wchar_t> full(std::vector<wchar_t>(n + (ref.valid && n != 0 ? 0 : 1)), 4);
+  size_t written = n;
+  ASSERT_EQ(!ref.valid, Throws<InvalidSequence>([&] {
+    written = Utf8ToWide(b, e, full.begin(), full.end());
+  })) << "filling";
+  ASSERT_TRUE(written == n && same(full.begin(), n) && full.tailUntouched()) << "filling";
 
   for (const size_t room : Rooms(n, rng)) {
-    Destination<wchar_t> dest(room);
+    SCOPED_TRACE("room " + std::to_string(room));
+    const Block<wchar_t> dest(std::vector<wchar_t>(room), 4);
     const unsigned char* cursor = b;
-    const bool throws = !ref.valid && room > n;
     const size_t expected = std::min(room, n);
     const unsigned char* const stop = expected < n ? b + ref.offsets[expected]
                                       : ref.valid  ? e
                                                    : b + ref.invalidAt;
     written = expected;
-    if (Throws<InvalidSequence>([&] {
-          written = Utf8ToWideNoOverflow(cursor, e, dest.begin(), dest.end());
-        }) != throws ||
-        written != expected || cursor != stop || !same(dest.begin(), expected) ||
-        !dest.tailUntouched()) {
-      return "stopping at room " + std::to_string(room);
-    }
-    if (room < n && !Throws<BufferOverflow>([&] { Utf8ToWide(b, e, dest.begin(), dest.end()); })) {
-      return "no overflow at room " + std::to_string(room);
-    }
+    ASSERT_EQ(!ref.valid && room > n, Throws<InvalidSequence>([&] {
+      written = Utf8ToWideNoOverflow(cursor, e, dest.begin(), dest.end());
+    }));
+    ASSERT_TRUE(written == expected && cursor == stop && same(dest.begin(), expected) &&
+                dest.tailUntouched());
+    ASSERT_TRUE(room >= n ||
+                Throws<BufferOverflow>([&] { Utf8ToWide(b, e, dest.begin(), dest.end()); }));
   }
-
-  const unsigned char* p = b;
-  size_t i = 0;
-  wchar_t c = 1;
-  const bool threw = Throws<InvalidSequence>([&] {
-    for (const unsigned char* next; (next = ConvertNextUtf8Character(p, e, c)) != p; p = next) {
-      if (i >= n || uint32_t(c) != ref.values[i] || p != b + ref.offsets[i]) return;
-      ++i;
-    }
-  });
-  if (threw == ref.valid || i != n || p != (ref.valid ? e : b + ref.invalidAt) ||
-      (ref.valid && c != 0)) {
-    return "stepping";
-  }
-  return "";
 }
 
 TEST(Utf8CodecTest, DecodingAgreesWithTheReference) {
@@ -232,23 +180,16 @@ TEST(Utf8CodecTest, DecodingAgreesWithTheReference) {
       std::vector<unsigned char> bytes;
       for (const uint32_t v : values) fuzz::ReferenceAppend(v, bytes);
       const std::vector<unsigned char> text = MaybeBroken(bytes, values, rng);
-      ASSERT_EQ("", DecodeDisagreement(text, rng))
+      ASSERT_NO_FATAL_FAILURE(CheckDecoding(text, rng))
           << "forms mix " << mix << ", " << length << " characters, " << text.size() << " bytes";
     }
   }
 }
 
-// Failed-check reports (each shows an alert) while alive, kept off standard error.
-struct Reports {
-  size_t count() const { return recorder.alerts().size(); }
-  testing::AlertRecorder recorder;
-  fuzz::QuietStandardError quiet;
-};
-
-// The first way in which an encoding form disagrees with the reference, or "".
-// Values above 0x7FFFFFFF become '?' after their failed-check reports.
-std::string EncodeDisagreement(const std::vector<uint32_t>& values, std::mt19937& rng) {
-  const Exact<wchar_t> wide(std::vector<wchar_t>(values.begin(), values.end()));
+// Every encoding form agrees with the reference. Values above 0x7FFFFFFF become '?'
+// after their failed-check reports.
+void CheckEncoding(const std::vector<uint32_t>& values, std::mt19937& rng) {
+  const Block<wchar_t> wide(std::vector<wchar_t>(values.begin(), values.end()), 0);
   const wchar_t* const b = wide.begin();
   const wchar_t* const e = wide.end();
   std::vector<unsigned char> ref;
@@ -258,68 +199,57 @@ std::string EncodeDisagreement(const std::vector<uint32_t>& values, std::mt19937
   };
   const size_t k = size_t(
       std::count_if(values.begin(), values.end(), [](uint32_t v) { return v > 0x7FFFFFFF; }));
-  Reports reports;
+  // Failed-check reports (each shows an alert) since the last call, kept off standard error.
+  testing::AlertRecorder recorder;
+  fuzz::QuietStandardError quiet;
   size_t before = 0;
   const auto reported = [&] {
-    const size_t now = reports.count();
+    const size_t now = recorder.alerts().size();
     return now - std::exchange(before, now);
   };
 
-  if (GetUtf8EncodingBytes(b, e) != ref.size() || reported() != k) return "measuring";
-
+  ASSERT_EQ(ref.size(), GetUtf8EncodingBytes(b, e)) << "measuring";
+  ASSERT_EQ(k, reported()) << "measuring";
   const std::unique_ptr<unsigned char[]> bytes(WideToUtf8(b, e));
-  // Measured, then converted: three reports for each value out of range.
-  if (!same(bytes.get(), ref.size()) || bytes[ref.size()] != 0 || reported() != 3 * k) {
-    return "allocating";
-  }
-
-  Destination<unsigned char> full(std::max<size_t>(ref.size(), 1));
-  if (WideToUtf8(b, e, full.begin(), full.end()) != ref.size() || !same(full.begin(), ref.size()) ||
-      !full.tailUntouched() || reported() != 2 * k) {
-    return "filling";
-  }
+  ASSERT_TRUE(same(bytes.get(), ref.size()) && bytes[ref.size()] == 0) << "allocating";
+  ASSERT_EQ(3 * k, reported()) << "allocating: measured, then converted";
+  const Block<unsigned char> full(std::vector<unsigned char>(std::max<size_t>(ref.size(), 1)), 4);
+  ASSERT_EQ(ref.size(), WideToUtf8(b, e, full.begin(), full.end())) << "filling";
+  ASSERT_TRUE(same(full.begin(), ref.size()) && full.tailUntouched()) << "filling";
+  ASSERT_EQ(2 * k, reported()) << "filling";
 
   // Few rooms where each costs failed-check reports.
   for (const size_t room : Rooms(ref.size(), rng, k != 0)) {
+    SCOPED_TRACE("room " + std::to_string(room));
     // The longest run of whole characters that fits.
     size_t fit = 0, fitBytes = 0, fitOutOfRange = 0;
     for (; fit < values.size() && fitBytes + fuzz::ReferenceLength(values[fit]) <= room; ++fit) {
       fitBytes += fuzz::ReferenceLength(values[fit]);
       fitOutOfRange += values[fit] > 0x7FFFFFFF;
     }
-    Destination<unsigned char> dest(room);
+    const Block<unsigned char> dest(std::vector<unsigned char>(room), 4);
     const wchar_t* cursor = b;
-    if (WideToUtf8NoOverflow(cursor, e, dest.begin(), dest.end()) != fitBytes ||
-        cursor != b + fit || !same(dest.begin(), fitBytes) || !dest.tailUntouched() ||
-        reported() != 2 * fitOutOfRange) {
-      return "stopping at room " + std::to_string(room);
-    }
-    if (Throws<BufferOverflow>([&] { WideToUtf8(b, e, dest.begin(), dest.end()); }) !=
-        (fit < values.size())) {
-      return "overflow at room " + std::to_string(room);
-    }
-    // Measuring with that limit also takes (and reports) the first character left
-    // out before it reports the cut.
+    ASSERT_EQ(fitBytes, WideToUtf8NoOverflow(cursor, e, dest.begin(), dest.end()));
+    ASSERT_TRUE(cursor == b + fit && same(dest.begin(), fitBytes) && dest.tailUntouched());
+    ASSERT_EQ(2 * fitOutOfRange, reported());
+    ASSERT_EQ(fit < values.size(),
+              Throws<BufferOverflow>([&] { WideToUtf8(b, e, dest.begin(), dest.end()); }));
+    // Measuring with that limit also takes (and reports) the first character left out
+    // before it reports the cut.
     reported();  // the throwing form's
-    const size_t cutReports = fit < values.size() ? 1 + (values[fit] > 0x7FFFFFFF) : 0;
-    if (GetUtf8EncodingBytesWithBufferLimit(b, e, room) != fitBytes ||
-        reported() != fitOutOfRange + cutReports) {
-      return "measuring with limit " + std::to_string(room);
-    }
+    ASSERT_EQ(fitBytes, GetUtf8EncodingBytesWithBufferLimit(b, e, room));
+    ASSERT_EQ(fitOutOfRange + (fit < values.size() ? 1 + (values[fit] > 0x7FFFFFFF) : 0),
+              reported());
   }
 
   // The zero-terminated forms end at the first 0.
   std::vector<wchar_t> terminated(b, std::find(b, e, 0));
-  const size_t length = terminated.size();
-  terminated.push_back(0);
   std::vector<unsigned char> want;
-  for (size_t i = 0; i < length; ++i) fuzz::ReferenceAppend(values[i], want);
+  for (size_t i = 0; i < terminated.size(); ++i) fuzz::ReferenceAppend(values[i], want);
+  terminated.push_back(0);
   const std::unique_ptr<unsigned char[]> out(WideToUtf8(terminated.data()));
-  if (GetUtf8EncodingBytes(terminated.data()) != want.size() ||
-      !std::equal(want.begin(), want.end(), out.get()) || out[want.size()] != 0) {
-    return "zero-terminated";
-  }
-  return "";
+  ASSERT_EQ(want.size(), GetUtf8EncodingBytes(terminated.data())) << "zero-terminated";
+  ASSERT_TRUE(std::equal(want.begin(), want.end(), out.get()) && out[want.size()] == 0);
 }
 
 TEST(Utf8CodecTest, EncodingAgreesWithTheReference) {
@@ -327,20 +257,19 @@ TEST(Utf8CodecTest, EncodingAgreesWithTheReference) {
   for (unsigned mix = 1; mix < 64; ++mix) {
     for (const size_t length : Lengths(rng)) {
       std::vector<uint32_t> values = RandomValues(mix, length, rng);
-      // Now and then a value out of range, anywhere (rarely: each costs several
-      // failed-check reports).
+      // Now and then values out of range, anywhere (rarely: each costs several reports).
       if (!values.empty() && rng() % 16 == 0) {
         for (unsigned i = rng() % 3; i < 3; ++i)
           values[rng() % values.size()] = 0x80000000u | rng();
       }
-      ASSERT_EQ("", EncodeDisagreement(values, rng))
+      ASSERT_NO_FATAL_FAILURE(CheckEncoding(values, rng))
           << "forms mix " << mix << ", " << length << " characters";
     }
   }
 }
 
-// The messages of the failed-check reports `f` shows as alerts, and the first line
-// it writes on standard error.
+// The messages of the failed-check reports `f` shows as alerts, and the first line it
+// writes on standard error.
 template <class F>
 std::pair<std::vector<std::string>, std::string> Reported(F f) {
   testing::AlertRecorder alerts;
@@ -358,7 +287,7 @@ std::pair<std::vector<std::string>, std::string> Reported(F f) {
 using Messages = std::vector<std::string>;
 
 TEST(Utf8CodecTest, ExceptionAndReportTexts) {
-  const Exact<unsigned char> bytes(std::vector<unsigned char>{0xFF});
+  const Block<unsigned char> bytes({0xFF}, 0);
   try {
     GetUtf8StringLength(bytes.begin(), bytes.end());
     ADD_FAILURE() << "no exception";
@@ -369,23 +298,43 @@ TEST(Utf8CodecTest, ExceptionAndReportTexts) {
   }
 
   const std::string range = "Invalid unicode range";
-  const std::string cut =
-      "UTF-8 string representation overflowed a size_t. The string will be truncated";
-  const Exact<wchar_t> wide(std::vector<wchar_t>{'a', wchar_t(0xFFFFFFFFu), 'b'});
+  const Block<wchar_t> wide({'a', wchar_t(0xFFFFFFFFu), 'b'}, 0);
   const wchar_t* const b = wide.begin();
   unsigned char dest[3];
   EXPECT_EQ(std::make_pair(Messages{range}, "WideToUtf8(#): Assertion failed: " + range + "\a\n"),
             Reported([&] { GetUtf8EncodingBytes(b, b + 3); }));
   EXPECT_EQ((Messages{range, "invalid unicode"}),
             Reported([&] { WideToUtf8(b, b + 3, dest, dest + 3); }).first);
-  EXPECT_EQ(Messages{cut},
-            Reported([&] { GetUtf8EncodingBytesWithBufferLimit(b, b + 1, 0); }).first);
-  EXPECT_EQ(Messages{}, Reported([&] { GetUtf8EncodingBytesWithBufferLimit(b, b, 0); }).first);
+  EXPECT_EQ(
+      Messages{"UTF-8 string representation overflowed a size_t. The string will be truncated"},
+      Reported([&] { GetUtf8EncodingBytesWithBufferLimit(b, b + 1, 0); }).first);
 }
 
-// Null sources convert nothing. A null or inverted destination throws; an empty one
-// is reported, converts nothing, and the throwing form then throws unless there was
-// nothing to convert.
+// Null sources convert nothing. A null or inverted destination throws; an empty one is
+// reported, converts nothing, and the throwing form then throws unless there was nothing
+// to convert. `fill` and `stop` are a direction's throwing and stopping forms.
+template <class From, class To, class Fill, class Stop>
+void CheckDestinationArguments(Fill fill, Stop stop, const std::string& file) {
+  const Block<From> text({'a', 'b'}, 0);
+  To dest[2] = {7, 7};
+  const From* at = nullptr;
+  EXPECT_EQ(0u, fill(nullptr, nullptr, dest, dest + 2));
+  EXPECT_EQ(0u, stop(at, nullptr, dest, dest + 2));
+  EXPECT_EQ(7, dest[0]);
+  at = text.begin();
+  EXPECT_THROW(fill(text.begin(), text.end(), nullptr, dest), InvalidArgument);
+  EXPECT_THROW(fill(text.begin(), text.end(), dest + 1, dest), InvalidArgument);
+  EXPECT_THROW(stop(at, text.end(), nullptr, nullptr), InvalidArgument);
+  const auto reported = Reported([&] {
+    EXPECT_EQ(0u, stop(at, text.end(), dest, dest));
+    EXPECT_EQ(text.begin(), at);
+    EXPECT_THROW(fill(text.begin(), text.end(), dest, dest), BufferOverflow);
+    EXPECT_EQ(0u, fill(text.end(), text.end(), dest, dest));
+  });
+  EXPECT_EQ(3u, reported.first.size());
+  EXPECT_EQ(file + "(#): Assertion failed: destBegin < destEnd\a\n", reported.second);
+}
+
 TEST(Utf8CodecTest, NullSourcesAndDestinationArguments) {
   EXPECT_EQ(0, std::unique_ptr<wchar_t[]>(Utf8ToWide(nullptr, 5))[0]);
   EXPECT_EQ(0u, GetUtf8StringLength(nullptr, nullptr));
@@ -395,44 +344,12 @@ TEST(Utf8CodecTest, NullSourcesAndDestinationArguments) {
   EXPECT_EQ(0, std::unique_ptr<unsigned char[]>(WideToUtf8(nullptr, nullptr))[0]);
   EXPECT_EQ(0u, GetUtf8EncodingBytes(nullptr, nullptr));
   EXPECT_EQ(0u, GetUtf8EncodingBytesWithBufferLimit(nullptr, nullptr, 0));
-
-  const Exact<unsigned char> bytes(std::vector<unsigned char>{'a', 'b'});
-  wchar_t wideDest[2] = {7, 7};
-  const unsigned char* bytesAt = nullptr;
-  EXPECT_EQ(0u, Utf8ToWide(nullptr, nullptr, wideDest, wideDest + 2));
-  EXPECT_EQ(0u, Utf8ToWideNoOverflow(bytesAt, nullptr, wideDest, wideDest + 2));
-  EXPECT_EQ(7, wideDest[0]);
-  bytesAt = bytes.begin();
-  EXPECT_THROW(Utf8ToWide(bytes.begin(), bytes.end(), nullptr, wideDest), InvalidArgument);
-  EXPECT_THROW(Utf8ToWide(bytes.begin(), bytes.end(), wideDest + 1, wideDest), InvalidArgument);
-  EXPECT_THROW(Utf8ToWideNoOverflow(bytesAt, bytes.end(), nullptr, nullptr), InvalidArgument);
-  auto reported = Reported([&] {
-    EXPECT_EQ(0u, Utf8ToWideNoOverflow(bytesAt, bytes.end(), wideDest, wideDest));
-    EXPECT_EQ(bytes.begin(), bytesAt);
-    EXPECT_THROW(Utf8ToWide(bytes.begin(), bytes.end(), wideDest, wideDest), BufferOverflow);
-    EXPECT_EQ(0u, Utf8ToWide(bytes.end(), bytes.end(), wideDest, wideDest));
-  });
-  EXPECT_EQ(3u, reported.first.size());
-  EXPECT_EQ("Utf8ToWide(#): Assertion failed: destBegin < destEnd\a\n", reported.second);
-
-  const Exact<wchar_t> wide(std::vector<wchar_t>{'a', 'b'});
-  unsigned char dest[2] = {7, 7};
-  const wchar_t* wideAt = nullptr;
-  EXPECT_EQ(0u, WideToUtf8(nullptr, nullptr, dest, dest + 2));
-  EXPECT_EQ(0u, WideToUtf8NoOverflow(wideAt, nullptr, dest, dest + 2));
-  EXPECT_EQ(7, dest[0]);
-  wideAt = wide.begin();
-  EXPECT_THROW(WideToUtf8(wide.begin(), wide.end(), nullptr, dest), InvalidArgument);
-  EXPECT_THROW(WideToUtf8(wide.begin(), wide.end(), dest + 1, dest), InvalidArgument);
-  EXPECT_THROW(WideToUtf8NoOverflow(wideAt, wide.end(), nullptr, nullptr), InvalidArgument);
-  reported = Reported([&] {
-    EXPECT_EQ(0u, WideToUtf8NoOverflow(wideAt, wide.end(), dest, dest));
-    EXPECT_EQ(wide.begin(), wideAt);
-    EXPECT_THROW(WideToUtf8(wide.begin(), wide.end(), dest, dest), BufferOverflow);
-    EXPECT_EQ(0u, WideToUtf8(wide.end(), wide.end(), dest, dest));
-  });
-  EXPECT_EQ(3u, reported.first.size());
-  EXPECT_EQ("WideToUtf8(#): Assertion failed: destBegin < destEnd\a\n", reported.second);
+  CheckDestinationArguments<unsigned char, wchar_t>(
+      [](auto&&... a) { return Utf8ToWide(a...); },
+      [](auto&&... a) { return Utf8ToWideNoOverflow(a...); }, "Utf8ToWide");
+  CheckDestinationArguments<wchar_t, unsigned char>(
+      [](auto&&... a) { return WideToUtf8(a...); },
+      [](auto&&... a) { return WideToUtf8NoOverflow(a...); }, "WideToUtf8");
 }
 
 }  // namespace

@@ -39,9 +39,8 @@ TEST(CFStringTest, CreateAcceptsOnlyValidText) {
       {"unknown_encoding", "a", 0x1234, -1},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
     Owned text = Create(c.bytes, c.encoding);
-    EXPECT_EQ(c.length, text.get() != nullptr ? CFStringGetLength(text.get()) : -1);
+    EXPECT_EQ(c.length, text.get() != nullptr ? CFStringGetLength(text.get()) : -1) << c.name;
   }
   EXPECT_EQ(0, CFStringGetLength(nullptr));
   EXPECT_EQ(nullptr, CFStringCreateWithCString(nullptr, kCFStringEncodingASCII));
@@ -70,11 +69,10 @@ TEST(CFStringTest, GetBytes) {
     SCOPED_TRACE(c.name);
     Owned text = Create(c.utf8);
     const CFRange range = CFRangeMake(c.location, c.length);
-    CFIndex required = -1;
+    CFIndex required = -1, used = -1;
     const CFIndex counted =
         CFStringGetBytes(text.get(), range, c.encoding, c.lossByte, false, nullptr, 0, &required);
     std::string out(size_t(c.room), '#');
-    CFIndex used = -1;
     EXPECT_EQ(c.converted, CFStringGetBytes(text.get(), range, c.encoding, c.lossByte, false,
                                             reinterpret_cast<UInt8*>(&out[0]), c.room, &used));
     EXPECT_EQ(c.bytes + std::string(out.size() - c.bytes.size(), '#'), out);

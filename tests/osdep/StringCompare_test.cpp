@@ -5,6 +5,7 @@
 #include <array>
 #include <clocale>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -12,6 +13,7 @@
 #include "qel/osdep/StringCaseCompare.h"
 #include "qel/osdep/StringExactCompare.h"
 #include "qel/osdep/Utf8StringCaseInsensitiveCompare.h"
+#include "qel/osdep/Utf8StringCompareInternal.h"
 #include "qel/osdep/Utf8StringExactCompare.h"
 #include "tests/support/AlertRecorder.h"
 
@@ -87,6 +89,8 @@ TEST(StringCompareTest, Values) {
       {"tail_in_bytes", "a", "a\xE6\x97\xA5", {-1, -3, -1, -3}},
       {"code_point_order_not_signed_bytes", "\xC3\xA9", "z", {1, 1, 1, 1}},
       {"embedded_zero", string("a\0b", 3), string("a\0c", 3), {-1, -1, 0, 0}},
+      // A difference before malformed text decides without reading it.
+      {"decided_before_malformed", "a\xFF", "b\xFF", {-1, -1, -1, -1}},
   };
   for (const auto& c : utf8) Check(c, Utf8);
   // Null is the empty text.
@@ -98,17 +102,29 @@ TEST(StringCompareTest, Values) {
   EXPECT_EQ(1, Utf8StringCaseInsensitiveCompare(U("a"), nullptr));
 }
 
-TEST(StringCompareTest, MalformedUtf8ThrowsInvalidSequence) {
-  for (const string bad : {"\xC3", "\x80", "\xC0\xAF", "\xFF", "a\xE6\x97"}) {
-    SCOPED_TRACE(::testing::PrintToString(bad));
-    const string good = "a" + string(bad.size(), 'a');
-    const unsigned char *b = U(bad.c_str()), *g = U(good.c_str());
-    EXPECT_THROW(Utf8StringExactCompare(b, b + bad.size(), g, g + good.size()),
-                 exception::InvalidSequence);
-    EXPECT_THROW(Utf8StringCaseInsensitiveCompare(g, b), exception::InvalidSequence);
+// The units loop orders a byte that starts no valid sequence after every character, two
+// such bytes by value, and tells that it met one; the exported forms throw for that.
+TEST(StringCompareTest, MalformedUtf8) {
+  const struct {
+    const char *name, *lhs, *rhs;
+    int order;
+  } cases[] = {
+      {"invalid_lead_after_character", "\xFF", "a", 1},
+      {"cut_sequence_after_character", "a\xE6\x97", "a\xE6\x97\xA5", 1},
+      {"overlong_after_character", "\xC0\xAF", "\xC3\xA9", 1},
+      {"two_bytes_by_value", "\xC3", "\x80", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const unsigned char *l = U(c.lhs), *r = U(c.rhs);
+    const unsigned char *lEnd = l + std::strlen(c.lhs), *rEnd = r + std::strlen(c.rhs);
+    const Utf8Order order = CompareUtf8Units(l, lEnd, r, rEnd, nullptr);
+    EXPECT_EQ(c.order, Sign(int(order.order)));
+    EXPECT_TRUE(order.malformed);
+    EXPECT_EQ(-c.order, Sign(int(CompareUtf8Units(r, rEnd, l, lEnd, nullptr).order)));
+    EXPECT_THROW(Utf8StringExactCompare(l, lEnd, r, rEnd), exception::InvalidSequence);
+    EXPECT_THROW(Utf8StringCaseInsensitiveCompare(r, l), exception::InvalidSequence);
   }
-  // A difference before the malformed part decides without reading it.
-  EXPECT_EQ((Forms{-1, -1, -1, -1}), Utf8("a\xFF", "b\xFF"));
 }
 
 TEST(StringCompareTest, CallerErrorsAreReportedAndReadNothing) {
