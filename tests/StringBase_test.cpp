@@ -1,12 +1,12 @@
-// Construction, buffer sizing, sources inside the string's own text, caller errors
-// and allocation failure, for every string kind.
+// Construction, buffer sizing, sources inside the string's own text, the bounds,
+// caller errors and allocation failure, for every string kind.
 #include "qel/StringBase.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "qel/DLLAlloc.h"
 #include "tests/support/StringText.h"
@@ -16,119 +16,20 @@ namespace {
 
 using testing::Ascii;
 using testing::Make;
-using testing::Terminated;
+using testing::T;
 
 template <typename S>
-class StringBaseTest : public ::testing::Test {
- protected:
-  // Every test ends without an unexpected failed check: the invariants held.
-  void TearDown() override { EXPECT_EQ(std::vector<std::string>{}, reports_.take()); }
-  testing::Reports reports_;
-};
+class StringBaseTest : public ::testing::Test {};
+TYPED_TEST_SUITE(StringBaseTest, testing::StringKinds);
 
-using Kinds = ::testing::Types<String, ANSIString, ASCIIString, Utf8String>;
-TYPED_TEST_SUITE(StringBaseTest, Kinds);
-
-TYPED_TEST(StringBaseTest, ConstructorsCopyExactly) {
-  using S = TypeParam;
-  using C = typename S::value_type;
-  const auto abcd = Terminated<S>("abcd");
-  const C* p = abcd.data();
-  S roomy = Make<S>("abc");
-  roomy.reserve(40);
-  struct {
-    const char* name;
-    std::function<S()> make;
-    std::string text;
-    bool offsetThrows = false;
-    const char* report = nullptr;  // a caller error: reported, the string left empty
-  } const cases[] = {
-      {"null_pointer", [] { return S(static_cast<const C*>(nullptr)); }, ""},
-      {"zero_terminated", [&] { return S(p); }, "abcd"},
-      {"range", [&] { return S(p + 1, p + 3); }, "bc"},
-      {"fill", [] { return S(3u, C('x')); }, "xxx"},
-      {"copy_drops_spare_room", [&] { return S(roomy); }, "abc"},
-      {"substring_counted", [&] { return S(S(p), 1, 2); }, "bc"},
-      {"substring_one_past", [&] { return S(S(p), 5, 1); }, "", true},
-      {"substring_npos", [&] { return S(S(p), S::npos, 1); }, "", true},
-      {"concatenation", [&] { return S(roomy, S(p)); }, "abcabcd"},
-      {"range_null_begin", [&] { return S(nullptr, p); }, "", false, "begin"},
-      {"range_reversed", [&] { return S(p + 2, p); }, "", false, "begin <= end"},
-      {"counted_null", [] { return S(static_cast<const C*>(nullptr), 5u); }, "", false, "that"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (c.offsetThrows) {
-      EXPECT_EQ("offset", testing::Thrown([&] { c.make(); }));
-      continue;
-    }
-    const S s = c.make();
-    EXPECT_EQ(c.text, Ascii(s));
-    EXPECT_EQ(s.length(), s.capacity()) << "constructors allocate exactly";
-    EXPECT_EQ(C(0), s[s.length()]);
-    EXPECT_EQ(c.report ? std::vector<std::string>{c.report} : std::vector<std::string>{},
-              this->reports_.take());
-  }
-}
-
-// How each operation sizes the buffer: the string holds the first `before` letters
-// in a buffer of `capacity`; `arg` is a count (of 'X' for assign, append, replace).
-TYPED_TEST(StringBaseTest, BufferSizeAfterEachOperation) {
-  using S = TypeParam;
-  enum Op { kAssign, kAppend, kReserve, kErase, kResize, kResizeKeep, kReplace };
-  struct {
-    const char* name;
-    unsigned before, capacity;
-    Op op;
-    unsigned arg, expectedCapacity;
-    bool moves;  // whether the buffer may move
-  } const cases[] = {
-      {"append_to_empty_doubles", 0, 0, kAppend, 3, 6, true},
-      {"append_filling_room_exactly", 3, 6, kAppend, 3, 6, false},
-      {"append_past_room_doubles_needed", 4, 4, kAppend, 3, 14, true},
-      {"assign_short_shrinks", 10, 10, kAssign, 2, 2, true},
-      {"assign_half_keeps", 10, 10, kAssign, 5, 10, false},
-      {"assign_empty_shrinks_to_zero", 4, 4, kAssign, 0, 0, true},
-      {"reserve_above_is_exact", 3, 10, kReserve, 20, 20, true},
-      {"erase_to_below_half_shrinks", 10, 10, kErase, 4, 4, true},
-      {"resize_down_shrinks", 10, 12, kResize, 2, 2, true},
-      {"resize_down_keep", 10, 12, kResizeKeep, 2, 12, false},
-      {"resize_up_doubles", 4, 4, kResize, 6, 12, true},
-      {"replace_growing_is_exact", 4, 4, kReplace, 7, 7, true},
-  };
-  // Each operation on the string and on a std::string of its text; `x` is `n` 'X's.
-  using M = std::string;
-  const std::function<void(S&, const S&, unsigned, M&)> ops[] = {
-      [](S& s, const S& x, unsigned, M& m) { s.assign(x.c_str(), x.length()), m = Ascii(x); },
-      [](S& s, const S& x, unsigned, M& m) { s.append(x.c_str(), x.length()), m += Ascii(x); },
-      [](S& s, const S&, unsigned n, M&) { s.reserve(n); },
-      [](S& s, const S&, unsigned n, M& m) { s.erase(n, S::npos), m.resize(n); },
-      [](S& s, const S&, unsigned n, M& m) { s.resize(n, 'X'), m.resize(n, 'X'); },
-      [](S& s, const S&, unsigned n, M& m) { s.resize(n, 'X', S::KeepCapacity), m.resize(n, 'X'); },
-      [](S& s, const S& x, unsigned, M& m) { s.replace(0, S::npos, x), m = Ascii(x); },
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string expected = std::string("abcdefghijklmnopqrstuvwxyz").substr(0, c.before);
-    S s;
-    s.reserve(c.capacity);
-    s.append(Terminated<S>(expected).data(), c.before);
-    ASSERT_EQ(c.capacity, s.capacity());
-    const auto* buffer = s.c_str();
-    ops[c.op](s, Make<S>(std::string(c.arg, 'X')), c.arg, expected);
-    EXPECT_EQ(c.expectedCapacity, s.capacity());
-    EXPECT_EQ(expected, Ascii(s));
-    EXPECT_EQ(0, s[s.length()]);
-    EXPECT_TRUE(c.moves || buffer == s.c_str()) << "the buffer moved";
-  }
-}
-
-// Each operation starts on "abcdefgh" in a buffer of 10, with memory as it comes,
-// with allocation switched off (an operation that needs memory throws bad_alloc and
-// leaves the string unchanged, or, once elements have moved, at least valid; one that
-// needs none goes through), or with reallocations above 12 elements failing (the
-// first, doubling try of growth may fail quietly; the exact request then wins).
-TYPED_TEST(StringBaseTest, OwnTextNullAndScarceMemory) {
+// Each case starts on "abcdefgh" in a buffer of 10 and answers a text; "N text" is a
+// capacity and the text. What an operation throws is answered as "<what> text after":
+// with allocation switched off (kOff), an operation that needs memory throws
+// bad_alloc and leaves the string unchanged, or, once elements have moved, at least
+// valid; one that needs none goes through. With kNoDoubling, reallocations above 12
+// elements fail: the first, doubling try of growth may fail quietly, then the exact
+// request wins.
+TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
   using S = TypeParam;
   using C = typename S::value_type;
   struct Limited {
@@ -136,37 +37,92 @@ TYPED_TEST(StringBaseTest, OwnTextNullAndScarceMemory) {
       return size > 12 * sizeof(C) ? nullptr : std::realloc(p, size);
     }
   };
-  enum Memory { kAvailable, kOff, kNoDoubling };
-  const C* null = nullptr;
-  const auto x = Terminated<S>("xyzxyzxyzxyz");
+  enum Memory { kAny, kOff, kNoDoubling };
+  const auto npos = S::npos;
+  const auto x = T<S>("xyzxyzxyzxyzxyz"), fgh = T<S>("FGH");
+  const C *p = x.c_str(), *null = nullptr;
   const S xyz = Make<S>("xyz");
+  auto sized = [](const S& s) { return std::to_string(s.capacity()) + " " + Ascii(s); };
+  auto sign = [](int order) { return std::to_string((order > 0) - (order < 0)); };
   struct {
     const char* name;
     Memory memory;
-    std::function<void(S&)> op;
-    std::string after;
-    const char* thrown = "";
+    std::function<std::string(S&)> op;
+    std::string answer;
+    const char* report = "";  // a caller error: reported, the result empty or unchanged
   } const cases[] = {
-      {"self_assignment", kAvailable, [](S& s) { s = *&s; }, "abcdefgh"},
-      // A source equal to the own text is never copied, whatever the count.
-      {"assign_own_text_shorter", kAvailable, [](S& s) { s.assign(s.c_str(), 2); }, "abcdefgh"},
-      {"assign_own_tail", kAvailable, [](S& s) { s.assign(s.c_str() + 1, 2); }, "bc"},
-      {"append_self_in_room", kAvailable,
-       [](S& s) { s.reserve(20), s.append(s.c_str(), s.length()); }, "abcdefghabcdefgh"},
-      {"assign_null", kAvailable, [=](S& s) { s = null; }, ""},
-      {"growth_without_doubling", kNoDoubling, [&](S& s) { s.append(x.data(), 3); }, "abcdefghxyz"},
-      {"default_constructor", kOff, [](S&) { S s; }, "abcdefgh", "bad_alloc"},
-      {"append_past_room", kOff, [&](S& s) { s.append(x.data(), 3); }, "abcdefgh", "bad_alloc"},
-      {"append_within_room", kOff, [&](S& s) { s.append(x.data(), 2); }, "abcdefghxy"},
-      {"assign_short_shrinks", kOff, [&](S& s) { s.assign(x.data(), 1); }, "abcdefgh", "bad_alloc"},
-      {"replace_growing", kOff, [&](S& s) { s.replace(0, 0, xyz); }, "abcdefgh", "bad_alloc"},
-      {"replace_same_length", kOff, [&](S& s) { s.replace(0, 3, xyz); }, "xyzdefgh"},
-      {"find_last_of_ch_builds_no_set", kOff, [](S& s) { s.find_last_of('d'); }, "abcdefgh"},
-      // The elements have moved before the buffer would be cut.
-      {"erase_shrinking", kOff, [](S& s) { s.erase(1, S::npos); }, "a", "bad_alloc"},
-      {"replace_shrinking_below_half", kOff, [&](S& s) { s.replace(1, 7, xyz); }, "axyz",
-       "bad_alloc"},
+      {"ctor_null_pointer", kAny, [&](S&) { return sized(S(null)); }, "0 "},
+      {"ctor_zero_terminated", kAny, [&](S&) { return sized(S(p)); }, "15 xyzxyzxyzxyzxyz"},
+      {"ctor_range", kAny, [&](S&) { return sized(S(p + 1, p + 3)); }, "2 yz"},
+      {"ctor_fill", kAny, [&](S&) { return sized(S(3u, C('w'))); }, "3 www"},
+      {"ctor_copy_no_spare_room", kAny, [&](S& s) { return sized(S(s)); }, "8 abcdefgh"},
+      {"ctor_substring", kAny, [&](S& s) { return sized(S(s, 6, 5)); }, "2 gh"},
+      {"ctor_substring_one_past", kAny, [&](S& s) { return sized(S(s, 9, 1)); },
+       "<offset> abcdefgh"},
+      {"ctor_concatenation", kAny, [&](S& s) { return sized(S(s, xyz)); }, "11 abcdefghxyz"},
+      {"ctor_range_null_begin", kAny, [&](S&) { return sized(S(null, p)); }, "0 ", "begin"},
+      {"ctor_range_reversed", kAny, [&](S&) { return sized(S(p + 2, p)); }, "0 ", "begin <= end"},
+      {"ctor_counted_null", kAny, [&](S&) { return sized(S(null, 5u)); }, "0 ", "that"},
+      // How each operation sizes the buffer: appending doubles the needed length,
+      // assignment and removal cut a buffer that would be more than half unused.
+      {"append_filling_room", kOff, [&](S& s) { return sized(s.append(p, 2)); }, "10 abcdefghxy"},
+      {"append_past_room", kOff, [&](S& s) { return sized(s.append(p, 3)); },
+       "<bad_alloc> abcdefgh"},
+      {"append_doubles_needed", kAny, [&](S& s) { return sized(s.append(p, 3)); },
+       "22 abcdefghxyz"},
+      {"append_to_empty_doubles", kAny, [&](S& s) { return s.clear(), sized(s.append(p, 3)); },
+       "6 xyz"},
+      {"growth_without_doubling", kNoDoubling, [&](S& s) { return sized(s.append(p, 3)); },
+       "11 abcdefghxyz"},
+      {"assign_short_shrinks", kAny, [&](S& s) { return sized(s.assign(p, 2)); }, "2 xy"},
+      {"assign_half_keeps", kAny, [&](S& s) { return sized(s.assign(p, 5)); }, "10 xyzxy"},
+      {"assign_empty_shrinks", kAny, [&](S& s) { return sized(s.assign(p, 0)); }, "0 "},
+      {"assign_shrinking", kOff, [&](S& s) { return sized(s.assign(p, 1)); },
+       "<bad_alloc> abcdefgh"},
+      {"reserve_above_is_exact", kAny, [&](S& s) { return s.reserve(20), sized(s); },
+       "20 abcdefgh"},
+      {"erase_below_half_shrinks", kAny, [&](S& s) { return sized(s.erase(4)); }, "4 abcd"},
+      {"erase_shrinking", kOff, [&](S& s) { return sized(s.erase(1)); }, "<bad_alloc> a"},
+      {"resize_down_shrinks", kAny, [&](S& s) { return s.resize(2, 'X'), sized(s); }, "2 ab"},
+      {"resize_down_keep", kAny, [&](S& s) { return s.resize(2, 'X', S::KeepCapacity), sized(s); },
+       "10 ab"},
+      {"resize_up_doubles", kAny, [&](S& s) { return s.resize(11, 'X'), sized(s); },
+       "22 abcdefghXXX"},
+      {"replace_grows_exactly", kAny, [&](S& s) { return sized(s.replace(0, npos, S(p, 11))); },
+       "11 xyzxyzxyzxy"},
+      {"replace_growing", kOff, [&](S& s) { return sized(s.replace(0, 0, xyz)); },
+       "<bad_alloc> abcdefgh"},
+      {"replace_same_length", kOff, [&](S& s) { return sized(s.replace(0, 3, xyz)); },
+       "10 xyzdefgh"},
+      {"replace_below_half", kOff, [&](S& s) { return sized(s.replace(1, 7, xyz)); },
+       "<bad_alloc> axyz"},
+      {"default_constructor", kOff, [&](S&) { return sized(S()); }, "<bad_alloc> abcdefgh"},
+      {"find_last_of_ch_no_set", kOff, [](S& s) { return std::to_string(s.find_last_of('d')); },
+       "3"},
+      // Sources inside the own text; one equal to it is never copied, whatever the count.
+      {"self_assignment", kAny, [&](S& s) { return sized(s = *&s); }, "10 abcdefgh"},
+      {"assign_own_text_shorter", kAny, [&](S& s) { return sized(s.assign(s.c_str(), 2)); },
+       "10 abcdefgh"},
+      {"assign_own_tail", kAny, [&](S& s) { return sized(s.assign(s.c_str() + 1, 2)); }, "2 bc"},
+      {"append_self_in_room", kAny,
+       [&](S& s) { return s.reserve(20), sized(s.append(s.c_str(), s.length())); },
+       "20 abcdefghabcdefgh"},
+      {"assign_null", kAny, [&](S& s) { return sized(s = null); }, "0 "},
+      // Positions past the end, sums that overflow, the part of the string compared.
+      {"substr_sum_at_limit", kAny, [](S& s) { return Ascii(s.substr(6, 0xFFFFFFF9)); }, "gh"},
+      {"substr_sum_overflows", kAny, [](S& s) { return Ascii(s.substr(7, 0xFFFFFFF9)); },
+       "<overflow> abcdefgh"},
+      {"substr_one_past", kAny, [](S& s) { return Ascii(s.substr(9, 1)); }, "",
+       "index <= length()"},
+      {"index_one_past", kAny, [](S& s) { return std::to_string(int(s[9])); }, "0",
+       "(begin_+index <= end_) && (begin_+index >= begin_)"},
+      // The count npos means up to the text's 0 element.
+      {"part_past_end", kAny, [&](S& s) { return sign(s.compare(5, 99, fgh.c_str(), npos)); }, "0"},
+      {"part_shorter", kAny, [&](S& s) { return sign(s.compare(5, 2, fgh.c_str())); }, "-1"},
+      {"part_at_size_is_empty", kAny, [&](S& s) { return sign(s.compare(8, 1, p, 0)); }, "0"},
+      {"part_one_past", kAny, [&](S& s) { return sign(s.compare(9, 0, p)); }, "<offset> abcdefgh"},
   };
+  testing::AlertRecorder alerts;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     S s = Make<S>("abcdefgh");
@@ -174,12 +130,14 @@ TYPED_TEST(StringBaseTest, OwnTextNullAndScarceMemory) {
     const auto previous = detail::ReplaceAllocFunctions(
         {nullptr, c.memory == kNoDoubling ? &Limited::Realloc : nullptr});
     MakeDLLMallocThrow(c.memory == kOff);
-    EXPECT_EQ(c.thrown, testing::Thrown([&] { c.op(s); }));
+    std::string answer;
+    const std::string thrown = testing::Thrown([&] { answer = c.op(s); });
     MakeDLLMallocThrow(false);
     detail::ReplaceAllocFunctions(previous);
-    EXPECT_EQ(c.after, Ascii(s));
+    EXPECT_EQ(c.answer, thrown.empty() ? answer : "<" + thrown + "> " + Ascii(s));
+    EXPECT_EQ(c.report, testing::Reported(alerts));
     EXPECT_LE(s.length(), s.capacity());
-    EXPECT_EQ(0, s[s.length()]);
+    EXPECT_EQ(C(0), s[s.length()]);
   }
 }
 
