@@ -44,6 +44,13 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
   const S xyz = Make<S>("xyz");
   auto sized = [](const S& s) { return std::to_string(s.capacity()) + " " + Ascii(s); };
   auto sign = [](int order) { return std::to_string((order > 0) - (order < 0)); };
+  auto at = [](unsigned pos) { return pos == S::npos ? "npos" : std::to_string(pos); };
+  auto copied = [](const S& s, unsigned n, unsigned pos) {
+    C buffer[4] = {};
+    const std::string count = std::to_string(s.copy(buffer, n, pos));
+    return count + " " + Ascii(S(buffer));
+  };
+  const S h = Make<S>("abcab"), ab = Make<S>("ab");
   struct {
     const char* name;
     Memory memory;
@@ -108,7 +115,55 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
        [&](S& s) { return s.reserve(20), sized(s.append(s.c_str(), s.length())); },
        "20 abcdefghabcdefgh"},
       {"assign_null", kAny, [&](S& s) { return sized(s = null); }, "0 "},
-      // Positions past the end, sums that overflow, the part of the string compared.
+      {"append_ch_in_room", kOff, [&](S& s) { return sized(s.append(2, C('w'))); },
+       "10 abcdefghww"},
+      {"plus_equals_ch_in_room", kOff, [&](S& s) { return sized(s += C('w')); }, "10 abcdefghw"},
+      {"clear_keep", kOff, [&](S& s) { return s.clear(S::KeepCapacity), sized(s); }, "10 "},
+      {"swap", kAny, [&](S& s) { return S(xyz).swap(s), sized(s); }, "3 xyz"},
+      // Positions at and past the end, parts that run past it, the own text as source.
+      {"erase_at_size", kAny, [&](S& s) { return sized(s.erase(8, 1)); }, "10 abcdefgh"},
+      {"erase_one_past", kAny, [&](S& s) { return sized(s.erase(9, 0)); }, "<offset> abcdefgh"},
+      {"erase_iterators", kAny,
+       [&](S& s) { return std::to_string(s.erase(s.begin() + 2, s.begin() + 4) - s.begin()); },
+       "2"},
+      {"copy_past_end", kAny, [&](S& s) { return copied(s, 3, 6); }, "2 gh"},
+      {"copy_at_size", kAny, [&](S& s) { return copied(s, 3, 8); }, "0 "},
+      {"copy_one_past", kAny, [&](S& s) { return copied(s, 0, 9); }, "<offset> abcdefgh"},
+      {"append_part_of_self", kAny, [&](S& s) { return sized(s.append(s, 6, 5)); },
+       "10 abcdefghgh"},
+      {"append_part_one_past", kAny, [&](S& s) { return sized(s.append(xyz, 4, 0)); },
+       "<offset> abcdefgh"},
+      {"replace_by_part_past_end", kAny, [&](S& s) { return sized(s.replace(0, 1, xyz, 1, 9)); },
+       "10 yzbcdefgh"},
+      {"replace_by_part_of_self", kAny, [&](S& s) { return sized(s.replace(1, 2, s, 4, 3)); },
+       "10 aefgdefgh"},
+      {"replace_at_size", kAny, [&](S& s) { return sized(s.replace(8, 1, xyz, 3)); },
+       "10 abcdefgh"},
+      {"replace_one_past", kAny, [&](S& s) { return sized(s.replace(9, 0, xyz)); },
+       "<offset> abcdefgh"},
+      {"replace_sub_one_past", kAny, [&](S& s) { return sized(s.replace(0, 0, xyz, 4)); },
+       "<offset> abcdefgh"},
+      // Searches in "abcab", at the bounds of each.
+      {"find_ch_absent_after_pos", kAny, [&](S&) { return at(h.find(C('c'), 3)); }, "npos"},
+      {"find_ch_at_size", kAny, [&](S&) { return at(h.find(C('a'), 5)); }, "npos"},
+      {"find_fitting_at_end", kAny, [&](S&) { return at(h.find(ab, 3)); }, "3"},
+      {"find_empty_inside", kAny, [&](S&) { return at(h.find(S(), 2)); }, "2"},
+      {"find_empty_at_size", kAny, [&](S&) { return at(h.find(S(), 5)); }, "npos"},
+      {"rfind_ch_at_pos", kAny, [&](S&) { return at(h.rfind(C('b'), 4)); }, "4"},
+      {"rfind_whole_text", kAny, [&](S&) { return at(h.rfind(h)); }, "0"},
+      {"rfind_starting_before_pos", kAny, [&](S&) { return at(h.rfind(ab, 2)); }, "0"},
+      {"first_of_at_pos", kAny, [&](S&) { return at(h.find_first_of(Make<S>("cb"), 1)); }, "1"},
+      {"first_not_of", kAny, [&](S&) { return at(h.find_first_not_of(ab)); }, "2"},
+      {"last_of_first_element", kAny, [&](S&) { return at(h.find_last_of(Make<S>("a"), 2)); }, "0"},
+      {"last_not_of_at_pos", kAny, [&](S&) { return at(h.find_last_not_of(Make<S>("b"), 3)); },
+       "3"},
+      {"last_not_of_ch", kAny, [&](S&) { return at(h.find_last_not_of(C('b'))); }, "3"},
+      {"embedded_null", kAny,
+       [&](S& s) {
+         return std::to_string(s.hasEmbeddedNull()) + std::to_string(S(p, 16).hasEmbeddedNull());
+       },
+       "01"},
+      // Sums that overflow, the part of the string compared.
       {"substr_sum_at_limit", kAny, [](S& s) { return Ascii(s.substr(6, 0xFFFFFFF9)); }, "gh"},
       {"substr_sum_overflows", kAny, [](S& s) { return Ascii(s.substr(7, 0xFFFFFFF9)); },
        "<overflow> abcdefgh"},
