@@ -1,22 +1,44 @@
-// Construction, buffer sizing, sources inside the string's own text, the bounds,
-// caller errors and allocation failure, for every string kind.
+// The members of the string kinds. One table runs on every kind: construction, buffer
+// sizing, sources inside the own text, positions at the bounds, searches, comparisons,
+// caller errors and allocation failure. Then the order of UTF-8 texts with bad bytes,
+// lengths near the 32-bit limits, and the conversions between kinds.
 #include "qel/StringBase.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 #include "qel/DLLAlloc.h"
+#include "qel/exception/Exception.h"
+#include "qel/osdep/AnsiToWide.h"
 #include "tests/support/StringText.h"
+#include "tests/support/TestLocales.h"
+
+#if defined(__SANITIZE_THREAD__)
+#define STRINGBASE_TEST_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define STRINGBASE_TEST_TSAN 1
+#endif
+#endif
 
 namespace vo::qel {
 namespace {
 
+using namespace std::string_literals;
 using testing::Ascii;
 using testing::Make;
 using testing::T;
+using testing::Thrown;
+
+int Sign(int order) { return (order > 0) - (order < 0); }
 
 template <typename S>
 class StringBaseTest : public ::testing::Test {};
@@ -43,7 +65,7 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
   const C *p = x.c_str(), *null = nullptr;
   const S xyz = Make<S>("xyz");
   auto sized = [](const S& s) { return std::to_string(s.capacity()) + " " + Ascii(s); };
-  auto sign = [](int order) { return std::to_string((order > 0) - (order < 0)); };
+  auto sign = [](int order) { return std::to_string(Sign(order)); };
   auto at = [](unsigned pos) { return pos == S::npos ? "npos" : std::to_string(pos); };
   auto copied = [](const S& s, unsigned n, unsigned pos) {
     C buffer[4] = {};
@@ -51,131 +73,151 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
     return count + " " + Ascii(S(buffer));
   };
   const S h = Make<S>("abcab"), ab = Make<S>("ab");
+  using Other = std::conditional_t<std::is_same<C, wchar_t>::value, char, wchar_t>;
+  const Other other[] = {'y', 'z', 0};
+  // Signs of compare() and exactCompare() with a string and with its zero-terminated
+  // text, then ==, !=, <, > with each.
+  auto order = [&](const std::string& left, const std::string& right) {
+    const S l = Make<S>(left), r = Make<S>(right);
+    const auto z = T<S>(right);
+    const C* rz = z.c_str();
+    std::string o = sign(l.compare(r)) + " " + sign(l.exactCompare(r)) + " " + sign(l.compare(rz)) +
+                    " " + sign(l.exactCompare(rz)) + " ";
+    for (const bool b : {l == r, l != r, l<r, l> r, l == rz, l != rz, l<rz, l> rz}) {
+      o += b ? "1" : "0";
+    }
+    return o;
+  };
   struct {
     const char* name;
-    Memory memory;
     std::function<std::string(S&)> op;
     std::string answer;
     const char* report = "";  // a caller error: reported, the result empty or unchanged
+    Memory memory = kAny;
   } const cases[] = {
-      {"ctor_null_pointer", kAny, [&](S&) { return sized(S(null)); }, "0 "},
-      {"ctor_zero_terminated", kAny, [&](S&) { return sized(S(p)); }, "15 xyzxyzxyzxyzxyz"},
-      {"ctor_range", kAny, [&](S&) { return sized(S(p + 1, p + 3)); }, "2 yz"},
-      {"ctor_fill", kAny, [&](S&) { return sized(S(3u, C('w'))); }, "3 www"},
-      {"ctor_copy_no_spare_room", kAny, [&](S& s) { return sized(S(s)); }, "8 abcdefgh"},
-      {"ctor_substring", kAny, [&](S& s) { return sized(S(s, 6, 5)); }, "2 gh"},
-      {"ctor_substring_one_past", kAny, [&](S& s) { return sized(S(s, 9, 1)); },
-       "<offset> abcdefgh"},
-      {"ctor_concatenation", kAny, [&](S& s) { return sized(S(s, xyz)); }, "11 abcdefghxyz"},
-      {"ctor_range_null_begin", kAny, [&](S&) { return sized(S(null, p)); }, "0 ", "begin"},
-      {"ctor_range_reversed", kAny, [&](S&) { return sized(S(p + 2, p)); }, "0 ", "begin <= end"},
-      {"ctor_counted_null", kAny, [&](S&) { return sized(S(null, 5u)); }, "0 ", "that"},
+      {"ctor_null_pointer", [&](S&) { return sized(S(null)); }, "0 "},
+      {"ctor_zero_terminated", [&](S&) { return sized(S(p)); }, "15 xyzxyzxyzxyzxyz"},
+      {"ctor_range", [&](S&) { return sized(S(p + 1, p + 3)); }, "2 yz"},
+      {"ctor_fill", [&](S&) { return sized(S(3u, C('w'))); }, "3 www"},
+      {"ctor_copy_no_spare_room", [&](S& s) { return sized(S(s)); }, "8 abcdefgh"},
+      {"ctor_substring", [&](S& s) { return sized(S(s, 6, 5)); }, "2 gh"},
+      {"ctor_substring_one_past", [&](S& s) { return sized(S(s, 9, 1)); }, "<offset> abcdefgh"},
+      {"ctor_range_null_begin", [&](S&) { return sized(S(null, p)); }, "0 ", "begin"},
+      {"ctor_range_reversed", [&](S&) { return sized(S(p + 2, p)); }, "0 ", "begin <= end"},
+      {"ctor_counted_null", [&](S&) { return sized(S(null, 5u)); }, "0 ", "that"},
       // How each operation sizes the buffer: appending doubles the needed length,
       // assignment and removal cut a buffer that would be more than half unused.
-      {"append_filling_room", kOff, [&](S& s) { return sized(s.append(p, 2)); }, "10 abcdefghxy"},
-      {"append_past_room", kOff, [&](S& s) { return sized(s.append(p, 3)); },
-       "<bad_alloc> abcdefgh"},
-      {"append_doubles_needed", kAny, [&](S& s) { return sized(s.append(p, 3)); },
-       "22 abcdefghxyz"},
-      {"append_to_empty_doubles", kAny, [&](S& s) { return s.clear(), sized(s.append(p, 3)); },
-       "6 xyz"},
-      {"growth_without_doubling", kNoDoubling, [&](S& s) { return sized(s.append(p, 3)); },
-       "11 abcdefghxyz"},
-      {"assign_short_shrinks", kAny, [&](S& s) { return sized(s.assign(p, 2)); }, "2 xy"},
-      {"assign_half_keeps", kAny, [&](S& s) { return sized(s.assign(p, 5)); }, "10 xyzxy"},
-      {"assign_empty_shrinks", kAny, [&](S& s) { return sized(s.assign(p, 0)); }, "0 "},
-      {"assign_shrinking", kOff, [&](S& s) { return sized(s.assign(p, 1)); },
-       "<bad_alloc> abcdefgh"},
-      {"reserve_above_is_exact", kAny, [&](S& s) { return s.reserve(20), sized(s); },
-       "20 abcdefgh"},
-      {"erase_below_half_shrinks", kAny, [&](S& s) { return sized(s.erase(4)); }, "4 abcd"},
-      {"erase_shrinking", kOff, [&](S& s) { return sized(s.erase(1)); }, "<bad_alloc> a"},
-      {"resize_down_shrinks", kAny, [&](S& s) { return s.resize(2, 'X'), sized(s); }, "2 ab"},
-      {"resize_down_keep", kAny, [&](S& s) { return s.resize(2, 'X', S::KeepCapacity), sized(s); },
+      {"append_filling_room", [&](S& s) { return sized(s.append(p, 2)); }, "10 abcdefghxy", "",
+       kOff},
+      {"append_past_room", [&](S& s) { return sized(s.append(p, 3)); }, "<bad_alloc> abcdefgh", "",
+       kOff},
+      {"append_doubles_needed", [&](S& s) { return sized(s.append(p, 3)); }, "22 abcdefghxyz"},
+      {"append_to_empty_doubles", [&](S& s) { return s.clear(), sized(s.append(p, 3)); }, "6 xyz"},
+      {"growth_without_doubling", [&](S& s) { return sized(s.append(p, 3)); }, "11 abcdefghxyz", "",
+       kNoDoubling},
+      {"assign_short_shrinks", [&](S& s) { return sized(s.assign(p, 2)); }, "2 xy"},
+      {"assign_half_keeps", [&](S& s) { return sized(s.assign(p, 5)); }, "10 xyzxy"},
+      {"assign_empty_shrinks", [&](S& s) { return sized(s.assign(p, 0)); }, "0 "},
+      {"assign_shrinking", [&](S& s) { return sized(s.assign(p, 1)); }, "<bad_alloc> abcdefgh", "",
+       kOff},
+      {"reserve_above_is_exact", [&](S& s) { return s.reserve(20), sized(s); }, "20 abcdefgh"},
+      {"erase_below_half_shrinks", [&](S& s) { return sized(s.erase(4)); }, "4 abcd"},
+      {"erase_shrinking", [&](S& s) { return sized(s.erase(1)); }, "<bad_alloc> a", "", kOff},
+      {"resize_down_shrinks", [&](S& s) { return s.resize(2, 'X'), sized(s); }, "2 ab"},
+      {"resize_down_keep", [&](S& s) { return s.resize(2, 'X', S::KeepCapacity), sized(s); },
        "10 ab"},
-      {"resize_up_doubles", kAny, [&](S& s) { return s.resize(11, 'X'), sized(s); },
-       "22 abcdefghXXX"},
-      {"replace_grows_exactly", kAny, [&](S& s) { return sized(s.replace(0, npos, S(p, 11))); },
+      {"resize_up_doubles", [&](S& s) { return s.resize(11, 'X'), sized(s); }, "22 abcdefghXXX"},
+      {"replace_grows_exactly", [&](S& s) { return sized(s.replace(0, npos, S(p, 11))); },
        "11 xyzxyzxyzxy"},
-      {"replace_growing", kOff, [&](S& s) { return sized(s.replace(0, 0, xyz)); },
-       "<bad_alloc> abcdefgh"},
-      {"replace_same_length", kOff, [&](S& s) { return sized(s.replace(0, 3, xyz)); },
-       "10 xyzdefgh"},
-      {"replace_below_half", kOff, [&](S& s) { return sized(s.replace(1, 7, xyz)); },
-       "<bad_alloc> axyz"},
-      {"default_constructor", kOff, [&](S&) { return sized(S()); }, "<bad_alloc> abcdefgh"},
-      {"find_last_of_ch_no_set", kOff, [](S& s) { return std::to_string(s.find_last_of('d')); },
-       "3"},
+      {"replace_growing", [&](S& s) { return sized(s.replace(0, 0, xyz)); }, "<bad_alloc> abcdefgh",
+       "", kOff},
+      {"replace_same_length", [&](S& s) { return sized(s.replace(0, 3, xyz)); }, "10 xyzdefgh", "",
+       kOff},
+      {"replace_below_half", [&](S& s) { return sized(s.replace(1, 7, xyz)); }, "<bad_alloc> axyz",
+       "", kOff},
+      {"default_constructor", [&](S&) { return sized(S()); }, "<bad_alloc> abcdefgh", "", kOff},
+      {"find_last_of_ch_no_set", [](S& s) { return std::to_string(s.find_last_of('d')); }, "3", "",
+       kOff},
       // Sources inside the own text; one equal to it is never copied, whatever the count.
-      {"self_assignment", kAny, [&](S& s) { return sized(s = *&s); }, "10 abcdefgh"},
-      {"assign_own_text_shorter", kAny, [&](S& s) { return sized(s.assign(s.c_str(), 2)); },
+      {"self_assignment", [&](S& s) { return sized(s = *&s); }, "10 abcdefgh"},
+      {"assign_own_text_shorter", [&](S& s) { return sized(s.assign(s.c_str(), 2)); },
        "10 abcdefgh"},
-      {"assign_own_tail", kAny, [&](S& s) { return sized(s.assign(s.c_str() + 1, 2)); }, "2 bc"},
-      {"append_self_in_room", kAny,
+      {"assign_own_tail", [&](S& s) { return sized(s.assign(s.c_str() + 1, 2)); }, "2 bc"},
+      {"append_self_in_room",
        [&](S& s) { return s.reserve(20), sized(s.append(s.c_str(), s.length())); },
        "20 abcdefghabcdefgh"},
-      {"assign_null", kAny, [&](S& s) { return sized(s = null); }, "0 "},
-      {"append_ch_in_room", kOff, [&](S& s) { return sized(s.append(2, C('w'))); },
-       "10 abcdefghww"},
-      {"plus_equals_ch_in_room", kOff, [&](S& s) { return sized(s += C('w')); }, "10 abcdefghw"},
-      {"clear_keep", kOff, [&](S& s) { return s.clear(S::KeepCapacity), sized(s); }, "10 "},
-      {"swap", kAny, [&](S& s) { return S(xyz).swap(s), sized(s); }, "3 xyz"},
+      {"assign_null", [&](S& s) { return sized(s = null); }, "0 "},
+      {"append_ch_in_room", [&](S& s) { return sized(s.append(2, C('w'))); }, "10 abcdefghww", "",
+       kOff},
+      {"plus_equals_ch_in_room", [&](S& s) { return sized(s += C('w')); }, "10 abcdefghw", "",
+       kOff},
+      {"clear_keep", [&](S& s) { return s.clear(S::KeepCapacity), sized(s); }, "10 ", "", kOff},
+      {"swap", [&](S& s) { return S(xyz).swap(s), sized(s); }, "3 xyz"},
       // Positions at and past the end, parts that run past it, the own text as source.
-      {"erase_at_size", kAny, [&](S& s) { return sized(s.erase(8, 1)); }, "10 abcdefgh"},
-      {"erase_one_past", kAny, [&](S& s) { return sized(s.erase(9, 0)); }, "<offset> abcdefgh"},
-      {"erase_iterators", kAny,
+      {"erase_at_size", [&](S& s) { return sized(s.erase(8, 1)); }, "10 abcdefgh"},
+      {"erase_one_past", [&](S& s) { return sized(s.erase(9, 0)); }, "<offset> abcdefgh"},
+      {"erase_iterators",
        [&](S& s) { return std::to_string(s.erase(s.begin() + 2, s.begin() + 4) - s.begin()); },
        "2"},
-      {"copy_past_end", kAny, [&](S& s) { return copied(s, 3, 6); }, "2 gh"},
-      {"copy_at_size", kAny, [&](S& s) { return copied(s, 3, 8); }, "0 "},
-      {"copy_one_past", kAny, [&](S& s) { return copied(s, 0, 9); }, "<offset> abcdefgh"},
-      {"append_part_of_self", kAny, [&](S& s) { return sized(s.append(s, 6, 5)); },
-       "10 abcdefghgh"},
-      {"append_part_one_past", kAny, [&](S& s) { return sized(s.append(xyz, 4, 0)); },
+      {"copy_past_end", [&](S& s) { return copied(s, 3, 6); }, "2 gh"},
+      {"copy_at_size", [&](S& s) { return copied(s, 3, 8); }, "0 "},
+      {"copy_one_past", [&](S& s) { return copied(s, 0, 9); }, "<offset> abcdefgh"},
+      {"append_part_of_self", [&](S& s) { return sized(s.append(s, 6, 5)); }, "10 abcdefghgh"},
+      {"append_part_one_past", [&](S& s) { return sized(s.append(xyz, 4, 0)); },
        "<offset> abcdefgh"},
-      {"replace_by_part_past_end", kAny, [&](S& s) { return sized(s.replace(0, 1, xyz, 1, 9)); },
+      {"replace_by_part_past_end", [&](S& s) { return sized(s.replace(0, 1, xyz, 1, 9)); },
        "10 yzbcdefgh"},
-      {"replace_by_part_of_self", kAny, [&](S& s) { return sized(s.replace(1, 2, s, 4, 3)); },
+      {"replace_by_part_of_self", [&](S& s) { return sized(s.replace(1, 2, s, 4, 3)); },
        "10 aefgdefgh"},
-      {"replace_at_size", kAny, [&](S& s) { return sized(s.replace(8, 1, xyz, 3)); },
-       "10 abcdefgh"},
-      {"replace_one_past", kAny, [&](S& s) { return sized(s.replace(9, 0, xyz)); },
-       "<offset> abcdefgh"},
-      {"replace_sub_one_past", kAny, [&](S& s) { return sized(s.replace(0, 0, xyz, 4)); },
+      {"replace_at_size", [&](S& s) { return sized(s.replace(8, 1, xyz, 3)); }, "10 abcdefgh"},
+      {"replace_one_past", [&](S& s) { return sized(s.replace(9, 0, xyz)); }, "<offset> abcdefgh"},
+      {"replace_sub_one_past", [&](S& s) { return sized(s.replace(0, 0, xyz, 4)); },
        "<offset> abcdefgh"},
       // Searches in "abcab", at the bounds of each.
-      {"find_ch_absent_after_pos", kAny, [&](S&) { return at(h.find(C('c'), 3)); }, "npos"},
-      {"find_ch_at_size", kAny, [&](S&) { return at(h.find(C('a'), 5)); }, "npos"},
-      {"find_fitting_at_end", kAny, [&](S&) { return at(h.find(ab, 3)); }, "3"},
-      {"find_empty_inside", kAny, [&](S&) { return at(h.find(S(), 2)); }, "2"},
-      {"find_empty_at_size", kAny, [&](S&) { return at(h.find(S(), 5)); }, "npos"},
-      {"rfind_ch_at_pos", kAny, [&](S&) { return at(h.rfind(C('b'), 4)); }, "4"},
-      {"rfind_whole_text", kAny, [&](S&) { return at(h.rfind(h)); }, "0"},
-      {"rfind_starting_before_pos", kAny, [&](S&) { return at(h.rfind(ab, 2)); }, "0"},
-      {"first_of_at_pos", kAny, [&](S&) { return at(h.find_first_of(Make<S>("cb"), 1)); }, "1"},
-      {"first_not_of", kAny, [&](S&) { return at(h.find_first_not_of(ab)); }, "2"},
-      {"last_of_first_element", kAny, [&](S&) { return at(h.find_last_of(Make<S>("a"), 2)); }, "0"},
-      {"last_not_of_at_pos", kAny, [&](S&) { return at(h.find_last_not_of(Make<S>("b"), 3)); },
-       "3"},
-      {"last_not_of_ch", kAny, [&](S&) { return at(h.find_last_not_of(C('b'))); }, "3"},
-      {"embedded_null", kAny,
+      {"find_ch_absent_after_pos", [&](S&) { return at(h.find(C('c'), 3)); }, "npos"},
+      {"find_ch_at_size", [&](S&) { return at(h.find(C('a'), 5)); }, "npos"},
+      {"find_fitting_at_end", [&](S&) { return at(h.find(ab, 3)); }, "3"},
+      {"find_empty_inside", [&](S&) { return at(h.find(S(), 2)); }, "2"},
+      {"find_empty_at_size", [&](S&) { return at(h.find(S(), 5)); }, "npos"},
+      {"rfind_ch_at_pos", [&](S&) { return at(h.rfind(C('b'), 4)); }, "4"},
+      {"rfind_whole_text", [&](S&) { return at(h.rfind(h)); }, "0"},
+      {"rfind_starting_before_pos", [&](S&) { return at(h.rfind(ab, 2)); }, "0"},
+      {"first_of_at_pos", [&](S&) { return at(h.find_first_of(Make<S>("cb"), 1)); }, "1"},
+      {"first_not_of", [&](S&) { return at(h.find_first_not_of(ab)); }, "2"},
+      {"last_of_first_element", [&](S&) { return at(h.find_last_of(Make<S>("a"), 2)); }, "0"},
+      {"last_not_of_at_pos", [&](S&) { return at(h.find_last_not_of(Make<S>("b"), 3)); }, "3"},
+      {"last_not_of_ch", [&](S&) { return at(h.find_last_not_of(C('b'))); }, "3"},
+      {"embedded_null",
        [&](S& s) {
          return std::to_string(s.hasEmbeddedNull()) + std::to_string(S(p, 16).hasEmbeddedNull());
        },
        "01"},
+      // Concatenations: the left text first; two strings give an exact buffer.
+      {"plus_string", [&](S& s) { return sized(s + xyz); }, "11 abcdefghxyz"},
+      {"plus_pointer", [&](S& s) { return Ascii(s + (p + 13)); }, "abcdefghyz"},
+      {"plus_ch", [&](S& s) { return Ascii(s + C('w')); }, "abcdefghw"},
+      {"plus_other_pointer", [&](S& s) { return Ascii(s + other); }, "abcdefghyz"},
+      // Comparisons by sign on ASCII texts, which mean the same in every kind; the
+      // pointer forms stop at the first 0 element.
+      {"case_differs", [&](S&) { return order("Hello", "hELLO"); }, "0 -1 0 -1 10001000"},
+      {"empty_left", [&](S&) { return order("", "a"); }, "-1 -1 -1 -1 01100110"},
+      {"proper_prefix", [&](S&) { return order("ab", "abc"); }, "-1 -1 -1 -1 01100110"},
+      {"case_before_length", [&](S&) { return order("b", "Ab"); }, "1 1 1 1 01010101"},
+      {"embedded_null_counts", [&](S&) { return order("a\0b"s, "a\0c"s); }, "-1 -1 0 0 01101000"},
+      {"embedded_null_then_longer", [&](S&) { return order("a\0"s, "a"); }, "1 1 0 0 01011000"},
+      {"compare_null_is_empty", [&](S&) { return sign(S().compare(null)); }, "0"},
       // Sums that overflow, the part of the string compared.
-      {"substr_sum_at_limit", kAny, [](S& s) { return Ascii(s.substr(6, 0xFFFFFFF9)); }, "gh"},
-      {"substr_sum_overflows", kAny, [](S& s) { return Ascii(s.substr(7, 0xFFFFFFF9)); },
+      {"substr_sum_at_limit", [](S& s) { return Ascii(s.substr(6, 0xFFFFFFF9)); }, "gh"},
+      {"substr_sum_overflows", [](S& s) { return Ascii(s.substr(7, 0xFFFFFFF9)); },
        "<overflow> abcdefgh"},
-      {"substr_one_past", kAny, [](S& s) { return Ascii(s.substr(9, 1)); }, "",
-       "index <= length()"},
-      {"index_one_past", kAny, [](S& s) { return std::to_string(int(s[9])); }, "0",
+      {"substr_one_past", [](S& s) { return Ascii(s.substr(9, 1)); }, "", "index <= length()"},
+      {"index_one_past", [](S& s) { return std::to_string(int(s[9])); }, "0",
        "(begin_+index <= end_) && (begin_+index >= begin_)"},
       // The count npos means up to the text's 0 element.
-      {"part_past_end", kAny, [&](S& s) { return sign(s.compare(5, 99, fgh.c_str(), npos)); }, "0"},
-      {"part_shorter", kAny, [&](S& s) { return sign(s.compare(5, 2, fgh.c_str())); }, "-1"},
-      {"part_at_size_is_empty", kAny, [&](S& s) { return sign(s.compare(8, 1, p, 0)); }, "0"},
-      {"part_one_past", kAny, [&](S& s) { return sign(s.compare(9, 0, p)); }, "<offset> abcdefgh"},
+      {"part_past_end", [&](S& s) { return sign(s.compare(5, 99, fgh.c_str(), npos)); }, "0"},
+      {"part_shorter", [&](S& s) { return sign(s.compare(5, 2, fgh.c_str())); }, "-1"},
+      {"part_at_size_is_empty", [&](S& s) { return sign(s.compare(8, 1, p, 0)); }, "0"},
+      {"part_one_past", [&](S& s) { return sign(s.compare(9, 0, p)); }, "<offset> abcdefgh"},
   };
   testing::AlertRecorder alerts;
   for (const auto& c : cases) {
@@ -186,13 +228,230 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
         {nullptr, c.memory == kNoDoubling ? &Limited::Realloc : nullptr});
     MakeDLLMallocThrow(c.memory == kOff);
     std::string answer;
-    const std::string thrown = testing::Thrown([&] { answer = c.op(s); });
+    const std::string thrown = Thrown([&] { answer = c.op(s); });
     MakeDLLMallocThrow(false);
     detail::ReplaceAllocFunctions(previous);
     EXPECT_EQ(c.answer, thrown.empty() ? answer : "<" + thrown + "> " + Ascii(s));
     EXPECT_EQ(c.report, testing::Reported(alerts));
     EXPECT_LE(s.length(), s.capacity());
     EXPECT_EQ(C(0), s[s.length()]);
+  }
+}
+
+// Utf8String texts with bytes that are not UTF-8 still compare, in one total order:
+// characters first as usual, then a bad byte after every character, bad bytes by
+// value, and a text that ends first before a longer one.
+TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
+  struct {
+    const char* name;
+    std::string left, right;
+    int caseless, exact;
+  } const pairs[] = {
+      {"bad_bytes_by_value", "a\xFF", "a\xFE", 1, 1},
+      {"bad_byte_after_every_character", "a\xFF", "ab", 1, 1},
+      {"bad_byte_after_the_highest", "\x80", "\xFD\xBF\xBF\xBF\xBF\xBF", 1, 1},
+      {"cut_lead_byte_is_bad", "a\xC3", "a\xC3\xA9", 1, 1},
+      {"overlong_is_bad", "a\xC0\xAF", "a\xC3\xA9", 1, 1},
+      {"case_folds_before_a_bad_byte", "a\xFF", "A\xFF", 0, 1},
+      {"prefix_first", "\xFF", "\xFF\x61", -1, -1},  // 0x61 is 'a'
+  };
+  for (const auto& p : pairs) {
+    SCOPED_TRACE(p.name);
+    const Utf8String l = Make<Utf8String>(p.left), r = Make<Utf8String>(p.right);
+    EXPECT_EQ(p.caseless, Sign(l.compare(r)));
+    EXPECT_EQ(-p.caseless, Sign(r.compare(l)));
+    EXPECT_EQ(p.exact, Sign(l.exactCompare(r)));
+    EXPECT_EQ(-p.exact, Sign(r.exactCompare(l)));
+    EXPECT_EQ(p.caseless, Sign(l.compare(r.c_str())));
+  }
+}
+
+// Texts at the 32-bit limits without the memory: a block of 256 MiB or more is an
+// address range in which one 1 MiB chunk of shared memory repeats (its text is then
+// not what was written, which is not looked at). The C library cannot free such
+// blocks, so the cases run in a child process that ends without destroying them.
+// Each call maps a chunk of its own; a refusal by the kernel exits with 4.
+void* Mirror(size_t size) {
+  const size_t chunk = size_t(1) << 20, total = (size + chunk - 1) / chunk * chunk;
+  const int fd = ::memfd_create("mirror", 0);
+  char* base = static_cast<char*>(
+      ::mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+  if (fd < 0 || ::ftruncate(fd, chunk) != 0 || base == MAP_FAILED) std::_Exit(4);
+  // Page tables filled at once, so that walking the block takes no page faults.
+  for (size_t offset = 0; offset < total; offset += chunk) {
+    void* mapped = ::mmap(base + offset, chunk, PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_FIXED | MAP_POPULATE, fd, 0);
+    if (mapped == MAP_FAILED) std::_Exit(4);
+  }
+  return base;
+}
+
+void* MirroringMalloc(size_t size) {
+  return size < (size_t(256) << 20) ? std::malloc(size) : Mirror(size);
+}
+
+// The longest text (0xFFFFFFFE elements) and what may no longer be added to it, on
+// one 1-byte kind (String's byte count overflows at 0x3FFFFFFF; each such text takes
+// seconds to write); then lengths that differ by more than an int holds must compare
+// without losing the sign. Ends the process with 0 when every expectation held.
+[[noreturn]] void CheckLongestText() {
+  using S = Utf8String;
+  using C = S::value_type;
+  detail::ReplaceAllocFunctions({&MirroringMalloc, nullptr});
+  const S::size_type longest = 0xFFFFFFFE;
+  S huge(static_cast<const C*>(Mirror(longest)), longest);
+  S small = Make<S>("ab");
+  EXPECT_EQ("overflow", Thrown([&] { huge.append(1, C('x')); }));
+  EXPECT_EQ("overflow", Thrown([&] { small.append(huge, 0, S::npos); }));
+  // Replacing one element by two would make 0xFFFFFFFF elements; by one is fine.
+  EXPECT_EQ("too large", Thrown([&] { huge.replace(0, 1, Make<S>("yz")); }));
+  EXPECT_EQ("", Thrown([&] { huge.replace(0, 1, Make<S>("y")); }));
+  EXPECT_EQ(longest, huge.length());
+  EXPECT_EQ(longest, huge.capacity());
+  EXPECT_EQ(2u, small.length());
+  EXPECT_GT(huge.compare(S()), 0);
+  EXPECT_LT(S().exactCompare(huge), 0);
+  const ANSIString narrow(static_cast<const char*>(Mirror(0x80000001u)), 0x80000001u);
+  EXPECT_GT(narrow.compare(ANSIString()), 0);
+  EXPECT_LT(ANSIString().exactCompare(narrow), 0);
+  std::fflush(stdout);
+  std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
+}
+
+TEST(StringLimitTest, LengthsNearTheIntegerLimits) {
+  // Texts whose buffer size would overflow are refused before anything is allocated
+  // (with allocation switched off, an attempt would be bad_alloc instead).
+  String wide(3u, L'w');
+  MakeDLLMallocThrow(true);
+  EXPECT_THROW(String(0x3FFFFFFFu, L'x'), exception::OutOfRange);
+  EXPECT_THROW(ANSIString(0xFFFFFFFFu, 'x'), exception::OutOfRange);
+  EXPECT_THROW(wide.append(wide.c_str(), 0xFFFFFFFE), exception::OutOfRange)
+      << "length + count overflows before any element is read";
+  MakeDLLMallocThrow(false);
+#if STRINGBASE_TEST_TSAN
+  GTEST_SKIP() << "ThreadSanitizer keeps shadow memory for every byte written, which the "
+                  "4 GiB texts of this test would make real";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(CheckLongestText(), ::testing::ExitedWithCode(0), "");
+}
+
+// The elements of any kind as a wide text, bytes by their unsigned value; WC adds the
+// capacity after a '|'.
+template <typename S>
+std::wstring W(const S& s) {
+  std::wstring w;
+  for (auto c : s) w.push_back(wchar_t(std::make_unsigned_t<typename S::value_type>(c)));
+  return w;
+}
+template <typename S>
+std::wstring WC(const S& s) {
+  return W(s) + L"|" + std::to_wstring(s.capacity());
+}
+std::wstring Widen(const std::string& bytes) { return W(ASCIIString(bytes.data(), bytes.size())); }
+Utf8String Utf8(const std::string& bytes) { return testing::Make<Utf8String>(bytes); }
+
+TEST(StringConversionTest, BetweenTheFourKinds) {
+  // The system encoding the narrow kinds convert through; ASCIIString always takes
+  // US-ASCII, exactly as the converter does on its own.
+  const testing::ScopedProcessLocale locale("C.UTF-8");
+  if (!locale.ok()) GTEST_SKIP() << "the C.UTF-8 locale is not installed";
+  const std::wstring wide = L"a\u00E9\u20AC\U0001F600z", a0b(L"a\0b", 3);
+  const std::string utf8 = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";
+  const std::unique_ptr<char[]> asAscii(
+      osdep::WideToAnsi(wide.data(), wide.data() + wide.size(), "US-ASCII"));
+  const char lacking[] = "a\xE9z";
+  const std::unique_ptr<wchar_t[]> lackingAsWide(
+      osdep::AnsiToWide(lacking, lacking + 3, "US-ASCII"));
+
+  const wchar_t* w = wide.c_str();
+  const std::wstring u8 = Widen(utf8), ascii = Widen(asAscii.get());
+  const wchar_t* wideA0b = a0b.c_str();
+  const wchar_t* nullWide = nullptr;
+  const char* nullNarrow = nullptr;
+  const ANSIString xyz("xyz");
+  const String wxyz(L"xyz", 3u);
+  String oldWide(L"old", 3u);  // changed only by conversions that fail
+  ANSIString oldNarrow("old");
+  struct {
+    const char* name;
+    std::function<std::wstring()> op;
+    std::wstring expected;  // or <offset>, <invalid>, <bad_alloc> for what was thrown
+    bool convertersOff = false;
+    const char* report = "";  // the failed check a bad argument gives
+  } const cases[] = {
+      {"ansi_from_wide_reserves_4_per_element", [&] { return WC(ANSIString(w)); }, u8 + L"|20"},
+      {"string_from_ansi_reserves_1_per_byte", [&] { return WC(String(ANSIString(w))); },
+       wide + L"|11"},
+      {"utf8_from_wide_is_exact", [&] { return WC(Utf8String(w)); }, u8 + L"|11"},
+      {"string_from_utf8", [&] { return WC(String(nullptr, Utf8(utf8))); }, wide + L"|5"},
+      {"string_from_bad_utf8", [&] { return W(String(nullptr, Utf8("ok\xC3"))); }, L"<invalid>"},
+      {"ascii_from_wide", [&] { return W(ASCIIString(w)); }, ascii},
+      {"ansi_from_string_system_set", [&] { return W(ANSIString(String(w))); }, u8},
+      {"ascii_from_string_us_ascii", [&] { return W(ASCIIString(nullptr, String(w))); }, ascii},
+      // Appending the partner kind goes through the system set too, in every form.
+      {"string_append_ansi", [&] { return W(String(L"<", 1u).append(ANSIString(w))); },
+       L"<" + wide},
+      {"ansi_append_string", [&] { return W(ANSIString("<").append(String(w))); }, L"<" + u8},
+      {"ansi_plus_string", [&] { return W(ANSIString("<") + String(w)); }, L"<" + u8},
+      {"string_plus_ansi", [&] { return W(String(L"<", 1u) + ANSIString(w)); }, L"<" + wide},
+      {"ansi_plus_equals_string", [&] { return W(ANSIString("<") += String(w)); }, L"<" + u8},
+      {"string_from_ascii_lacking", [&] { return W(String(nullptr, ASCIIString(lacking))); },
+       lackingAsWide.get()},
+      {"utf8_from_ascii_copies_bytes",
+       [&] { return WC(Utf8String(nullptr, ASCIIString("a\0\xE9", 3u))); },
+       std::wstring(L"a\0\xE9|3", 5)},
+      // Embedded zeros travel in counted conversions; zero-terminated ones stop.
+      {"ansi_counted", [&] { return W(ANSIString(wideA0b, 3u)); }, a0b},
+      {"utf8_range", [&] { return W(Utf8String(wideA0b, wideA0b + 3)); }, a0b},
+      {"ascii_zero_terminated", [&] { return W(ASCIIString(wideA0b)); }, L"a"},
+      {"string_from_ansi", [&] { return W(String(ANSIString("a\0b", 3u))); }, a0b},
+      // Appending another kind: its positions, and growth by the predicted need.
+      {"partner_from_pos", [&] { return W(String(L"ab", 2u).append(xyz, 1, String::npos)); },
+       L"abyz"},
+      {"partner_pos_and_count", [&] { return W(String(L"ab", 2u).append(xyz, 1, 1)); }, L"aby"},
+      {"partner_count_past_end", [&] { return W(ANSIString("ab").append(wxyz, 0, 9)); }, L"abxyz"},
+      {"partner_count_zero", [&] { return W(ANSIString("ab").append(wxyz, 1, 0)); }, L"ab"},
+      {"partner_pos_at_size", [&] { return W(String(L"ab", 2u).append(xyz, 3, 1)); }, L"ab"},
+      {"partner_pos_one_past", [&] { return W(String(L"ab", 2u).append(xyz, 4, 0)); }, L"<offset>"},
+      {"partner_pos_npos", [&] { return W(ANSIString("ab").append(wxyz, ANSIString::npos, 1)); },
+       L"<offset>"},
+      {"wide_doubles_the_prediction",  // (2 + 2 * 4) * 2, and then 8 more fit
+       [&] { return WC(ANSIString("ab").append(L"cd").append(L"ef")); }, L"abcdef|20"},
+      // Empty sources give the empty text without asking the converter.
+      {"wide_null", [&] { return W(String(nullNarrow)); }, L"", true},
+      {"narrow_null", [&] { return W(ANSIString(nullWide)); }, L"", true},
+      {"append_null_and_empty", [&] { return W((String(L"x", 1u) += "").append(nullNarrow)); },
+       L"x", true},
+      // A conversion that fails leaves the string as it was.
+      {"append_narrow", [&] { return W(oldWide.append("more")); }, L"<bad_alloc>", true},
+      {"append_wide", [&] { return W(oldNarrow.append(L"more and more text")); }, L"<bad_alloc>",
+       true},
+      {"assign_wide", [&] { return W(oldNarrow = L"new"); }, L"<bad_alloc>", true},
+      // Bad arguments are reported, and give the empty text or change nothing.
+      {"range_null_begin", [&] { return W(ANSIString(nullWide, wideA0b)); }, L"", false, "begin"},
+      {"range_reversed", [&] { return W(String(lacking + 2, lacking)); }, L"", false,
+       "begin <= end"},
+      {"counted_null", [&] { return W(ASCIIString(nullWide, 2u)); }, L"", false,
+       "(len == 0) || (source != 0)"},
+      {"reserved_not_null", [&] { return W(String(&locale, ASCIIString("abc"))); }, L"abc", false,
+       "0 == reserved"},
+  };
+  testing::AlertRecorder alerts;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Both converters fail (as if out of memory) for the rows that say so.
+    const bool toWide = osdep::MakeAnsiToWideThrow(c.convertersOff);
+    const bool toNarrow = osdep::MakeWideToAnsiThrow(c.convertersOff);
+    std::wstring got;
+    const std::string thrown = testing::Thrown([&] { got = c.op(); });
+    if (!thrown.empty()) got = L"<" + std::wstring(thrown.begin(), thrown.end()) + L">";
+    osdep::MakeAnsiToWideThrow(toWide);
+    osdep::MakeWideToAnsiThrow(toNarrow);
+    EXPECT_EQ(c.expected, got);
+    EXPECT_EQ(c.report, testing::Reported(alerts));
+    EXPECT_EQ(L"old", W(oldWide));
+    EXPECT_EQ(L"old", W(oldNarrow));
   }
 }
 
