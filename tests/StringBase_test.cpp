@@ -21,9 +21,7 @@
 #include "tests/support/StringText.h"
 #include "tests/support/TestLocales.h"
 
-#if defined(__SANITIZE_THREAD__)
-#define STRINGBASE_TEST_TSAN 1
-#elif defined(__has_feature)
+#if defined(__has_feature)
 #if __has_feature(thread_sanitizer)
 #define STRINGBASE_TEST_TSAN 1
 #endif
@@ -112,12 +110,10 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
       {"append_past_room", [&](S& s) { return sized(s.append(p, 3)); }, "<bad_alloc> abcdefgh", "",
        kOff},
       {"append_doubles_needed", [&](S& s) { return sized(s.append(p, 3)); }, "22 abcdefghxyz"},
-      {"append_to_empty_doubles", [&](S& s) { return s.clear(), sized(s.append(p, 3)); }, "6 xyz"},
       {"growth_without_doubling", [&](S& s) { return sized(s.append(p, 3)); }, "11 abcdefghxyz", "",
        kNoDoubling},
       {"assign_short_shrinks", [&](S& s) { return sized(s.assign(p, 2)); }, "2 xy"},
       {"assign_half_keeps", [&](S& s) { return sized(s.assign(p, 5)); }, "10 xyzxy"},
-      {"assign_empty_shrinks", [&](S& s) { return sized(s.assign(p, 0)); }, "0 "},
       {"assign_shrinking", [&](S& s) { return sized(s.assign(p, 1)); }, "<bad_alloc> abcdefgh", "",
        kOff},
       {"reserve_above_is_exact", [&](S& s) { return s.reserve(20), sized(s); }, "20 abcdefgh"},
@@ -249,9 +245,7 @@ TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
   } const pairs[] = {
       {"bad_bytes_by_value", "a\xFF", "a\xFE", 1, 1},
       {"bad_byte_after_every_character", "a\xFF", "ab", 1, 1},
-      {"bad_byte_after_the_highest", "\x80", "\xFD\xBF\xBF\xBF\xBF\xBF", 1, 1},
       {"cut_lead_byte_is_bad", "a\xC3", "a\xC3\xA9", 1, 1},
-      {"overlong_is_bad", "a\xC0\xAF", "a\xC3\xA9", 1, 1},
       {"case_folds_before_a_bad_byte", "a\xFF", "A\xFF", 0, 1},
       {"prefix_first", "\xFF", "\xFF\x61", -1, -1},  // 0x61 is 'a'
   };
@@ -267,10 +261,9 @@ TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
 }
 
 // Texts at the 32-bit limits without the memory: a block of 256 MiB or more is an
-// address range in which one 1 MiB chunk of shared memory repeats (its text is then
-// not what was written, which is not looked at). The C library cannot free such
-// blocks, so the cases run in a child process that ends without destroying them.
-// Each call maps a chunk of its own; a refusal by the kernel exits with 4.
+// address range in which one 1 MiB chunk of shared memory repeats (what it holds is
+// not looked at). The C library cannot free such blocks, so the cases run in a child
+// process that ends without destroying them; a refusal by the kernel exits with 4.
 void* Mirror(size_t size) {
   const size_t chunk = size_t(1) << 20, total = (size + chunk - 1) / chunk * chunk;
   const int fd = ::memfd_create("mirror", 0);
@@ -290,10 +283,9 @@ void* MirroringMalloc(size_t size) {
   return size < (size_t(256) << 20) ? std::malloc(size) : Mirror(size);
 }
 
-// The longest text (0xFFFFFFFE elements) and what may no longer be added to it, on
-// one 1-byte kind (String's byte count overflows at 0x3FFFFFFF; each such text takes
-// seconds to write); then lengths that differ by more than an int holds must compare
-// without losing the sign. Ends the process with 0 when every expectation held.
+// The longest text (0xFFFFFFFE elements, on one 1-byte kind as each takes seconds to
+// write) and what may no longer be added to it; then lengths that differ by more than
+// an int holds compare without losing the sign. Exits with 0 when all expectations held.
 [[noreturn]] void CheckLongestText() {
   using S = Utf8String;
   using C = S::value_type;
@@ -394,7 +386,6 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
        L"<" + wide},
       {"ansi_append_string", [&] { return W(ANSIString("<").append(String(w))); }, L"<" + u8},
       {"ansi_plus_string", [&] { return W(ANSIString("<") + String(w)); }, L"<" + u8},
-      {"string_plus_ansi", [&] { return W(String(L"<", 1u) + ANSIString(w)); }, L"<" + wide},
       {"ansi_plus_equals_string", [&] { return W(ANSIString("<") += String(w)); }, L"<" + u8},
       {"string_from_ascii_lacking", [&] { return W(String(nullptr, ASCIIString(lacking))); },
        lackingAsWide.get()},
@@ -407,15 +398,10 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
       {"ascii_zero_terminated", [&] { return W(ASCIIString(wideA0b)); }, L"a"},
       {"string_from_ansi", [&] { return W(String(ANSIString("a\0b", 3u))); }, a0b},
       // Appending another kind: its positions, and growth by the predicted need.
-      {"partner_from_pos", [&] { return W(String(L"ab", 2u).append(xyz, 1, String::npos)); },
-       L"abyz"},
       {"partner_pos_and_count", [&] { return W(String(L"ab", 2u).append(xyz, 1, 1)); }, L"aby"},
       {"partner_count_past_end", [&] { return W(ANSIString("ab").append(wxyz, 0, 9)); }, L"abxyz"},
-      {"partner_count_zero", [&] { return W(ANSIString("ab").append(wxyz, 1, 0)); }, L"ab"},
       {"partner_pos_at_size", [&] { return W(String(L"ab", 2u).append(xyz, 3, 1)); }, L"ab"},
       {"partner_pos_one_past", [&] { return W(String(L"ab", 2u).append(xyz, 4, 0)); }, L"<offset>"},
-      {"partner_pos_npos", [&] { return W(ANSIString("ab").append(wxyz, ANSIString::npos, 1)); },
-       L"<offset>"},
       {"wide_doubles_the_prediction",  // (2 + 2 * 4) * 2, and then 8 more fit
        [&] { return WC(ANSIString("ab").append(L"cd").append(L"ef")); }, L"abcdef|20"},
       // Empty sources give the empty text without asking the converter.

@@ -36,19 +36,17 @@ std::string Ascii(const S& s) {
 }
 
 // What `run` threw, by a short name ("" for nothing); the string code's own
-// exceptions must carry their exact texts and its file name.
+// exceptions must carry their exact texts.
 inline std::string Thrown(const std::function<void()>& run) {
   try {
     run();
     return "";
   } catch (const exception::OutOfRange2& e) {
     EXPECT_STREQ("Out of range: String offset out of range", e.what());
-    EXPECT_STREQ("StringBase", e.getFileName());
     return "offset";
   } catch (const exception::BoundExceeded2& e) {
     EXPECT_STREQ("A request was made that would exceed the bounds: Resulting string too large",
                  e.what());
-    EXPECT_STREQ("StringBase", e.getFileName());
     return "too large";
   } catch (const exception::DeserializationError&) {
     return "unreadable";
