@@ -42,37 +42,35 @@ struct Row {
 // ANSIString and ASCIIString: the count includes the terminator, which is written.
 template <typename S>
 std::vector<Row<S>> Rows() {
-  return std::vector<Row<S>>({{"empty", T<S>(""), H("01000000 00")},
-                              {"embedded_zero_kept", T<S>("a\0b"s), H("04000000 61006200")},
-                              {"zero_count_then_zero", {}, H("00000000 00"), "unreadable"},
-                              {"last_byte_not_zero", {}, H("03000000 616263"), "unreadable"},
-                              {"zero_not_last", {}, H("03000000 610063"), "unreadable"}});
+  return {{"empty", T<S>(""), H("01000000 00")},
+          {"embedded_zero_kept", T<S>("a\0b"s), H("04000000 61006200")},
+          {"zero_count_then_zero", {}, H("00000000 00"), "unreadable"},
+          {"last_byte_not_zero", {}, H("03000000 610063"), "unreadable"}};
 }
 
 // Utf8String: the bytes as they are, no terminator.
 template <>
 std::vector<Row<Utf8String>> Rows() {
   using S = Utf8String;
-  return std::vector<Row<S>>({{"empty", T<S>(""), H("00000000")},
-                              {"trailing_zero_is_text", T<S>("a\0"s), H("02000000 6100")},
-                              {"bytes_not_validated", T<S>("\xFF\xC0\x80"), H("03000000 FFC080")}});
+  return {{"empty", T<S>(""), H("00000000")},
+          {"trailing_zero_is_text", T<S>("a\0"s), H("02000000 6100")},
+          {"bytes_not_validated", T<S>("\xFF\xC0\x80"), H("03000000 FFC080")}};
 }
 
 // String: UTF-8, every element value up to 0x7FFFFFFF in up to six bytes (each
 // length of sequence is the UTF-8 codec's own tests' business).
 template <>
 std::vector<Row<String>> Rows() {
-  return std::vector<Row<String>>(
-      {{"empty", L"", H("00000000")},
-       {"embedded_zero_kept", L"a\0b"s, H("03000000 610062")},
-       {"two_bytes", L"\u00e9", H("02000000 C3A9")},
-       {"six_bytes_highest", std::wstring(1, 0x7FFFFFFF), H("06000000 FDBFBFBFBFBF")},
-       {"longer_than_stack_scratch", std::wstring(300, L'w'),
-        H("2C010000" + std::string(600, '7'))},
-       {"lone_continuation", {}, H("01000000 80"), "invalid"},
-       {"overlong_C0_80", {}, H("02000000 C080"), "invalid"},
-       // The bytes that would complete the sequence lie past the count.
-       {"sequence_cut_by_count", {}, H("01000000 C3A9"), "invalid"}});
+  return {
+      {"empty", L"", H("00000000")},
+      {"embedded_zero_kept", L"a\0b"s, H("03000000 610062")},
+      {"two_bytes", L"\u00e9", H("02000000 C3A9")},
+      {"six_bytes_highest", std::wstring(1, 0x7FFFFFFF), H("06000000 FDBFBFBFBFBF")},
+      {"longer_than_stack_scratch", std::wstring(300, L'w'), H("2C010000" + std::string(600, '7'))},
+      {"lone_continuation", {}, H("01000000 80"), "invalid"},
+      {"overlong_C0_80", {}, H("02000000 C080"), "invalid"},
+      // The bytes that would complete the sequence lie past the count.
+      {"sequence_cut_by_count", {}, H("01000000 C3A9"), "invalid"}};
 }
 
 template <typename S>

@@ -1,6 +1,5 @@
-// Test support for the string kinds: texts written as std::string and turned into the
-// elements of any kind and back, so one table of cases serves all four kinds; what an
-// operation threw; and the failed-check reports it made.
+// Test support for the string kinds: texts as std::string turned into any kind and
+// back, so one table serves all four kinds; what an operation threw and reported.
 #ifndef TESTS_SUPPORT_STRINGTEXT_H_
 #define TESTS_SUPPORT_STRINGTEXT_H_
 
