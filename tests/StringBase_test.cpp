@@ -318,17 +318,13 @@ TEST(StringLimitTest, LengthsNearTheIntegerLimits) {
   EXPECT_EXIT(CheckLongestText(), ::testing::ExitedWithCode(0), "");
 }
 
-// The elements of any kind as a wide text, bytes by their unsigned value; WC adds the
-// capacity after a '|'.
+// The elements of any kind as a wide text, bytes by their unsigned value; with the
+// capacity after a '|' when asked.
 template <typename S>
-std::wstring W(const S& s) {
+std::wstring W(const S& s, bool capacity = false) {
   std::wstring w;
   for (auto c : s) w.push_back(wchar_t(std::make_unsigned_t<typename S::value_type>(c)));
-  return w;
-}
-template <typename S>
-std::wstring WC(const S& s) {
-  return W(s) + L"|" + std::to_wstring(s.capacity());
+  return capacity ? w + L"|" + std::to_wstring(s.capacity()) : w;
 }
 Utf8String Utf8(const std::string& bytes) { return testing::Make<Utf8String>(bytes); }
 
@@ -359,11 +355,12 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
     bool convertersOff = false;
     const char* report = "";  // the failed check a bad argument gives
   } const cases[] = {
-      {"ansi_from_wide_reserves_4_per_element", [&] { return WC(ANSIString(w)); }, u8 + L"|20"},
-      {"string_from_ansi_reserves_1_per_byte", [&] { return WC(String(ANSIString(w))); },
+      {"ansi_from_wide_reserves_4_per_element", [&] { return W(ANSIString(w), true); },
+       u8 + L"|20"},
+      {"string_from_ansi_reserves_1_per_byte", [&] { return W(String(ANSIString(w)), true); },
        wide + L"|11"},
-      {"utf8_from_wide_is_exact", [&] { return WC(Utf8String(w)); }, u8 + L"|11"},
-      {"string_from_utf8", [&] { return WC(String(nullptr, Utf8(utf8))); }, wide + L"|5"},
+      {"utf8_from_wide_is_exact", [&] { return W(Utf8String(w), true); }, u8 + L"|11"},
+      {"string_from_utf8", [&] { return W(String(nullptr, Utf8(utf8)), true); }, wide + L"|5"},
       {"string_from_bad_utf8", [&] { return W(String(nullptr, Utf8("ok\xC3"))); }, L"<invalid>"},
       {"ascii_from_wide", [&] { return W(ASCIIString(w)); }, ascii},
       {"ansi_from_string_system_set", [&] { return W(ANSIString(String(w))); }, u8},
@@ -377,7 +374,7 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
       {"string_from_ascii_lacking", [&] { return W(String(nullptr, ASCIIString(lacking))); },
        lackingAsWide.get()},
       {"utf8_from_ascii_copies_bytes",
-       [&] { return WC(Utf8String(nullptr, ASCIIString("a\0\xE9", 3u))); },
+       [&] { return W(Utf8String(nullptr, ASCIIString("a\0\xE9", 3u)), true); },
        std::wstring(L"a\0\xE9|3", 5)},
       // Embedded zeros travel in counted conversions; zero-terminated ones stop.
       {"ansi_counted", [&] { return W(ANSIString(wideA0b, 3u)); }, a0b},
@@ -390,7 +387,7 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
       {"partner_pos_at_size", [&] { return W(String(L"ab", 2u).append(xyz, 3, 1)); }, L"ab"},
       {"partner_pos_one_past", [&] { return W(String(L"ab", 2u).append(xyz, 4, 0)); }, L"<offset>"},
       {"wide_doubles_the_prediction",  // (2 + 2 * 4) * 2, and then 8 more fit
-       [&] { return WC(ANSIString("ab").append(L"cd").append(L"ef")); }, L"abcdef|20"},
+       [&] { return W(ANSIString("ab").append(L"cd").append(L"ef"), true); }, L"abcdef|20"},
       // Empty sources give the empty text without asking the converter.
       {"wide_null", [&] { return W(String(nullNarrow)); }, L"", true},
       {"narrow_null", [&] { return W(ANSIString(nullWide)); }, L"", true},

@@ -133,14 +133,7 @@ TYPED_TEST(StringSerializationTest, ExactBytesAndRefusals) {
 // string to itself. The allocation functions place the next buffer in `gArena` right
 // behind that input, as an allocator may place two blocks side by side, and move it to
 // the heap when it is reallocated, so that it is freed as a heap block.
-unsigned char gArena[64];
-bool gArenaArmed = false;
-
-void* ArenaMalloc(size_t size) {
-  if (!gArenaArmed) return std::malloc(size);
-  gArenaArmed = false;
-  return gArena + 4;
-}
+unsigned char gArena[64];  // its first four bytes, all 0, are the form of the empty text
 
 void* ArenaRealloc(void* pointer, size_t size) {
   if (pointer != gArena + 4) return std::realloc(pointer, size);
@@ -150,11 +143,10 @@ void* ArenaRealloc(void* pointer, size_t size) {
 }
 
 TEST(StringSerializationRegressionTest, EmptyPayloadEndingWhereTheBufferBegins) {
-  const auto previous = detail::ReplaceAllocFunctions({ArenaMalloc, ArenaRealloc});
-  std::memset(gArena, 0, 4);  // the form of the empty Utf8String
-  gArenaArmed = true;
+  const auto previous =
+      detail::ReplaceAllocFunctions({[](size_t) -> void* { return gArena + 4; }, ArenaRealloc});
   Utf8String s(reinterpret_cast<const unsigned char*>("abc"));
-  gArenaArmed = false;
+  detail::ReplaceAllocFunctions({nullptr, ArenaRealloc});
   EXPECT_EQ(gArena + 4, s.c_str()) << "the arena was not used; the case is not set up";
   const unsigned char* in = gArena;
   s.deserialize(in, gArena + 4);

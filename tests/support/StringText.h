@@ -26,8 +26,7 @@ std::basic_string<typename S::value_type> T(const std::string& text) {
 }
 template <typename S>
 S Make(const std::string& text) {
-  const auto t = T<S>(text);
-  return S(t.data(), static_cast<typename S::size_type>(t.size()));
+  return S(T<S>(text).c_str(), static_cast<typename S::size_type>(text.size()));
 }
 template <typename S>
 std::string Ascii(const S& s) {
