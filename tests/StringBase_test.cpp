@@ -194,7 +194,12 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
       {"embedded_null_counts", [&](S&) { return order("a\0b"s, "a\0c"s); }, "-1 -1 0 0 01101000"},
       {"embedded_null_then_longer", [&](S&) { return order("a\0"s, "a"); }, "1 1 0 0 01011000"},
       {"compare_null_is_empty", [&](S&) { return sign(S().compare(null)); }, "0"},
-      // Sums that overflow, the part of the string compared.
+      // Sums that overflow, refused before anything is allocated or read; the part of the
+      // string compared.
+      {"fill_too_large", [&](S&) { return sized(S(0xFFFFFFFFu, C('x'))); }, "<overflow> abcdefgh",
+       "", kOff},
+      {"append_too_large", [&](S& s) { return sized(s.append(p, 0xFFFFFFF8)); },
+       "<overflow> abcdefgh", "", kOff},
       {"substr_sum_at_limit", [](S& s) { return Ascii(s.substr(6, 0xFFFFFFF9)); }, "gh"},
       {"substr_sum_overflows", [](S& s) { return Ascii(s.substr(7, 0xFFFFFFF9)); },
        "<overflow> abcdefgh"},
@@ -301,14 +306,9 @@ void* Mirror(size_t size) {
 }
 
 TEST(StringLimitTest, LengthsNearTheIntegerLimits) {
-  // Texts whose buffer size would overflow are refused before anything is allocated
-  // (with allocation switched off, an attempt would be bad_alloc instead).
-  String wide(3u, L'w');
+  // A String whose size in bytes would overflow is refused before anything is allocated.
   MakeDLLMallocThrow(true);
-  EXPECT_THROW(String(0x3FFFFFFFu, L'x'), exception::OutOfRange);
-  EXPECT_THROW(ANSIString(0xFFFFFFFFu, 'x'), exception::OutOfRange);
-  EXPECT_THROW(wide.append(wide.c_str(), 0xFFFFFFFE), exception::OutOfRange)
-      << "length + count overflows before any element is read";
+  EXPECT_EQ("overflow", Thrown([] { String(0x3FFFFFFFu, L'x'); }));
   MakeDLLMallocThrow(false);
 #if STRINGBASE_TEST_TSAN
   GTEST_SKIP() << "ThreadSanitizer keeps shadow memory for every byte written, which the "
@@ -351,13 +351,12 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
   struct {
     const char* name;
     std::function<std::wstring()> op;
-    std::wstring expected;  // or <offset>, <invalid>, <bad_alloc> for what was thrown
-    bool convertersOff = false;
+    std::wstring expected;    // or <offset>, <invalid>, <bad_alloc> for what was thrown
     const char* report = "";  // the failed check a bad argument gives
+    bool convertersOff = false;
   } const cases[] = {
-      {"ansi_from_wide_reserves_4_per_element", [&] { return W(ANSIString(w), true); },
-       u8 + L"|20"},
-      {"string_from_ansi_reserves_1_per_byte", [&] { return W(String(ANSIString(w)), true); },
+      {"ansi_from_wide_4_per_element", [&] { return W(ANSIString(w), true); }, u8 + L"|20"},
+      {"string_from_ansi_1_per_byte", [&] { return W(String(ANSIString(w)), true); },
        wide + L"|11"},
       {"utf8_from_wide_is_exact", [&] { return W(Utf8String(w), true); }, u8 + L"|11"},
       {"string_from_utf8", [&] { return W(String(nullptr, Utf8(utf8)), true); }, wide + L"|5"},
@@ -389,22 +388,19 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
       {"wide_doubles_the_prediction",  // (2 + 2 * 4) * 2, and then 8 more fit
        [&] { return W(ANSIString("ab").append(L"cd").append(L"ef"), true); }, L"abcdef|20"},
       // Empty sources give the empty text without asking the converter.
-      {"wide_null", [&] { return W(String(nullNarrow)); }, L"", true},
-      {"narrow_null", [&] { return W(ANSIString(nullWide)); }, L"", true},
-      {"append_null_and_empty", [&] { return W((String(L"x", 1u) += "").append(nullNarrow)); },
-       L"x", true},
+      {"wide_null", [&] { return W(String(nullNarrow)); }, L"", "", true},
+      {"narrow_null", [&] { return W(ANSIString(nullWide)); }, L"", "", true},
+      {"append_null", [&] { return W(String(L"x", 1u).append(nullNarrow)); }, L"x", "", true},
       // A conversion that fails leaves the string as it was.
-      {"append_narrow", [&] { return W(oldWide.append("more")); }, L"<bad_alloc>", true},
-      {"append_wide", [&] { return W(oldNarrow.append(L"more and more text")); }, L"<bad_alloc>",
-       true},
-      {"assign_wide", [&] { return W(oldNarrow = L"new"); }, L"<bad_alloc>", true},
+      {"append_narrow", [&] { return W(oldWide.append("more")); }, L"<bad_alloc>", "", true},
+      {"append_wide", [&] { return W(oldNarrow.append(L"more")); }, L"<bad_alloc>", "", true},
+      {"assign_wide", [&] { return W(oldNarrow = L"new"); }, L"<bad_alloc>", "", true},
       // Bad arguments are reported, and give the empty text or change nothing.
-      {"range_null_begin", [&] { return W(ANSIString(nullWide, wideA0b)); }, L"", false, "begin"},
-      {"range_reversed", [&] { return W(String(lacking + 2, lacking)); }, L"", false,
-       "begin <= end"},
-      {"counted_null", [&] { return W(ASCIIString(nullWide, 2u)); }, L"", false,
+      {"range_null_begin", [&] { return W(ANSIString(nullWide, wideA0b)); }, L"", "begin"},
+      {"range_reversed", [&] { return W(String(lacking + 2, lacking)); }, L"", "begin <= end"},
+      {"counted_null", [&] { return W(ASCIIString(nullWide, 2u)); }, L"",
        "(len == 0) || (source != 0)"},
-      {"reserved_not_null", [&] { return W(String(&locale, ASCIIString("abc"))); }, L"abc", false,
+      {"reserved_not_null", [&] { return W(String(&locale, ASCIIString("abc"))); }, L"abc",
        "0 == reserved"},
   };
   testing::AlertRecorder alerts;
