@@ -42,13 +42,11 @@ template <typename S>
 class StringBaseTest : public ::testing::Test {};
 TYPED_TEST_SUITE(StringBaseTest, testing::StringKinds);
 
-// Each case starts on "abcdefgh" in a buffer of 10 and answers a text; "N text" is a
-// capacity and the text. What an operation throws is answered as "<what> text after":
-// with allocation switched off (kOff), an operation that needs memory throws
-// bad_alloc and leaves the string unchanged, or, once elements have moved, at least
-// valid; one that needs none goes through. With kNoDoubling, reallocations above 12
-// elements fail: the first, doubling try of growth may fail quietly, then the exact
-// request wins.
+// Each case starts on "abcdefgh" in a buffer of 10 and answers a text ("N text" is a
+// capacity and the text), or what it threw and the text after ("<what> text"). With
+// allocation off (kOff), what needs memory throws bad_alloc and leaves the string as it
+// was, or once elements moved at least valid. With kNoDoubling, reallocations above 12
+// elements fail: the first, doubling try of growth fails quietly, the exact one wins.
 TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
   using S = TypeParam;
   using C = typename S::value_type;
