@@ -20,8 +20,7 @@ using namespace std::string_literals;
 using testing::T;
 using Bytes = std::vector<unsigned char>;
 
-// Bytes from hexadecimal digits and spaces, in a vector of exactly their size: read
-// past its end and AddressSanitizer sees it.
+// Bytes from hexadecimal digits and spaces, in a vector of exactly their size.
 Bytes H(const std::string& hex) {
   Bytes bytes;
   for (size_t i = 0; i + 1 < hex.size(); ++i) {
@@ -129,10 +128,9 @@ TYPED_TEST(StringSerializationTest, ExactBytesAndRefusals) {
 }
 
 // Found by fuzzing: an empty Utf8String payload ends one past the input, which can be
-// where the string's own buffer begins; the read took that for an assignment of the
-// string to itself. The allocation functions place the next buffer in `gArena` right
-// behind that input, as an allocator may place two blocks side by side, and move it to
-// the heap when it is reallocated, so that it is freed as a heap block.
+// where the string's own buffer begins; the read took that for a self-assignment. The
+// string's buffer is placed in `gArena` right behind that input, as an allocator may
+// place two blocks side by side, and moved to the heap when it is reallocated.
 unsigned char gArena[64];  // its first four bytes, all 0, are the form of the empty text
 
 void* ArenaRealloc(void* pointer, size_t size) {

@@ -33,8 +33,7 @@ std::string Ascii(const S& s) {
   return std::string(s.begin(), s.end());
 }
 
-// What `run` threw, by a short name ("" for nothing); the string code's own
-// exceptions must carry their exact texts.
+// What `run` threw, by a short name ("" for nothing), checking the string code's texts.
 inline std::string Thrown(const std::function<void()>& run) {
   try {
     run();
@@ -57,8 +56,7 @@ inline std::string Thrown(const std::function<void()>& run) {
   }
 }
 
-// The expressions of the failed checks recorded since the last call, joined by ";";
-// each must come from the string code.
+// The expressions of the string code's failed checks since the last call, joined by ";".
 inline std::string Reported(AlertRecorder& alerts) {
   std::string expressions;
   for (const std::string& report : alerts.take()) {
