@@ -81,7 +81,7 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
     const C* rz = z.c_str();
     std::string o = sign(l.compare(r)) + " " + sign(l.exactCompare(r)) + " " + sign(l.compare(rz)) +
                     " " + sign(l.exactCompare(rz)) + " ";
-    for (const bool b : {l == r, l != r, l<r, l> r, l == rz, l != rz, l<rz, l> rz}) {
+    for (const bool b : {l == r, l != r, (l < r), (l > r), l == rz, l != rz, (l < rz), (l > rz)}) {
       o += b ? "1" : "0";
     }
     return o;
