@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "qel/DLLAlloc.h"
@@ -29,48 +30,32 @@ Bytes H(const std::string& hex) {
   return bytes;
 }
 
-// A text and its exact serialized form; or, with `thrown`, bytes the kind refuses.
-template <typename S>
-struct Row {
-  const char* name;
-  std::basic_string<typename S::value_type> text;
-  Bytes bytes;
+// A text and its exact serialized form, or (with `thrown`) bytes refused, for the kinds
+// named: N for ANSIString and ASCIIString (the count includes the terminator, which is
+// written), U for Utf8String (the bytes as they are), W for String (UTF-8, every element
+// value up to 0x7FFFFFFF in up to six bytes; each length of sequence is the codec's own
+// tests' business).
+const struct {
+  const char *kinds, *name;
+  std::wstring text;
+  std::string hex;
   const char* thrown = "";  // "unreadable" (DeserializationError) or "invalid"
+} kRows[] = {
+    {"N", "empty", L"", "01000000 00"},
+    {"UW", "empty", L"", "00000000"},
+    {"N", "embedded_zero_kept", L"a\0b"s, "04000000 61006200"},
+    {"UW", "trailing_zero_is_text", L"a\0"s, "02000000 6100"},
+    {"N", "zero_count_then_zero", L"", "00000000 00", "unreadable"},
+    {"N", "last_byte_not_zero", L"", "03000000 610063", "unreadable"},
+    {"U", "bytes_not_validated", L"\xFF\xC0\x80", "03000000 FFC080"},
+    {"W", "two_bytes", L"\u00e9", "02000000 C3A9"},
+    {"W", "six_bytes_highest", std::wstring(1, 0x7FFFFFFF), "06000000 FDBFBFBFBFBF"},
+    {"W", "longer_than_stack_scratch", std::wstring(300, L'w'), "2C010000" + std::string(600, '7')},
+    {"W", "lone_continuation", L"", "01000000 80", "invalid"},
+    {"W", "overlong_C0_80", L"", "02000000 C080", "invalid"},
+    // The bytes that would complete the sequence lie past the count.
+    {"W", "sequence_cut_by_count", L"", "01000000 C3A9", "invalid"},
 };
-
-// ANSIString and ASCIIString: the count includes the terminator, which is written.
-template <typename S>
-std::vector<Row<S>> Rows() {
-  return {{"empty", T<S>(""), H("01000000 00")},
-          {"embedded_zero_kept", T<S>("a\0b"s), H("04000000 61006200")},
-          {"zero_count_then_zero", {}, H("00000000 00"), "unreadable"},
-          {"last_byte_not_zero", {}, H("03000000 610063"), "unreadable"}};
-}
-
-// Utf8String: the bytes as they are, no terminator.
-template <>
-std::vector<Row<Utf8String>> Rows() {
-  using S = Utf8String;
-  return {{"empty", T<S>(""), H("00000000")},
-          {"trailing_zero_is_text", T<S>("a\0"s), H("02000000 6100")},
-          {"bytes_not_validated", T<S>("\xFF\xC0\x80"), H("03000000 FFC080")}};
-}
-
-// String: UTF-8, every element value up to 0x7FFFFFFF in up to six bytes (each
-// length of sequence is the UTF-8 codec's own tests' business).
-template <>
-std::vector<Row<String>> Rows() {
-  return {
-      {"empty", L"", H("00000000")},
-      {"embedded_zero_kept", L"a\0b"s, H("03000000 610062")},
-      {"two_bytes", L"\u00e9", H("02000000 C3A9")},
-      {"six_bytes_highest", std::wstring(1, 0x7FFFFFFF), H("06000000 FDBFBFBFBFBF")},
-      {"longer_than_stack_scratch", std::wstring(300, L'w'), H("2C010000" + std::string(600, '7'))},
-      {"lone_continuation", {}, H("01000000 80"), "invalid"},
-      {"overlong_C0_80", {}, H("02000000 C080"), "invalid"},
-      // The bytes that would complete the sequence lie past the count.
-      {"sequence_cut_by_count", {}, H("01000000 C3A9"), "invalid"}};
-}
 
 template <typename S>
 class StringSerializationTest : public ::testing::Test {};
@@ -95,14 +80,20 @@ TYPED_TEST(StringSerializationTest, ExactBytesAndRefusals) {
   // Counts that claim more than is there, up to 2^32 - 1.
   expectRefused(H("05000000 61626300"), "unreadable");
   expectRefused(H("FFFFFFFF 6100"), "unreadable");
-  for (const auto& row : Rows<S>()) {
+  const char kind = std::is_same<S, String>::value       ? 'W'
+                    : std::is_same<S, Utf8String>::value ? 'U'
+                                                         : 'N';
+  for (const auto& row : kRows) {
+    if (std::strchr(row.kinds, kind) == nullptr) continue;
     SCOPED_TRACE(row.name);
+    const Bytes bytes = H(row.hex);
     if (*row.thrown) {
-      expectRefused(row.bytes, row.thrown);
+      expectRefused(bytes, row.thrown);
       continue;
     }
-    const S s = make(row.text);
-    const size_t size = row.bytes.size();
+    const std::basic_string<typename S::value_type> text(row.text.begin(), row.text.end());
+    const S s = make(text);
+    const size_t size = bytes.size();
     ASSERT_EQ(size, s.serializationSize());
     // Exact room: exactly the expected bytes, cursor moved past them. One byte less:
     // nothing written, cursor kept.
@@ -112,16 +103,16 @@ TYPED_TEST(StringSerializationTest, ExactBytesAndRefusals) {
     EXPECT_EQ(Bytes(size, 0xEE), room);
     s.serialize(out, out + size);
     EXPECT_EQ(room.data() + size, out);
-    EXPECT_EQ(row.bytes, room);
+    EXPECT_EQ(bytes, room);
     // Reading it back, into a string that held something else.
-    const unsigned char* in = row.bytes.data();
+    const unsigned char* in = bytes.data();
     S back = make(prior);
-    back.deserialize(in, row.bytes.data() + size);
-    EXPECT_EQ(row.bytes.data() + size, in);
-    EXPECT_EQ(row.text, decltype(row.text)(back.begin(), back.end()));
+    back.deserialize(in, bytes.data() + size);
+    EXPECT_EQ(bytes.data() + size, in);
+    EXPECT_EQ(text, decltype(text)(back.begin(), back.end()));
     for (size_t cut = 0; cut < size; ++cut) {
       SCOPED_TRACE(cut);
-      expectRefused(Bytes(row.bytes.begin(), row.bytes.begin() + cut), "unreadable");
+      expectRefused(Bytes(bytes.begin(), bytes.begin() + cut), "unreadable");
     }
   }
   EXPECT_EQ("", testing::Reported(alerts));
