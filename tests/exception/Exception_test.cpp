@@ -31,7 +31,6 @@ TEST(ExceptionTest, ThrowSiteAndDetailAreKept) {
     EXPECT_STREQ("osdep/path", e.getFileName());
     EXPECT_EQ(77u, e.getLineNumber());
     EXPECT_STREQ("Access denied: /var/lib/lorvath", e.what());
-    EXPECT_EQ(0x8ABC7019u, e.getErrorCode());
   }
 }
 

