@@ -85,11 +85,9 @@ Outcome RunScript(const std::string& script) {
   });
 }
 
-// The output with the diagnostics' time stamp prefix (naming the driver's process) as
-// "<time> ", the build's paths as "{tools}" and "{library}", and each handle the driver
-// printed ("loaded NAME 0x...", "library 0x...") as "{NAME}" or "{lib}". The driver's
-// acknowledgements of loading, unloading and announcing are left out: the echoed command
-// says as much.
+// The output with time stamps as "<time> ", the build's paths as "{tools}" and "{library}",
+// and the handles the driver printed as "{NAME}" or "{lib}"; the driver's acknowledgements
+// of loading and announcing are left out, as the echoed command says as much.
 std::string Neutral(const Outcome& run) {
   static const std::regex stamp(
       "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} - pid=([0-9]+): (.*)");
@@ -126,8 +124,7 @@ const std::string kNoBundle = "Couldn't find Ombrix bundle";
 const std::string kNoFunction = "Had Ombrix bundle but failed to find function";
 const std::string kUnavailable = std::to_string(LORVATH_ERR_ENGINE_UNAVAILABLE);
 
-// The diagnostic of a search that found the run-time module "rt" or the development-host
-// module "hsx".
+// The diagnostic of a search that found the run-time module "rt" or the host module "hsx".
 std::string Fallback(const std::string& module, const std::string& function) {
   const bool rt = module == "rt";
   return "<time> LookupOmbrixRunTimeBundle: Fallback found a " +
