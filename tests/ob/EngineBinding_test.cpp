@@ -174,9 +174,9 @@ TEST(EngineBindingTest, Scenarios) {
            "> resize 8\nresize 8 -> 0\n> set null\n> set null\n> set rt\n> calls\ncalls rt=1\n" +
            "calls hsx=1\n"},
       {"withdrawn_engine_reports_once_then_answers_zero_until_announced_again",
-       loadRt + "> lib {library}\n> set rt\n> resize 5\nresize 5 -> 0\n> set null\n" +
-           "> unload rt\n> dispose\n" + kAlreadyUnloaded + "DSDisposeHandle\ndispose -> 0\n" +
-           "> dispose\ndispose -> 0\n> errtext 2\n" + kAlreadyUnloaded +
+       loadRt + "> lib {library}\n> set rt\n> resize 5\nresize 5 -> 0\n> dispose\ndispose -> 0\n" +
+           "> set null\n> unload rt\n> dispose\n" + kAlreadyUnloaded + "DSDisposeHandle\n" +
+           "dispose -> 0\n> dispose\ndispose -> 0\n> errtext 2\n" + kAlreadyUnloaded +
            "GGetOneErrorCode\nerrtext 2 -> 0 \"\"\n> errtext 2\nerrtext 2 -> 0 \"\"\n" +
            "> load rt2 {tools}/ombrix_runtime.so\n> set rt2\n> resize 3\nresize 3 -> 0\n" +
            "> dispose\ndispose -> 0\n> calls\ncalls rt2=2\n"},
