@@ -25,9 +25,7 @@ const unsigned char* U(const Bytes& s) { return reinterpret_cast<const unsigned 
 // Failed checks of `run`, by expression.
 std::vector<std::string> Reports(const std::function<void()>& run) {
   testing::AlertRecorder alerts;
-  ::testing::internal::CaptureStderr();
   run();
-  ::testing::internal::GetCapturedStderr();
   std::vector<std::string> found = alerts.take();
   for (auto& r : found) r = r.substr(r.find(") ") + 2, r.find(" | ") - r.find(") ") - 2);
   return found;
