@@ -1,5 +1,5 @@
 // The byte-order helpers: exact bytes written and read at an odd address, refusals
-// that leave the cursor where it was, room checks that cannot wrap, reversing copies.
+// that leave the cursor where it was, and room checks that cannot wrap.
 #include "qel/little_endian.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <cstring>
 #include <vector>
 
-#include "qel/big_endian.h"
 #include "qel/exception/Exception.h"
 
 namespace vo::qel {
@@ -79,18 +78,6 @@ TEST(LittleEndianTest, RoomChecksCompareWithoutWrapping) {
     EXPECT_THROW(le::CheckDeserializationSize(c.size, c.cursor, c.end),
                  exception::DeserializationError);
   }
-}
-
-TEST(ByteOrderTest, ReversingCopies) {
-  const unsigned char little[4] = {0x78, 0x56, 0x34, 0x12}, big[4] = {0x12, 0x34, 0x56, 0x78};
-  unsigned char out[4] = {};
-  big_endian::CopyToBigEndian(4, out, little);
-  EXPECT_EQ(0, std::memcmp(big, out, 4));
-  big_endian::CopyFromBigEndian(3, out, big);
-  EXPECT_EQ(0, std::memcmp("\x56\x34\x12", out, 3)) << "an odd count reverses too";
-  const UInt32 toBig = big_endian::ToBigEndian(0x12345678);
-  EXPECT_EQ(0, std::memcmp(big, &toBig, 4));
-  EXPECT_EQ(0x12345678u, big_endian::FromBigEndian(toBig));
 }
 
 }  // namespace

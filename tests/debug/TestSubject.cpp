@@ -2,7 +2,6 @@
 // (and the time-out given to Test::Init); the framework's options follow.
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -28,14 +27,6 @@ void HResult() {
   Test::CheckHRESULT(1, "Positive()", "t", 5);
 }
 
-// Three runs of 0.6 s, past a time-out of one second; only "-i" runs them.
-void Runs() {
-  static int runs = 0;
-  Test::Print("run %d\n", ++runs);
-  ::usleep(600000);
-  if (runs == 3) std::exit(3);
-}
-
 const struct Mode {
   const char* name;
   unsigned int timeoutSeconds;
@@ -52,7 +43,6 @@ const struct Mode {
     {"assertion", 0, [] { vo::qel::exception::Exception().getOmbrixErrorCode(); }},
     {"sleep", 1, [] { Test::Print("sleeping\n"), ::sleep(3); }},
     {"sleep_past_wrap", 4294968, [] { ::usleep(1500000); }},  // 4294968000 ms wraps to 705
-    {"runs", 1, Runs},
     {"twice", 0,
      [] {
        if (Test::Check(true, "ok", "t", 1)) throw 42;

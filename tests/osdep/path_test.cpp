@@ -3,16 +3,15 @@
 #include "qel/osdep/path.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <functional>
 #include <string>
 
 #include "qel/exception/DetailedException.h"
 #include "qel/osdep/OSException.h"
-#include "tests/support/AlertRecorder.h"
 #include "tests/support/TempTree.h"
 
 namespace vo::qel::osdep::path {
@@ -56,9 +55,6 @@ TEST(PathTest, StringFunctions) {
   }
   String empty;
   EXPECT_THROW(MakePathEndInSlash(empty), ex::InvalidArgument);
-  testing::AlertRecorder checks;
-  EXPECT_FALSE(IsPathAbsolute(nullptr));
-  EXPECT_EQ(1u, checks.take().size()) << "a null path is reported";
 }
 
 template <class E>
@@ -81,30 +77,23 @@ TEST(PathTest, EachFailureThrowsItsException) {
   } rows[] = {
       {"createdir_relative", [] { CreateDir(L"a/b/"); }, Is<ex::InvalidArgument>},
       {"createdir_null", [] { CreateDir(nullptr); }, Is<ex::InvalidArgument>},
-      {"createdir_top_file", [] { CreateDir(L"/x"); }, Is<ex::InvalidArgument>},
       {"createdir_over_file", [&] { CreateDir((Wide(file) + L"/sub/").c_str()); },
        Is<ex::ObjectAlreadyExists>},
       {"exists_relative", [] { DoesFileExist(L"file"); }, Is<ex::InvalidArgument>},
       {"exists_below_file", [&] { DoesFileExist(file + L"/x"); }, Is<PosixError>},
-      {"remove_relative", [] { RemoveFile(L"file", false); }, Is<ex::InvalidArgument>},
       {"remove_missing", [&] { RemoveFile(missing, false); }, Is<PosixError>},
       {"rmdir_missing", [&] { RemoveDir(missing.c_str()); }, Is<ex::NonexistentException>},
       {"rmdir_not_empty", [&] { RemoveDir(t.wide("full").c_str()); }, Is<ex::AccessDenied>},
       {"rmtree_missing", [&] { RemoveDirForce(missing.c_str()); }, Is<ex::NonexistentException>},
       {"cpfile_relative", [&] { CpFile(L"file", missing, true); }, Is<ex::InvalidArgument>},
-      {"cpfile_no_source", [&] { CpFile(missing, t.wide("new"), true); }, Is<PosixError>},
       {"cpfile_existing", [&] { CpFile(file, t.wide("other"), false); }, Is<ex::FileAlreadyExists>},
       // O_EXCL: a dangling link is no file, but the copy must not create its target.
       {"cpfile_dangling_link", [&] { CpFile(file, t.wide("dangling"), false); },
        Is<ex::FileAlreadyExists>},
-      {"cpdir_relative", [&] { CpDir(t.wide("full"), L"dst/"); }, Is<ex::InvalidArgument>},
       {"cpdir_missing", [&] { CpDir(missing, t.wide("dst/")); }, Is<ex::NonexistentException>},
       {"rename_relative", [&] { RenameFile(file, L"x"); }, Is<ex::InvalidArgument>},
-      {"rename_missing", [&] { RenameFile(missing, t.wide("x")); }, Is<PosixError>},
-      {"setcwd_missing", [&] { SetCWD(missing); }, Is<PosixError>},
       {"resolve_file", [&] { ResolveSymLink(file); }, Is<ex::InvalidArgument>},
       {"temp_no_prefix", [] { TempFileName(L"", L""); }, Is<ex::InvalidArgument>},
-      {"temp_relative_dir", [] { TempFileName(L"p", L"tmp"); }, Is<ex::InvalidArgument>},
       {"temp_missing_dir", [&] { TempFileName(L"p", missing); }, Is<ex::NonexistentException>},
       // Names the system encoding (the "C" locale's ASCII here) cannot hold exactly.
       {"path_lossy", [&] { DoesFileExist(file + L"\u00e9"); }, Is<ex::InvalidArgument>},
@@ -132,11 +121,9 @@ TEST(PathTest, OperationsOnATree) {
   struct stat st;
   ASSERT_EQ(0, ::stat(t.at("m").c_str(), &st));
   EXPECT_EQ(0755u, st.st_mode & 07777) << "the umask does not apply";
-  EXPECT_TRUE(IsDirectory(t.wide("a/b")));
-  EXPECT_FALSE(IsDirectory(t.wide("a/b/c")));
+  EXPECT_TRUE(IsDirectory(t.wide("a/b")) && !IsDirectory(t.wide("a/b/c")));
   t.write("a/f", "hello");
-  EXPECT_TRUE(DoesFileExist(t.wide("a/f")));
-  EXPECT_FALSE(DoesFileExist(t.wide("a")));
+  EXPECT_TRUE(DoesFileExist(t.wide("a/f")) && !DoesFileExist(t.wide("a")));
   CreateSymLink(t.wide("link"), L"a/f");
   EXPECT_EQ(L"a/f", Wide(ResolveSymLink(t.wide("link")))) << "relative content stays relative";
   t.write("a/long", "a longer text");
@@ -150,8 +137,8 @@ TEST(PathTest, OperationsOnATree) {
   t.write("a/.hidden", "h");
   ASSERT_EQ(0, ::symlink("f", t.at("a/ln").c_str()));
   CpDir(t.wide("a"), t.wide("made/copy/"));
-  EXPECT_EQ("hello", t.read("made/copy/f"));
   EXPECT_TRUE(IsDirectory(t.wide("made/copy/b")));
+  EXPECT_EQ("hello", t.read("made/copy/f"));
   EXPECT_EQ("<missing>", t.read("made/copy/.hidden")) << "hidden names are not copied";
   EXPECT_EQ(L"f", Wide(ResolveSymLink(t.wide("made/copy/ln")))) << "links are copied as links";
   CpDir(t.wide("a"), t.wide("made/copy/"));  // a second copy replaces what the first made
@@ -162,10 +149,14 @@ TEST(PathTest, OperationsOnATree) {
   RemoveDirForce(t.wide("made").c_str());
   EXPECT_FALSE(IsDirectory(t.wide("made")));
   const String before = SetCWD(t.wide("a"));
-  EXPECT_EQ(Wide(t.wide("a")), Wide(GetCWD()));
   EXPECT_EQ(Wide(t.wide("a/x/..")), Wide(AbsPath(L"x/..")));
-  EXPECT_EQ(L"/y", Wide(AbsPath(L"/y")));
   SetCWD(before);
+  // Each test runs in a process of its own: TMPDIR is not restored.
+  ::setenv("TMPDIR", t.at().c_str(), 1);
+  EXPECT_EQ(Wide(t.wide()), Wide(TempDirName()));
+  EXPECT_EQ(Wide(t.wide("pre")), Wide(TempFileName(L"pre", L"")).substr(0, t.at().size() + 4));
+  ::unsetenv("TMPDIR");
+  EXPECT_EQ(L"/var/tmp/", Wide(TempDirName()));
 }
 
 // Links planted to lead out of the tree: removing or copying the tree leaves what they
@@ -179,8 +170,7 @@ TEST(PathTest, LinksOutCopiesOntoItselfAndDepth) {
   ASSERT_EQ(0, ::symlink(t.at("sentinel").c_str(), t.at("outdir/tree/tofile").c_str()));
   t.write("outdir/tree/sub/f", "in");
   CpDir(t.wide("outdir/tree"), t.wide("copy/"));
-  EXPECT_TRUE(IsSymLink(t.wide("copy/sub/todir")));
-  EXPECT_TRUE(IsSymLink(t.wide("copy/tofile")));
+  EXPECT_TRUE(IsSymLink(t.wide("copy/sub/todir")) && IsSymLink(t.wide("copy/tofile")));
   // A destination whose entry is a link out: the copy refuses to write through it.
   ASSERT_EQ(0, ::unlink(t.at("copy/sub/f").c_str()));
   ASSERT_EQ(0, ::symlink(t.at("sentinel").c_str(), t.at("copy/sub/f").c_str()));
@@ -190,7 +180,6 @@ TEST(PathTest, LinksOutCopiesOntoItselfAndDepth) {
   EXPECT_EQ("outside", t.read("sentinel"));
   EXPECT_EQ("outside too", t.read("outdir/kept"));
   EXPECT_FALSE(IsDirectory(t.wide("outdir/tree")));
-
   ASSERT_EQ(0, ::link(t.at("sentinel").c_str(), t.at("hard").c_str()));
   for (const char* same : {"sentinel", "hard", "./sentinel"}) {
     CpFile(t.wide("sentinel"), t.wide(same), true);
@@ -205,20 +194,6 @@ TEST(PathTest, LinksOutCopiesOntoItselfAndDepth) {
   CreateDir((Wide(t.wide(deep)) + L"/d/").c_str());
   EXPECT_THROW(CpDir(t.wide("deep"), t.wide("copy/")), ex::BoundExceeded2);
   EXPECT_THROW(RemoveDirForce(t.wide("deep").c_str()), ex::BoundExceeded2);
-}
-
-TEST(PathTest, TemporaryNamesHonourTmpdir) {
-  TempTree t;
-  const char* old = std::getenv("TMPDIR");
-  const std::string saved = old != nullptr ? old : "";
-  ::setenv("TMPDIR", t.at().c_str(), 1);
-  EXPECT_EQ(Wide(t.wide()), Wide(TempDirName()));
-  const String name = TempFileName(L"pre", L"");
-  EXPECT_EQ(Wide(t.wide()), Wide(DirName(name)));
-  EXPECT_EQ(0u, BaseName(name).find(String(L"pre")));
-  ::unsetenv("TMPDIR");
-  EXPECT_EQ(L"/var/tmp/", Wide(TempDirName()));
-  if (old != nullptr) ::setenv("TMPDIR", saved.c_str(), 1);
 }
 
 }  // namespace
