@@ -40,7 +40,6 @@ const struct Mode {
     {"std", 0, [] { throw std::runtime_error("boom"); }},
     {"foreign", 0, [] { throw 42; }},
     {"long", 0, [] { Test::Print("%s|\n", std::string(2000, 'x').c_str()); }},
-    {"assertion", 0, [] { vo::qel::exception::Exception().getOmbrixErrorCode(); }},
     {"sleep", 1, [] { Test::Print("sleeping\n"), ::sleep(3); }},
     {"sleep_past_wrap", 4294968, [] { ::usleep(1500000); }},  // 4294968000 ms wraps to 705
     {"twice", 0,

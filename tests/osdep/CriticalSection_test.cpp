@@ -1,5 +1,5 @@
-// Locks: atomic integers, misaligned interlocked operations, the critical section's
-// nesting, ownership and misplaced leaves, and an exact count under contention.
+// The critical section: nesting, ownership and misplaced leaves, and an exact count
+// under contention.
 #include "qel/osdep/CriticalSection.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "qel/osdep/AtomicInt.h"
 #include "qel/osdep/CriticalSectionRAIIHelper.h"
 #include "tests/support/AlertRecorder.h"
 
@@ -28,26 +27,6 @@ Checks Where(testing::AlertRecorder& checks) {
   Checks where = checks.take();
   for (auto& report : where) report.erase(report.find(' '));
   return where;
-}
-
-TEST(AtomicIntTest, OperationsAndMisalignedInterlocked) {
-  AtomicInt n(0), high(2147483647);
-  EXPECT_TRUE(n.increment() == 1 && n.increment() == 2 && n.decrement() == 1);
-  n.replace(3);
-  EXPECT_EQ(3, n.replaceAndReturn(7));
-  EXPECT_EQ(7, n.compareExchange(5, 9)) << "no match leaves the value";
-  EXPECT_EQ(7, n.compareExchange(7, 9));
-  EXPECT_TRUE(n == 9 && n != 7 && n > 8 && !(n > 9) && n >= 9 && !(n >= 10));
-  EXPECT_EQ(-2147483647 - 1, high.increment()) << "wraps";
-  // A misaligned location is reported and still changed.
-  testing::AlertRecorder checks;
-  alignas(64) unsigned char bytes[8] = {0, 5, 0, 0, 0};  // one cache line: no split lock
-  auto* const loc = reinterpret_cast<volatile int32_t*>(bytes + 1);
-  EXPECT_EQ(6, InterlockedIncrement(loc));
-  EXPECT_EQ(5, InterlockedDecrement(loc));
-  EXPECT_EQ(5, CompareExchangeMemory(loc, 5, 8));
-  EXPECT_EQ(8, *loc);
-  EXPECT_EQ(3u, checks.take().size());
 }
 
 TEST(CriticalSectionTest, NestingOwnershipAndMisplacedLeaves) {
