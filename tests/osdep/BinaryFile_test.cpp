@@ -1,6 +1,6 @@
-// BinaryFile: exact bytes on disk in both byte orders, failed reads that leave the
-// position and the buffer as they were, a huge length prefix under a lowered
-// address-space limit, modes and misuse.
+// BinaryFile: exact bytes on disk in both byte orders, modes and misuse, failed reads
+// that leave the position and the buffer as they were, and a huge length prefix
+// under a lowered address-space limit.
 #include "qel/osdep/BinaryFile.h"
 
 #include <gtest/gtest.h>
@@ -27,10 +27,15 @@ std::string Bytes(const AutoBuffer& b) {
   return std::string(reinterpret_cast<const char*>(b.Data()), b.Len());
 }
 
-TEST(BinaryFileTest, ExactBytesInBothOrders) {
+TEST(BinaryFileTest, ExactBytesInBothOrdersModesAndMisuse) {
   TempTree t;
   const unsigned char abc[] = {'a', 'b', 'c'};
+  const mode_t mask = ::umask(022);
   B file(t.wide("f"), B::k_READ_WRITE | B::k_CREATE | B::k_TRUNCATE, false);
+  ::umask(mask);
+  struct stat st;
+  ASSERT_EQ(0, ::stat(t.at("f").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
   EXPECT_EQ(7, file.writeByteVector(BufferWrapper(abc, 3), B::k_BIG_ENDIAN));
   EXPECT_EQ(7, file.writeByteVector(BufferWrapper(abc, 3), B::k_LITTLE_ENDIAN));
   EXPECT_EQ(4, file.writeByteVector(BufferWrapper(), B::k_BIG_ENDIAN));
@@ -48,6 +53,19 @@ TEST(BinaryFileTest, ExactBytesInBothOrders) {
   EXPECT_EQ(4, file.readScalarValue(big, B::k_BIG_ENDIAN));
   EXPECT_EQ(4, file.readScalarValue(little, B::k_LITTLE_ENDIAN));
   EXPECT_TRUE(big == 0x12345678u && little == 0x12345678u) << big << " " << little;
+  file.resize(2);
+  EXPECT_EQ(26, file.seek(0, B::k_CURRENT)) << "resizing keeps the position";
+  EXPECT_EQ(std::string(2, '\0'), t.read("f"));
+  EXPECT_THROW(B(t.wide("missing"), B::k_READ, false), PosixError);
+  testing::AlertRecorder checks;
+  EXPECT_EQ(-1, file.openNoThrow(t.wide("f"), B::k_READ)) << "the first file stays open";
+  B closed;
+  char c;
+  EXPECT_EQ(-1, closed.readExactSize(buf, 1));
+  EXPECT_EQ(-1, closed.write(&c, 1));
+  EXPECT_EQ(-1, closed.seek(0, B::k_BEGIN));
+  closed.resize(0);
+  EXPECT_EQ(5u, checks.take().size()) << "a re-open and each use of an unopened file";
 }
 
 TEST(BinaryFileTest, FailedReadsGiveBackWhatTheyTook) {
@@ -113,33 +131,6 @@ TEST(BinaryFileTest, HugePrefixUnderLoweredAddressSpace) {
   int status = 0;
   ASSERT_EQ(child, ::waitpid(child, &status, 0));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-}
-
-TEST(BinaryFileTest, ModesAndMisuse) {
-  TempTree t;
-  t.write("old", "old contents");
-  const mode_t mask = ::umask(022);
-  B created(t.wide("new"), B::k_WRITE | B::k_CREATE | B::k_TRUNCATE, false);
-  ::umask(mask);
-  struct stat st;
-  ASSERT_EQ(0, ::stat(t.at("new").c_str(), &st));
-  EXPECT_EQ(0600u, st.st_mode & 0777);
-  EXPECT_THROW(B(t.wide("missing"), B::k_READ, false), PosixError);
-  testing::AlertRecorder checks;
-  EXPECT_EQ(-1, created.openNoThrow(t.wide("old"), B::k_READ));
-  EXPECT_EQ(4, created.write("abcd", 4)) << "the first file stays open";
-  created.resize(2);
-  EXPECT_EQ(4, created.seek(0, B::k_CURRENT)) << "resizing keeps the position";
-  created.sync();
-  EXPECT_EQ("ab", t.read("new"));
-  B closed;
-  char c;
-  AutoBuffer buf;
-  EXPECT_EQ(-1, closed.readExactSize(buf, 1));
-  EXPECT_EQ(-1, closed.write(&c, 1));
-  EXPECT_EQ(-1, closed.seek(0, B::k_BEGIN));
-  closed.resize(0);
-  EXPECT_EQ(5u, checks.take().size()) << "a re-open and each use of an unopened file";
 }
 
 }  // namespace

