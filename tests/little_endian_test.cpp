@@ -15,7 +15,7 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 namespace le = little_endian;
 
-// A word, "abc" and an empty array, written into and read from a room cut short by
+// A word and "abc", written into and read from a room cut short by
 // `cut` bytes: what fits is done, the rest is refused untouched.
 TEST(LittleEndianTest, ExactBytesAndRefusals) {
   const Bytes bytes = {0x78, 0x56, 0x34, 0x12, 'a', 'b', 'c'}, abc(bytes.begin() + 4, bytes.end());
@@ -28,13 +28,11 @@ TEST(LittleEndianTest, ExactBytesAndRefusals) {
     try {
       le::Serialize<UInt32>(0x12345678, out, at + room);
       le::SerializeByteArray(abc.data(), 3, out, at + room);
-      le::SerializeByteArray(nullptr, 0, out, at + room);
     } catch (const exception::BufferOverflow&) {
     }
     EXPECT_EQ(at + done, out);
-    Bytes expected(bytes.begin(), bytes.begin() + done);
-    expected.resize(8, 0xEE);
-    EXPECT_EQ(expected, Bytes(at, at + 8)) << "wrote what did not fit";
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + done), Bytes(at, at + done));
+    EXPECT_EQ(Bytes(8 - done, 0xEE), Bytes(at + done, at + 8)) << "wrote what did not fit";
     std::copy(bytes.begin(), bytes.end(), at);
     const unsigned char* in = at;
     UInt32 word = 0;
@@ -42,7 +40,6 @@ TEST(LittleEndianTest, ExactBytesAndRefusals) {
     try {
       le::Deserialize<UInt32>(word, in, at + room);
       le::DeserializeByteArray(back.data(), 3, in, at + room);
-      le::DeserializeByteArray(nullptr, 0, in, at + room);
     } catch (const exception::DeserializationError&) {
     }
     EXPECT_EQ(at + done, in);

@@ -3,8 +3,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <stdexcept>
-#include <string>
 
 #include "qel/debug/Test.h"
 #include "qel/exception/Exception.h"
@@ -37,15 +35,9 @@ const struct Mode {
     {"hresult", 0, HResult},
     {"flags", 0, nullptr},  // the test function taking the arguments
     {"qel", 0, [] { throw vo::qel::AddFileAndLineInfo(vo::qel::exception::OutOfRange(), "f", 9); }},
-    {"std", 0, [] { throw std::runtime_error("boom"); }},
     {"foreign", 0, [] { throw 42; }},
-    {"long", 0, [] { Test::Print("%s|\n", std::string(2000, 'x').c_str()); }},
     {"sleep", 1, [] { Test::Print("sleeping\n"), ::sleep(3); }},
     {"sleep_past_wrap", 4294968, [] { ::usleep(1500000); }},  // 4294968000 ms wraps to 705
-    {"twice", 0,
-     [] {
-       if (Test::Check(true, "ok", "t", 1)) throw 42;
-     }},  // after Fail
 };
 
 }  // namespace
@@ -54,10 +46,7 @@ int main(int argc, char** argv) {
   for (const Mode& mode : kModes) {
     if (argc < 2 || std::strcmp(argv[1], mode.name) != 0) continue;
     Test::Init init(true, mode.timeoutSeconds);
-    const bool twice = std::strcmp(mode.name, "twice") == 0;
-    if (twice) Test::main(argc, argv, Fail);  // the options hold for this test only
-    return mode.test ? Test::main(twice ? 1 : argc, argv, mode.test)
-                     : Test::main(argc, argv, Flags);
+    return mode.test ? Test::main(argc, argv, mode.test) : Test::main(argc, argv, Flags);
   }
   return 2;
 }

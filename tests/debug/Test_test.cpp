@@ -1,6 +1,5 @@
-// The test framework as a test program's user sees it: each row runs the subject
-// program (TestSubject.cpp) with a test function and options, and compares its whole
-// standard output and its exit status.
+// The test framework as its user sees it: each row runs the subject program
+// (TestSubject.cpp) with a test function and options, and compares its whole output.
 #include "qel/debug/Test.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +34,6 @@ Outcome RunSubject(const std::string& args) {
 }
 
 const std::string kPass = "Test passed\n", kFail = "Test failed\n", kFailed = "***** Test failed: ";
-const std::string kFlags = "argc=3 verbose=";
 
 TEST(TestFrameworkTest, OutputAndStatus) {
   const struct {
@@ -44,7 +42,6 @@ TEST(TestFrameworkTest, OutputAndStatus) {
     const char* err = nullptr;  // what standard error holds; null for nothing
   } rows[] = {
       {"pass", kPass, 0},
-      {"pass -v", "1 + 1 == 2\n" + kPass, 0},
       {"fail", kFailed + "t:2:1 + 1 == 3\n" + kFail, 1},
       {"fail -a", kFailed + "t:2:1 + 1 == 3\n" + kFail, 1,
        "t(2): Assertion failed: 1 + 1 == 3\a\n"},
@@ -53,23 +50,16 @@ TEST(TestFrameworkTest, OutputAndStatus) {
        "Positive() returned 0x00000001\n" +
            kFail,
        1},
-      {"flags -v", kFlags + "1 assert=0\npassing check\ndetail\n" + kPass, 0},
-      {"flags -a", kFlags + "0 assert=1\n" + kPass, 0},
+      {"flags -v", "argc=3 verbose=1 assert=0\npassing check\ndetail\n" + kPass, 0},
       {"qel",
        kFailed + "debug/Test:360:false\nUnhandled qel C++ exception: f(9): Out of range\n" + kFail,
        1},
-      {"std", kFailed + "debug/Test:365:false\nUnhandled std C++ exception: boom\n" + kFail, 1},
       {"foreign", kFailed + "debug/Test:370:false\nUnhandled exception.\n" + kFail, 1},
       {"qel -e", "", 128 + SIGABRT, "Out of range"},
-      {"long", std::string(1023, 'x') + kPass, 0},
       {"sleep -t", "sleeping\n" + kPass, 0},
       {"sleep -tx", "sleeping\nTest timed out. Aborting...\n" + kFailed + "debug/Test:82:false\n",
        128 + SIGKILL},
       {"sleep_past_wrap", kPass, 0},
-      {"twice -v -e",
-       kFailed + "t:2:1 + 1 == 3\n" + kFail + kFailed +
-           "debug/Test:370:false\nUnhandled exception.\n" + kFail,
-       1},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args);

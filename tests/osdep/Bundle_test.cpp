@@ -27,13 +27,10 @@ TEST(BundleTest, LoadOrderAndExactIdentifiers) {
   EXPECT_NE(bundles.end(), std::find(bundles.begin(), bundles.end(), hsx));
   ::testing::internal::CaptureStderr();
   for (BundleRef bundle : bundles) ShowBundle(bundle);
-  ShowBundle(nullptr);
   const std::string lines = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(std::string::npos, lines.find("vdso")) << lines;
-  EXPECT_NE(std::string::npos, lines.find("Bundle <null> (no identifier)\n"));
   EXPECT_STREQ("com.ombrix.hsx", GetBundleIdentifier(hsx));
   EXPECT_EQ(nullptr, GetBundleIdentifier(main)) << "reaches the engine's symbol, not its own";
-  EXPECT_EQ(runtime, GetBundleWithIdentifier("com.ombrix.runtime"));
   EXPECT_EQ(hsx, GetBundleWithIdentifier("com.ombrix.hsx"));
   EXPECT_EQ(nullptr, GetBundleWithIdentifier("com.ombrix.HSX"));
   EXPECT_EQ(nullptr, GetBundleWithIdentifier(nullptr));

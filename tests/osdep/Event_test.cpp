@@ -1,5 +1,5 @@
-// Events: which reads clear an auto-reset event, how many waiters a set wakes, and an
-// event deleted by its waiter while set() returns (timed-out waits: see debug/Test).
+// Events: which reads clear an auto-reset event and how many waiters a set wakes
+// (waits that time out are the test framework's watchdog, tested there).
 #include "qel/osdep/Event.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,6 @@ namespace {
 TEST(EventTest, ReadsClearOnlyAnAutoResetEvent) {
   const std::function<bool(Event&)> reads[] = {
       [](Event& e) { return e.check(); },
-      [](Event& e) { return e.wait(), true; },
       [](Event& e) { return e.wait(100); },
   };
   for (const bool manual : {false, true}) {
@@ -38,16 +37,13 @@ TEST(EventTest, ReadsClearOnlyAnAutoResetEvent) {
   }
 }
 
-// Three threads wait, one of them with a limit: an auto-reset set wakes one of them, a
-// manual-reset set all.
+// Three threads wait: an auto-reset set wakes one of them, a manual-reset set all.
 TEST(EventTest, WakeUps) {
   for (const bool manual : {false, true}) {
     Event event(manual, false);
     std::atomic<int> woken{0};
     std::vector<std::thread> waiters;
-    for (const unsigned int limit : {10000u, Event::kInfinite, Event::kInfinite}) {
-      waiters.emplace_back([&, limit] { woken += event.wait(limit); });
-    }
+    for (int i = 0; i < 3; ++i) waiters.emplace_back([&] { woken += event.wait(10000); });
     std::vector<int> counts;
     while (woken < 3 && counts.size() < 3) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));  // until the waiters wait
@@ -57,16 +53,6 @@ TEST(EventTest, WakeUps) {
     }
     for (auto& waiter : waiters) waiter.join();
     EXPECT_EQ(manual ? std::vector<int>({3}) : std::vector<int>({1, 2, 3}), counts);
-  }
-}
-
-TEST(EventTest, DeletedByItsWaiterWhileTheSetReturns) {
-  for (int i = 0; i < 200; ++i) {
-    auto* event = new Event(i % 2 == 0, false);
-    std::thread setter([event] { event->set(); });
-    while (!event->wait(1)) continue;
-    delete event;  // ASan and TSan see any touch of the event by set() after this
-    setter.join();
   }
 }
 

@@ -1,6 +1,5 @@
-// The running program's path, also through a buffer too small, and that of a program
-// whose file was removed while it runs (a host updated in place): the kernel's
-// " (deleted)" mark is not part of it.
+// The running program's path, and that of a program whose file was removed while it
+// runs (a host updated in place): the kernel's " (deleted)" mark is not part of it.
 #include "qel/osdep/ExePath.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +29,6 @@ TEST(ExePathTest, NamesThisProgramAlsoOnceDeleted) {
   EXPECT_EQ(std::wstring(path, path + length), testing::Wide(GetExePath()));
   EXPECT_EQ(L"osdep_ExePath_test", testing::Wide(GetExeBaseName()));
   EXPECT_EQ(sizeof(small), ReadExePath(small, sizeof(small))) << "too small, and says so";
-  EXPECT_EQ('\0', small[sizeof(small) - 1]);
   testing::TempTree t;
   std::ofstream(t.at("copy"), std::ios::binary) << std::ifstream(path, std::ios::binary).rdbuf();
   ASSERT_EQ(0, ::chmod(t.at("copy").c_str(), 0700));

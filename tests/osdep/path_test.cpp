@@ -1,5 +1,5 @@
-// Paths: the string functions on named rows, then the file-system operations inside a
-// private tree: successes, the exception of each failure, links out of it, TMPDIR.
+// Paths: the string functions on rows, then the file-system operations inside a
+// private tree: successes, the exception of each failure, links out of it.
 #include "qel/osdep/path.h"
 
 #include <gtest/gtest.h>
@@ -36,16 +36,19 @@ TEST(PathTest, StringFunctions) {
   const wchar_t* const rows[][4] = {
       {L"base", L"/usr/lib", L"", L"lib"},  {L"base", L"/usr/lib/", L"", L""},
       {L"dir", L"/usr", L"", L"/"},         {L"dir", L"lib", L"", L""},
-      {L"dir", L"a/b/", L"", L"a/b"},       {L"dir", L"//", L"", L"//"},
-      {L"dir", L"/a//b", L"", L"/a"},       {L"join", L"/a", L"b", L"/a/b"},
-      {L"join", L"/a/", L"b", L"/a/b"},     {L"join", L"/a", L"/b", L"/b"},
-      {L"join", L"", L"b", L"b"},           {L"norm", L"/a/b/../../..", L"", L""},
-      {L"norm", L"a/b", L"", L""},          {L"norm", L"/a/./b/../c", L"", L"/a/c"},
-      {L"norm", L"/a/.../b", L"", L""},     {L"norm", L"/.", L"", L"/"},
+      {L"dir", L"/a/b", L"", L"/a"},        {L"dir", L"a/b/", L"", L"a/b"},
+      {L"dir", L"//", L"", L"//"},          {L"dir", L"/a//b", L"", L"/a"},
+      {L"join", L"/a", L"b", L"/a/b"},      {L"join", L"/a/", L"b", L"/a/b"},
+      {L"join", L"/a", L"/b", L"/b"},       {L"join", L"", L"b", L"b"},
+      {L"join", L"/a", L"", L"/a/"},        {L"norm", L"/a/b/../../..", L"", L""},
+      {L"norm", L"a/b", L"", L""},          {L"norm", L"/a//b", L"", L"/a//b"},
+      {L"norm", L"/a/./b/", L"", L"/a/b/"}, {L"norm", L"/a/./b/../c", L"", L"/a/c"},
+      {L"norm", L"/a/../..", L"", L""},     {L"norm", L"/a/.../b", L"", L""},
+      {L"norm", L"/.", L"", L"/"},          {L"norm", L"/a/..", L"", L"/"},
       {L"norm", L"/a//./b", L"", L"/a//b"}, {L"norm", L"/a/.x/..y/", L"", L"/a/.x/..y/"},
       {L"norm", L"/a/b/../", L"", L"/a/"},  {L"slash", L"/a", L"", L"/a/"},
       {L"slash", L"/a/", L"", L"/a/"},      {L"abs", L"/", L"", L"abs"},
-      {L"abs", L"a/", L"", L"rel"}};
+      {L"abs", L"a/", L"", L"rel"},         {L"abs", L"", L"", L"rel"}};
   for (const auto& r : rows) {
     EXPECT_EQ(r[3], Apply(r[0], r[1], r[2])) << r[0] << " " << r[1] << " " << r[2];
   }
@@ -99,8 +102,6 @@ TEST(PathTest, OperationsOnATree) {
   t.write("a/long", "a longer text");
   CpFile(t.wide("a/f"), t.wide("a/long"), true);
   EXPECT_EQ("hello", t.read("a/long")) << "overwriting truncates";
-  RenameFile(t.wide("a/long"), t.wide("moved"));
-  EXPECT_EQ("hello", t.read("moved"));
   t.write("a/.hidden", "h");
   ASSERT_EQ(0, ::symlink("f", t.at("a/ln").c_str()));
   CpDir(t.wide("a"), t.wide("made/copy/"));
@@ -136,7 +137,6 @@ TEST(PathTest, LinksOutCopiesOntoItselfAndDepth) {
   RemoveDirForce(t.wide("outdir/tree").c_str());
   EXPECT_EQ("outside", t.read("sentinel"));
   EXPECT_EQ("outside too", t.read("outdir/kept"));
-  EXPECT_FALSE(IsDirectory(t.wide("outdir/tree")));
   ASSERT_EQ(0, ::link(t.at("sentinel").c_str(), t.at("hard").c_str()));
   for (const char* same : {"sentinel", "hard", "./sentinel"}) {
     CpFile(t.wide("sentinel"), t.wide(same), true);
