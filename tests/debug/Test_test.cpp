@@ -51,6 +51,8 @@ TEST(TestFrameworkTest, OutputAndStatus) {
            kFail,
        1},
       {"flags -v", "argc=3 verbose=1 assert=0\npassing check\ndetail\n" + kPass, 0},
+      {"flags -vx", "argc=3 verbose=1 assert=0\npassing check\ndetail\n" + kPass, 0},
+      {"flags -ax", "argc=3 verbose=0 assert=0\n" + kPass, 0},
       {"qel",
        kFailed + "debug/Test:360:false\nUnhandled qel C++ exception: f(9): Out of range\n" + kFail,
        1},

@@ -102,6 +102,8 @@ TEST(PathTest, OperationsOnATree) {
   t.write("a/long", "a longer text");
   CpFile(t.wide("a/f"), t.wide("a/long"), true);
   EXPECT_EQ("hello", t.read("a/long")) << "overwriting truncates";
+  RenameFile(t.wide("a/long"), t.wide("moved"));
+  EXPECT_EQ("hello", t.read("moved"));
   t.write("a/.hidden", "h");
   ASSERT_EQ(0, ::symlink("f", t.at("a/ln").c_str()));
   CpDir(t.wide("a"), t.wide("made/copy/"));
@@ -138,9 +140,7 @@ TEST(PathTest, LinksOutCopiesOntoItselfAndDepth) {
   EXPECT_EQ("outside", t.read("sentinel"));
   EXPECT_EQ("outside too", t.read("outdir/kept"));
   ASSERT_EQ(0, ::link(t.at("sentinel").c_str(), t.at("hard").c_str()));
-  for (const char* same : {"sentinel", "hard", "./sentinel"}) {
-    CpFile(t.wide("sentinel"), t.wide(same), true);
-  }
+  CpFile(t.wide("sentinel"), t.wide("hard"), true);
   EXPECT_EQ("outside", t.read("sentinel"));
   // kMaxTreeDepth levels below "deep" are copied and removed; one more is refused.
   std::string deep = "deep";
