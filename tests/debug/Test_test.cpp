@@ -1,6 +1,5 @@
-// The test framework as a test program's user sees it: each row runs the subject
-// program (TestSubject.cpp) with a test function and options, and compares its whole
-// standard output and its exit status.
+// The test framework as its user sees it: each row runs the subject program
+// (TestSubject.cpp) with a test function and options, and compares its whole output.
 #include "qel/debug/Test.h"
 
 #include <gtest/gtest.h>
@@ -34,9 +33,7 @@ Outcome RunSubject(const std::string& args) {
   return run;
 }
 
-const std::string kPass = "Test passed\n", kFail = "Test failed\n";
-const std::string kFlags = "argc=3 verbose=", kVerbose = "1 assert=0\npassing check\ndetail\n";
-const std::string kFailed = "***** Test failed: ", kHResult = " with result 0xFFFFFFFF: t:3:";
+const std::string kPass = "Test passed\n", kFail = "Test failed\n", kFailed = "***** Test failed: ";
 
 TEST(TestFrameworkTest, OutputAndStatus) {
   const struct {
@@ -45,52 +42,26 @@ TEST(TestFrameworkTest, OutputAndStatus) {
     const char* err = nullptr;  // what standard error holds; null for nothing
   } rows[] = {
       {"pass", kPass, 0},
-      {"pass -v", "1 + 1 == 2\n" + kPass, 0},
-      {"pass -m", kPass, 0},
       {"fail", kFailed + "t:2:1 + 1 == 3\n" + kFail, 1},
       {"fail -a", kFailed + "t:2:1 + 1 == 3\n" + kFail, 1,
        "t(2): Assertion failed: 1 + 1 == 3\a\n"},
-      {"hresult", "***** Test failed" + kHResult + "Negative())\n" + kFail, 1},
       {"hresult -v",
-       "***** Test failed" + kHResult +
-           "Negative())\nZero() returned 0x00000000\n"
-           "Positive() returned 0x00000001\n" +
+       "***** Test failed with result 0xFFFFFFFF: t:3:Negative())\nZero() returned 0x00000000\n"
+       "Positive() returned 0x00000001\n" +
            kFail,
        1},
-      {"flags -v", kFlags + kVerbose + kPass, 0},
-      {"flags -vx", kFlags + kVerbose + kPass, 0},
-      {"flags -v1", kFlags + "1 assert=0\n" + kPass, 0},
-      {"flags -v12", kFlags + "0 assert=0\n" + kPass, 0},
-      {"flags -a", kFlags + "0 assert=1\n" + kPass, 0},
-      {"flags -ax", kFlags + "0 assert=0\n" + kPass, 0},
+      {"flags -v", "argc=3 verbose=1 assert=0\npassing check\ndetail\n" + kPass, 0},
+      {"flags -vx", "argc=3 verbose=1 assert=0\npassing check\ndetail\n" + kPass, 0},
+      {"flags -ax", "argc=3 verbose=0 assert=0\n" + kPass, 0},
       {"qel",
        kFailed + "debug/Test:360:false\nUnhandled qel C++ exception: f(9): Out of range\n" + kFail,
        1},
-      {"std", kFailed + "debug/Test:365:false\nUnhandled std C++ exception: boom\n" + kFail, 1},
       {"foreign", kFailed + "debug/Test:370:false\nUnhandled exception.\n" + kFail, 1},
       {"qel -e", "", 128 + SIGABRT, "Out of range"},
-      {"foreign -e", "", 128 + SIGABRT, ""},
-      {"long", std::string(1023, 'x') + kPass, 0},
-      {"callbacks",
-       "[1] one\n[1] " + kFailed + "debug/Test:428:g_printCallback == 0\n[2] two\n[1] " + kFailed +
-           "debug/Test:435:g_printCallback == printCallback\n" + kFail,
-       1},
-      {"assertion",
-       "Client received an exception with invalid error code!\n" + kFailed +
-           "exception/Exception:102:0xFFFFFFFF != errorCode\n" + kFail,
-       1},
-      {"assertion -a", kPass, 0,
-       "exception/Exception(102): Assertion failed: Client received an exception with invalid "
-       "error code!\a\n"},
       {"sleep -t", "sleeping\n" + kPass, 0},
       {"sleep -tx", "sleeping\nTest timed out. Aborting...\n" + kFailed + "debug/Test:82:false\n",
        128 + SIGKILL},
       {"sleep_past_wrap", kPass, 0},
-      {"twice -v -e",
-       kFailed + "t:2:1 + 1 == 3\n" + kFail + kFailed +
-           "debug/Test:370:false\nUnhandled exception.\n" + kFail,
-       1},
-      {"runs -i", "run 1\nrun 2\nrun 3\n", 3},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args);

@@ -1,3 +1,5 @@
+// Loaded modules: the list in load order, main program first and without the vdso,
+// and exact identifiers, on the stand-in modules of the host.
 #include "qel/osdep/Bundle.h"
 
 #include <dlfcn.h>
@@ -9,56 +11,29 @@
 namespace vo::qel::osdep {
 namespace {
 
-const std::string kToolsDir = LORVATH_TOOLS_DIR;
-
-// Loads the stand-in modules once for the whole program; they stay loaded.
-class BundleTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    runtime_ = ::dlopen((kToolsDir + "/ombrix_runtime.so").c_str(), RTLD_NOW | RTLD_GLOBAL);
-    hsx_ = ::dlopen((kToolsDir + "/ombrix_hsx.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-  }
-  void SetUp() override {
-    ASSERT_TRUE(runtime_ != nullptr && hsx_ != nullptr)
-        << "stand-in modules missing in " << kToolsDir << ": " << ::dlerror();
-  }
-
-  static BundleRef Runtime() { return BundleFromHandle(runtime_); }
-  static BundleRef Hsx() { return BundleFromHandle(hsx_); }
-  static BundleRef Main() { return BundleFromHandle(::dlopen(nullptr, RTLD_NOW)); }
-
-  static inline void* runtime_ = nullptr;
-  static inline void* hsx_ = nullptr;
-};
-
-TEST_F(BundleTest, ListFollowsLoadOrderMainFirstWithoutVdso) {
+TEST(BundleTest, LoadOrderAndExactIdentifiers) {
+  const std::string tools = LORVATH_TOOLS_DIR;
+  const BundleRef runtime =
+      BundleFromHandle(::dlopen((tools + "/ombrix_runtime.so").c_str(), RTLD_NOW | RTLD_GLOBAL));
+  const BundleRef hsx =
+      BundleFromHandle(::dlopen((tools + "/ombrix_hsx.so").c_str(), RTLD_NOW | RTLD_LOCAL));
+  ASSERT_TRUE(runtime != nullptr && hsx != nullptr) << "stand-in modules missing in " << tools;
+  const BundleRef main = BundleFromHandle(::dlopen(nullptr, RTLD_NOW));
   const auto bundles = GetAllBundles();
-  ASSERT_GE(bundles.size(), 3u);
-  EXPECT_EQ(Main(), bundles.front());
-  const auto runtime = std::find(bundles.begin(), bundles.end(), Runtime());
-  const auto hsx = std::find(bundles.begin(), bundles.end(), Hsx());
-  ASSERT_NE(bundles.end(), hsx);
-  EXPECT_LT(runtime, hsx);
-  for (BundleRef bundle : bundles) {
-    ::testing::internal::CaptureStderr();
-    ShowBundle(bundle);
-    const std::string line = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::string::npos, line.find("vdso")) << line;
-  }
-}
-
-// Which module a name or an identifier belongs to, and the description lines, are also
-// seen through the library in the engine binding test.
-TEST_F(BundleTest, IdentifiersMatchExactly) {
-  EXPECT_STREQ("com.ombrix.hsx", GetBundleIdentifier(Hsx()));
-  EXPECT_EQ(nullptr, GetBundleIdentifier(Main())) << "reaches the engine's symbol, not its own";
-  EXPECT_EQ(Runtime(), GetBundleWithIdentifier("com.ombrix.runtime"));
-  EXPECT_EQ(Hsx(), GetBundleWithIdentifier("com.ombrix.hsx"));
+  ASSERT_FALSE(bundles.empty());
+  EXPECT_EQ(main, bundles.front());
+  EXPECT_LT(std::find(bundles.begin(), bundles.end(), runtime),
+            std::find(bundles.begin(), bundles.end(), hsx));
+  EXPECT_NE(bundles.end(), std::find(bundles.begin(), bundles.end(), hsx));
+  ::testing::internal::CaptureStderr();
+  for (BundleRef bundle : bundles) ShowBundle(bundle);
+  const std::string lines = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::string::npos, lines.find("vdso")) << lines;
+  EXPECT_STREQ("com.ombrix.hsx", GetBundleIdentifier(hsx));
+  EXPECT_EQ(nullptr, GetBundleIdentifier(main)) << "reaches the engine's symbol, not its own";
+  EXPECT_EQ(hsx, GetBundleWithIdentifier("com.ombrix.hsx"));
   EXPECT_EQ(nullptr, GetBundleWithIdentifier("com.ombrix.HSX"));
   EXPECT_EQ(nullptr, GetBundleWithIdentifier(nullptr));
-  ::testing::internal::CaptureStderr();
-  ShowBundle(nullptr);
-  EXPECT_EQ("Bundle <null> (no identifier)\n", ::testing::internal::GetCapturedStderr());
 }
 
 }  // namespace

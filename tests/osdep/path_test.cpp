@@ -1,20 +1,16 @@
-// Paths: the string functions on named rows, then every file-system operation inside
-// a private tree: successes, the exception of each failure, links planted to lead out
-// of the tree, copies onto the file itself, TMPDIR.
+// Paths: the string functions on rows, then the file-system operations inside a
+// private tree: successes, the exception of each failure, links out of it.
 #include "qel/osdep/path.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <functional>
 #include <string>
 
 #include "qel/exception/DetailedException.h"
 #include "qel/osdep/OSException.h"
-#include "tests/support/AlertRecorder.h"
 #include "tests/support/TempTree.h"
 
 namespace vo::qel::osdep::path {
@@ -56,19 +52,8 @@ TEST(PathTest, StringFunctions) {
   for (const auto& r : rows) {
     EXPECT_EQ(r[3], Apply(r[0], r[1], r[2])) << r[0] << " " << r[1] << " " << r[2];
   }
-  EXPECT_EQ("/a/b", std::string(Join(ANSIString("/a/"), ANSIString("b")).c_str()));
   String empty;
   EXPECT_THROW(MakePathEndInSlash(empty), ex::InvalidArgument);
-  testing::AlertRecorder alerts;
-  ::testing::internal::CaptureStderr();
-  EXPECT_FALSE(IsPathAbsolute(nullptr));
-  EXPECT_NE(std::string::npos, ::testing::internal::GetCapturedStderr().find(
-                                   "IsPathAbsoluteImpl(): precondition failed!"));
-}
-
-template <class E>
-bool Is(const std::exception& e) {
-  return dynamic_cast<const E*>(&e) != nullptr;
 }
 
 TEST(PathTest, EachFailureThrowsItsException) {
@@ -79,57 +64,25 @@ TEST(PathTest, EachFailureThrowsItsException) {
   t.write("full/x", "");
   ASSERT_EQ(0, ::symlink(t.at("nowhere/new").c_str(), t.at("dangling").c_str()));
   const String file = t.wide("file"), missing = t.wide("missing");
-  const struct {
-    const char* name;
-    std::function<void()> call;
-    bool (*expected)(const std::exception&);
-  } rows[] = {
-      {"createdir_relative", [] { CreateDir(L"a/b/"); }, Is<ex::InvalidArgument>},
-      {"createdir_null", [] { CreateDir(nullptr); }, Is<ex::InvalidArgument>},
-      {"createdir_top_file", [] { CreateDir(L"/x"); }, Is<ex::InvalidArgument>},
-      {"createdir_over_file", [&] { CreateDir((Wide(file) + L"/sub/").c_str()); },
-       Is<ex::ObjectAlreadyExists>},
-      {"exists_relative", [] { DoesFileExist(L"file"); }, Is<ex::InvalidArgument>},
-      {"exists_below_file", [&] { DoesFileExist(file + L"/x"); }, Is<PosixError>},
-      {"remove_relative", [] { RemoveFile(L"file", false); }, Is<ex::InvalidArgument>},
-      {"remove_missing", [&] { RemoveFile(missing, false); }, Is<PosixError>},
-      {"rmdir_missing", [&] { RemoveDir(missing.c_str()); }, Is<ex::NonexistentException>},
-      {"rmdir_not_empty", [&] { RemoveDir(t.wide("full").c_str()); }, Is<ex::AccessDenied>},
-      {"rmtree_missing", [&] { RemoveDirForce(missing.c_str()); }, Is<ex::NonexistentException>},
-      {"cpfile_relative", [&] { CpFile(L"file", missing, true); }, Is<ex::InvalidArgument>},
-      {"cpfile_no_source", [&] { CpFile(missing, t.wide("new"), true); }, Is<PosixError>},
-      {"cpfile_existing", [&] { CpFile(file, t.wide("other"), false); }, Is<ex::FileAlreadyExists>},
-      // O_EXCL: a dangling link is no file, but the copy must not create its target.
-      {"cpfile_dangling_link", [&] { CpFile(file, t.wide("dangling"), false); },
-       Is<ex::FileAlreadyExists>},
-      {"cpdir_relative", [&] { CpDir(t.wide("full"), L"dst/"); }, Is<ex::InvalidArgument>},
-      {"cpdir_missing", [&] { CpDir(missing, t.wide("dst/")); }, Is<ex::NonexistentException>},
-      {"cpdir_dst_without_slash", [&] { CpDir(t.wide("full"), t.wide("made/dst")); },
-       Is<PosixError>},
-      {"rename_relative", [&] { RenameFile(file, L"x"); }, Is<ex::InvalidArgument>},
-      {"rename_missing", [&] { RenameFile(missing, t.wide("x")); }, Is<PosixError>},
-      {"setcwd_missing", [&] { SetCWD(missing); }, Is<PosixError>},
-      {"symlink_existing", [&] { CreateSymLink(file, L"x"); }, Is<PosixError>},
-      {"resolve_file", [&] { ResolveSymLink(file); }, Is<ex::InvalidArgument>},
-      {"temp_no_prefix", [] { TempFileName(L"", L""); }, Is<ex::InvalidArgument>},
-      {"temp_relative_dir", [] { TempFileName(L"p", L"tmp"); }, Is<ex::InvalidArgument>},
-      {"temp_missing_dir", [&] { TempFileName(L"p", missing); }, Is<ex::NonexistentException>},
-      // Names the system encoding (the "C" locale's ASCII here) cannot hold exactly.
-      {"path_lossy", [&] { DoesFileExist(file + L"\u00e9"); }, Is<ex::InvalidArgument>},
-      {"path_zero", [&] { DoesFileExist(file + String(L"\0x", 2)); }, Is<ex::InvalidArgument>},
-  };
-  for (const auto& row : rows) {
-    try {
-      row.call();
-      ADD_FAILURE() << row.name << ": no exception";
-    } catch (const std::exception& e) {
-      EXPECT_TRUE(row.expected(e)) << row.name << ": " << typeid(e).name() << " " << e.what();
-    }
-  }
+  EXPECT_THROW(CreateDir(L"a/b/"), ex::InvalidArgument);
+  EXPECT_THROW(CreateDir((Wide(file) + L"/sub/").c_str()), ex::ObjectAlreadyExists);
+  EXPECT_THROW(DoesFileExist(L"file"), ex::InvalidArgument);
+  EXPECT_THROW(RemoveFile(missing, false), PosixError);
+  EXPECT_THROW(RemoveDir(t.wide("full").c_str()), ex::AccessDenied);
+  EXPECT_THROW(RemoveDirForce(missing.c_str()), ex::NonexistentException);
+  EXPECT_THROW(CpFile(L"file", missing, true), ex::InvalidArgument);
+  EXPECT_THROW(CpFile(file, t.wide("other"), false), ex::FileAlreadyExists);
+  // O_EXCL: a dangling link is no file, but the copy must not create its target.
+  EXPECT_THROW(CpFile(file, t.wide("dangling"), false), ex::FileAlreadyExists);
+  EXPECT_THROW(RenameFile(file, L"x"), ex::InvalidArgument);
+  EXPECT_THROW(ResolveSymLink(file), ex::InvalidArgument);
+  EXPECT_THROW(TempFileName(L"", L""), ex::InvalidArgument);
+  // Names the system encoding (the "C" locale's ASCII here) cannot hold exactly.
+  EXPECT_THROW(DoesFileExist(file + L"\u00e9"), ex::InvalidArgument);
+  EXPECT_THROW(DoesFileExist(file + String(L"\0x", 2)), ex::InvalidArgument);
   EXPECT_EQ("keep", t.read("other"));
   EXPECT_EQ("<missing>", t.read("nowhere/new"));
-  EXPECT_TRUE(IsDirectory(t.wide("made"))) << "CpDir made the parents of its destination";
-  RemoveFile(missing, true);
+  RemoveFile(missing, true);  // ignoring errors
 }
 
 TEST(PathTest, OperationsOnATree) {
@@ -141,50 +94,34 @@ TEST(PathTest, OperationsOnATree) {
   struct stat st;
   ASSERT_EQ(0, ::stat(t.at("m").c_str(), &st));
   EXPECT_EQ(0755u, st.st_mode & 07777) << "the umask does not apply";
-  EXPECT_TRUE(IsDirectory(t.wide("a/b")));
-  EXPECT_FALSE(IsDirectory(t.wide("a/b/c")));
-  EXPECT_FALSE(IsDirectory(L"tmp")) << "relative";
+  EXPECT_TRUE(IsDirectory(t.wide("a/b")) && !IsDirectory(t.wide("a/b/c")));
   t.write("a/f", "hello");
-  EXPECT_TRUE(DoesFileExist(t.wide("a/f")));
-  EXPECT_FALSE(DoesFileExist(t.wide("a")));
+  EXPECT_TRUE(DoesFileExist(t.wide("a/f")) && !DoesFileExist(t.wide("a")));
   CreateSymLink(t.wide("link"), L"a/f");
-  EXPECT_TRUE(IsSymLink(t.wide("link")));
   EXPECT_EQ(L"a/f", Wide(ResolveSymLink(t.wide("link")))) << "relative content stays relative";
   t.write("a/long", "a longer text");
   CpFile(t.wide("a/f"), t.wide("a/long"), true);
   EXPECT_EQ("hello", t.read("a/long")) << "overwriting truncates";
-  CpFile(t.wide("a/f"), t.wide("copy"), false);
-  EXPECT_EQ("hello", t.read("copy"));
-  RenameFile(t.wide("copy"), t.wide("moved"));
-  EXPECT_EQ("<missing>", t.read("copy"));
+  RenameFile(t.wide("a/long"), t.wide("moved"));
   EXPECT_EQ("hello", t.read("moved"));
-  RemoveFile(t.wide("moved").c_str(), false);
-  EXPECT_FALSE(DoesFileExist(t.wide("moved")));
   t.write("a/.hidden", "h");
   ASSERT_EQ(0, ::symlink("f", t.at("a/ln").c_str()));
-  CpDir(t.wide("a"), t.wide("copy/"));
-  EXPECT_EQ("hello", t.read("copy/f"));
-  EXPECT_TRUE(IsDirectory(t.wide("copy/b")));
-  EXPECT_EQ("<missing>", t.read("copy/.hidden")) << "hidden names are not copied";
-  EXPECT_EQ(L"f", Wide(ResolveSymLink(t.wide("copy/ln")))) << "links are copied as links";
-  CpDir(t.wide("a"), t.wide("copy/"));  // a second copy replaces what the first made
-  ASSERT_EQ(0, ::symlink(t.at("a").c_str(), t.at("dirlink").c_str()));
-  RemoveDir(t.wide("dirlink").c_str());
-  EXPECT_TRUE(IsDirectory(t.wide("a"))) << "removing a link to a directory removes the link";
+  CpDir(t.wide("a"), t.wide("made/copy/"));
+  EXPECT_TRUE(IsDirectory(t.wide("made/copy/b")));
+  EXPECT_EQ("hello", t.read("made/copy/f"));
+  EXPECT_EQ("<missing>", t.read("made/copy/.hidden")) << "hidden names are not copied";
+  EXPECT_EQ(L"f", Wide(ResolveSymLink(t.wide("made/copy/ln")))) << "links are copied as links";
+  CpDir(t.wide("a"), t.wide("made/copy/"));  // a second copy replaces what the first made
   RemoveDir(t.wide("m").c_str());
-  RemoveDirForce(t.wide("copy").c_str());
-  EXPECT_FALSE(IsDirectory(t.wide("copy")));
-  const String before = SetCWD(t.wide("a"));
-  EXPECT_EQ(Wide(t.wide("a")), Wide(GetCWD()));
-  EXPECT_EQ(Wide(t.wide("a")), Wide(AbsPath(L".")));
-  EXPECT_EQ(Wide(t.wide("a/x/..")), Wide(AbsPath(L"x/..")));
-  EXPECT_EQ(L"/y", Wide(AbsPath(L"/y")));
-  SetCWD(before);
+  RemoveDirForce(t.wide("made").c_str());
+  EXPECT_FALSE(IsDirectory(t.wide("made")) || IsDirectory(t.wide("m")));
+  ::setenv("TMPDIR", t.at().c_str(), 1);  // each test runs in a process of its own
+  EXPECT_EQ(Wide(t.wide("pre")), Wide(TempFileName(L"pre", L"")).substr(0, t.at().size() + 4));
 }
 
-// Links planted to lead out of the tree: removing or copying the tree leaves what
-// they point at as it was.
-TEST(PathTest, TreeOperationsNeverFollowLinksOut) {
+// Links planted to lead out of the tree: removing or copying the tree leaves what they
+// point at as it was. A copy onto the file itself keeps it; trees have a depth limit.
+TEST(PathTest, LinksOutCopiesOntoItselfAndDepth) {
   TempTree t;
   t.write("sentinel", "outside");
   CreateDir((Wide(t.wide()) + L"/outdir/tree/sub/").c_str());
@@ -192,29 +129,19 @@ TEST(PathTest, TreeOperationsNeverFollowLinksOut) {
   ASSERT_EQ(0, ::symlink(t.at("outdir").c_str(), t.at("outdir/tree/sub/todir").c_str()));
   ASSERT_EQ(0, ::symlink(t.at("sentinel").c_str(), t.at("outdir/tree/tofile").c_str()));
   t.write("outdir/tree/sub/f", "in");
-
   CpDir(t.wide("outdir/tree"), t.wide("copy/"));
-  EXPECT_TRUE(IsSymLink(t.wide("copy/sub/todir")));
-  EXPECT_TRUE(IsSymLink(t.wide("copy/tofile")));
+  EXPECT_TRUE(IsSymLink(t.wide("copy/sub/todir")) && IsSymLink(t.wide("copy/tofile")));
   // A destination whose entry is a link out: the copy refuses to write through it.
   ASSERT_EQ(0, ::unlink(t.at("copy/sub/f").c_str()));
   ASSERT_EQ(0, ::symlink(t.at("sentinel").c_str(), t.at("copy/sub/f").c_str()));
   EXPECT_THROW(CpDir(t.wide("outdir/tree"), t.wide("copy/")), PosixError);
-
   RemoveDirForce(t.wide("copy").c_str());
   RemoveDirForce(t.wide("outdir/tree").c_str());
   EXPECT_EQ("outside", t.read("sentinel"));
   EXPECT_EQ("outside too", t.read("outdir/kept"));
-  EXPECT_FALSE(IsDirectory(t.wide("outdir/tree")));
-}
-
-TEST(PathTest, CopyOntoItselfKeepsTheFileAndTreesStopAtTheDepthLimit) {
-  TempTree t;
-  t.write("f", "content");
-  ASSERT_EQ(0, ::link(t.at("f").c_str(), t.at("hard").c_str()));
-  for (const char* same : {"f", "hard", "./f"}) CpFile(t.wide("f"), t.wide(same), true);
-  EXPECT_THROW(CpFile(t.wide("f"), t.wide("f"), false), ex::FileAlreadyExists);
-  EXPECT_EQ("content", t.read("f"));
+  ASSERT_EQ(0, ::link(t.at("sentinel").c_str(), t.at("hard").c_str()));
+  CpFile(t.wide("sentinel"), t.wide("hard"), true);
+  EXPECT_EQ("outside", t.read("sentinel"));
   // kMaxTreeDepth levels below "deep" are copied and removed; one more is refused.
   std::string deep = "deep";
   for (int i = 1; i < kMaxTreeDepth; ++i) deep += "/d";
@@ -224,24 +151,6 @@ TEST(PathTest, CopyOntoItselfKeepsTheFileAndTreesStopAtTheDepthLimit) {
   CreateDir((Wide(t.wide(deep)) + L"/d/").c_str());
   EXPECT_THROW(CpDir(t.wide("deep"), t.wide("copy/")), ex::BoundExceeded2);
   EXPECT_THROW(RemoveDirForce(t.wide("deep").c_str()), ex::BoundExceeded2);
-}
-
-TEST(PathTest, TemporaryNamesHonourTmpdir) {
-  TempTree t;
-  const char* old = std::getenv("TMPDIR");
-  const std::string saved = old != nullptr ? old : "";
-  ::setenv("TMPDIR", t.at().c_str(), 1);
-  EXPECT_EQ(Wide(t.wide()), Wide(TempDirName()));
-  const String name = TempFileName(L"pre", L"");
-  EXPECT_EQ(Wide(t.wide()), Wide(DirName(name)));
-  EXPECT_EQ(0u, BaseName(name).find(String(L"pre")));
-  EXPECT_FALSE(DoesFileExist(name)) << "the file is not created";
-  // A directory asked for wins over TMPDIR.
-  CreateDir((Wide(t.wide()) + L"/other/").c_str());
-  EXPECT_EQ(Wide(t.wide("other")), Wide(DirName(TempFileName(L"pre", t.wide("other")))));
-  ::unsetenv("TMPDIR");
-  EXPECT_EQ(L"/var/tmp/", Wide(TempDirName()));
-  if (old != nullptr) ::setenv("TMPDIR", saved.c_str(), 1);
 }
 
 }  // namespace
