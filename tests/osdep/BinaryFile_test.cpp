@@ -1,14 +1,18 @@
 // BinaryFile: exact bytes in both byte orders, modes and misuse, failed reads that
-// leave the position and the buffer as they were, a huge length prefix.
+// leave the position and the buffer as they were, a huge length prefix, a signal during
+// a blocking pipe read.
 #include "qel/osdep/BinaryFile.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 
 #include "qel/exception/Exception.h"
 #include "tests/support/AlertRecorder.h"
@@ -125,6 +129,29 @@ TEST(BinaryFileTest, HugePrefixUnderLoweredAddressSpace) {
   int status = 0;
   ASSERT_EQ(child, ::waitpid(child, &status, 0));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+void NoOp(int) {}
+
+TEST(BinaryFileTest, SignalDuringBlockingPipeReadIsRetried) {
+  struct sigaction action = {}, old;
+  action.sa_handler = NoOp;  // no SA_RESTART: the read itself returns EINTR
+  ASSERT_EQ(0, ::sigaction(SIGUSR1, &action, &old));
+  int fds[2];
+  ASSERT_EQ(0, ::pipe(fds));
+  const pthread_t reader = ::pthread_self();
+  std::thread writer([&] {
+    ::usleep(100 * 1000);
+    ::pthread_kill(reader, SIGUSR1);
+    ::usleep(100 * 1000);
+    (void)!::write(fds[1], "abcd", 4);
+  });
+  char bytes[4];
+  EXPECT_EQ(4, B::ReadExactSize(fds[0], bytes, 4));
+  writer.join();
+  ::sigaction(SIGUSR1, &old, nullptr);
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 }  // namespace

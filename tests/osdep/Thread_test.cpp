@@ -1,5 +1,6 @@
-// Threads: start, join and cleanup in every order, and names that reach the kernel;
-// misuse is reported through failed checks, counted here.
+// Threads: start, join and cleanup in every order, names that reach the kernel, and the
+// map from the nine host priorities to the policy's range; misuse is reported through
+// failed checks, counted here.
 #include "qel/osdep/Thread.h"
 
 #include <gtest/gtest.h>
@@ -79,6 +80,23 @@ TEST(ThreadTest, NamesReachTheKernelCutAndJoinsHappenOnce) {
     release.set();
     thread.waitForThreadToTerminate();
     joiner.join();
+  }
+}
+
+TEST(ThreadTest, PriorityMap) {
+  struct {
+    int32_t policy, min, def, max;
+    PriorityMap expected;
+  } const cases[] = {
+      {0, 15, 31, 47, {15, 15, 23, 30, 31, 32, 39, 47, 47}},  // wide range
+      {0, 1, 2, 3, {1, 1, 1, 1, 2, 3, 3, 3, 3}},              // default next to both ends
+      {0, 1, 3, 5, {1, 1, 2, 2, 3, 4, 4, 5, 5}},              // default two from the ends
+      {2, 1, 0, 99, {1, 1, 25, 49, 50, 51, 75, 99, 99}},      // default outside the range
+  };
+  for (const auto& c : cases) {
+    PriorityMap expected = c.expected;
+    for (auto& e : expected) e |= c.policy << 16;
+    EXPECT_EQ(expected, detail::MakePriorityMap(c.policy, c.min, c.def, c.max)) << c.max;
   }
 }
 
