@@ -9,7 +9,6 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "fuzz/Utf8Reference.h"
@@ -26,16 +25,6 @@ using exception::InvalidArgument;
 using exception::InvalidSequence;
 using fuzz::Block;
 using fuzz::kSmallest;
-
-// Characters per text: each count up to 40, either side of the 128 of a short text,
-// and long texts whose blocks fold their per-lane sums several times.
-std::vector<size_t> Lengths(std::mt19937& rng) {
-  std::vector<size_t> lengths{42, 126, 127, 128, 129, 130, 300};
-  for (size_t n = 0; n <= 40; ++n) lengths.push_back(n);
-  lengths.push_back(1000 + rng() % 4000);
-  lengths.push_back(8192 + rng() % 8192);  // up to 64 KiB of wide text
-  return lengths;
-}
 
 // `count` values in runs of one form drawn from the set bits of `mix` (bit 0: one byte
 // ... bit 5: six bytes). Runs are mostly short, now and then long enough to fill
@@ -56,16 +45,6 @@ std::vector<uint32_t> RandomValues(unsigned mix, size_t count, std::mt19937& rng
     }
   }
   return values;
-}
-
-// Rooms for the stopping forms: every one for short texts, else a few.
-std::vector<size_t> Rooms(size_t needed, std::mt19937& rng, bool few = false) {
-  const bool every = needed <= 160 && !few;
-  std::vector<size_t> rooms;
-  for (size_t i = 0; i < (every ? needed + 1 : 4); ++i) {
-    rooms.push_back(every ? i + 1 : 1 + rng() % (needed + 1));
-  }
-  return rooms;
 }
 
 // Valid text as often as not; else one fault: a byte replaced by any other, a cut at the
@@ -93,10 +72,25 @@ std::vector<unsigned char> MaybeBroken(std::vector<unsigned char> bytes,
   return bytes;
 }
 
+// Rooms for the stopping forms: every one for short texts, else a few.
+std::vector<size_t> Rooms(size_t needed, std::mt19937& rng, bool few = false) {
+  const bool every = needed <= 160 && !few;
+  std::vector<size_t> rooms;
+  for (size_t i = 0; i < (every ? needed + 1 : 4); ++i) {
+    rooms.push_back(every ? i + 1 : 1 + rng() % (needed + 1));
+  }
+  return rooms;
+}
+
 TEST(Utf8CodecTest, EveryFormAgreesWithTheReference) {
   std::mt19937 rng(19);
   for (unsigned mix = 1; mix < 64; ++mix) {
-    for (const size_t length : Lengths(rng)) {
+    // Characters per text: each count up to 40, either side of the 128 of a short text,
+    // and long texts (up to 64 KiB wide) whose blocks fold their per-lane sums many times.
+    std::vector<size_t> lengths{
+        42, 126, 127, 128, 129, 130, 300, 1000 + rng() % 4000, 8192 + rng() % 8192};
+    for (size_t n = 0; n <= 40; ++n) lengths.push_back(n);
+    for (const size_t length : lengths) {
       std::vector<uint32_t> values = RandomValues(mix, length, rng);
       std::vector<unsigned char> bytes;
       for (const uint32_t v : values) fuzz::ReferenceAppend(v, bytes);
