@@ -1,8 +1,8 @@
 // Encoding any wide text: every encoding form agrees with the plain reference encoder.
 //
 // Input: the first byte holds flags (low four bits 0001: allow one value above
-// 0x7FFFFFFF, kept rare because each costs several reports), then every four bytes make
-// one element: the low three bits pick a byte
+// 0x7FFFFFFF, kept rare because each costs several reports; bits 4 and 5 clear: also
+// measure with a limit), then every four bytes make one element: the low three bits pick a byte
 // form (so that all six forms are common), the other 29 bits the value within it.
 #include <string>
 #include <utility>
@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     bytes += ReferenceLength(values.back());
   }
-  const std::string broken = CheckEncoding(values, {1 + data[size / 2] % (bytes + 2)});
+  const std::string broken =
+      CheckEncoding(values, {1 + data[size / 2] % (bytes + 2)}, (data[0] & 0x30) == 0);
   Require(broken.empty(), broken.c_str());
   return 0;
 }
