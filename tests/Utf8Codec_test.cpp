@@ -5,6 +5,7 @@
 // once with the codec's SIMD path and once without it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
