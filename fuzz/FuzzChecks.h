@@ -1,5 +1,5 @@
-// What every fuzz target of the readers shares: a broken rule and a failed-check report
-// both end the run with abort(), so that the fuzzer records the input as a crash.
+// What the fuzz targets share: a broken rule and a failed-check report both end the run
+// with abort(), so that the fuzzer records the input as a crash.
 // One thread: fuzz targets run their inputs one after another.
 #ifndef LORVATH_FUZZ_FUZZCHECKS_H_
 #define LORVATH_FUZZ_FUZZCHECKS_H_
