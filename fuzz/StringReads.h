@@ -61,7 +61,7 @@ std::string ReadAll(const unsigned char* data, size_t size) {
   static const typename S::value_type kPrior[] = {'p', 'r', 'i', 'o', 'r', 0};
   S s(kPrior);
   const auto previous = detail::ReplaceAllocFunctions(
-      {[](size_t size) { return RecordingRealloc(nullptr, size); }, RecordingRealloc});
+      {[](size_t n) { return RecordingRealloc(nullptr, n); }, RecordingRealloc});
   std::string ended;
   for (int forms = 0; ended.empty(); ++forms) {
     const S before(s);
