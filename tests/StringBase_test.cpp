@@ -90,10 +90,8 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
     const char* report = "";  // a caller error: reported, the result empty or unchanged
   } const cases[] = {
       {"ctor_null_pointer", [&] { return sized(S(null)); }, "0 "},
-      {"ctor_zero_terminated", [&] { return sized(S(p)); }, "15 xyzxyzxyzxyzxyz"},
       {"ctor_range", [&] { return sized(S(p + 1, p + 3)); }, "2 yz"},
       {"ctor_fill", [&] { return sized(S(3u, C('w'))); }, "3 www"},
-      {"ctor_copy_no_spare_room", [&] { return sized(S(s)); }, "8 abcdefgh"},
       {"ctor_substring", [&] { return sized(S(s, 6, 5)); }, "2 gh"},
       {"ctor_substring_one_past", [&] { return sized(S(s, 9, 1)); }, "<offset>"},
       {"ctor_range_null_begin", [&] { return sized(S(null, p)); }, "0 ", kAny, "begin"},
@@ -119,8 +117,6 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
       {"replace_growing", [&] { return sized(s.replace(0, 0, xyz)); }, "<bad_alloc>", kOff},
       {"replace_same_length", [&] { return sized(s.replace(0, 3, xyz)); }, "10 xyzdefgh", kOff},
       {"replace_below_half", [&] { return sized(s.replace(1, 7, xyz)); }, "<bad_alloc> axyz", kOff},
-      {"default_constructor", [&] { return sized(S()); }, "<bad_alloc>", kOff},
-      {"find_last_of_ch_no_set", [&] { return std::to_string(s.find_last_of('d')); }, "3", kOff},
       // Sources inside the own text; one equal to it is never copied, whatever the count.
       {"assign_own_text_shorter", [&] { return sized(s.assign(s.c_str(), 2)); }, "10 abcdefgh"},
       {"assign_own_tail", [&] { return sized(s.assign(s.c_str() + 1, 2)); }, "2 bc"},
@@ -130,7 +126,6 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
        "11 abcdefghbcd", kCapped},
       {"assign_null", [&] { return sized(s = null); }, "0 "},
       {"append_ch_in_room", [&] { return sized(s.append(2, C('w'))); }, "10 abcdefghww", kOff},
-      {"plus_equals_ch_in_room", [&] { return sized(s += C('w')); }, "10 abcdefghw", kOff},
       {"clear_keep", [&] { return s.clear(S::KeepCapacity), sized(s); }, "10 ", kOff},
       {"swap", [&] { return S(xyz).swap(s), sized(s); }, "3 xyz"},
       // Positions at and past the end, parts that run past it, the own text as source.
@@ -151,7 +146,6 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
       {"replace_sub_one_past", [&] { return sized(s.replace(0, 0, xyz, 4)); }, "<offset>"},
       // Searches in "abcab", at the bounds of each.
       {"find_ch_absent_after_pos", [&] { return at(h.find(C('c'), 3)); }, "npos"},
-      {"find_ch_at_size", [&] { return at(h.find(C('a'), 5)); }, "npos"},
       {"find_fitting_at_end", [&] { return at(h.find(ab, 3)); }, "3"},
       {"find_empty_inside", [&] { return at(h.find(S(), 2)); }, "2"},
       {"find_empty_at_size", [&] { return at(h.find(S(), 5)); }, "npos"},
@@ -172,7 +166,6 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
       // Comparisons by sign on ASCII texts, which mean the same in every kind; the
       // pointer forms stop at the first 0 element.
       {"case_differs", [&] { return order("Hello", "hELLO"); }, "0 -1 0 -1 10001000"},
-      {"empty_left", [&] { return order("", "a"); }, "-1 -1 -1 -1 01100110"},
       {"proper_prefix", [&] { return order("ab", "abc"); }, "-1 -1 -1 -1 01100110"},
       {"case_before_length", [&] { return order("b", "Ab"); }, "1 1 1 1 01010101"},
       {"embedded_null_counts", [&] { return order("a\0b"s, "a\0c"s); }, "-1 -1 0 0 01101000"},
@@ -220,9 +213,7 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
 TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
   // The signs of compare() and exactCompare().
   const std::tuple<const char*, std::string, std::string, int, int> pairs[] = {
-      {"bad_bytes_by_value", "a\xFF", "a\xFE", 1, 1},
       {"bad_byte_after_every_character", "a\xFF", "ab", 1, 1},
-      {"cut_lead_byte_is_bad", "a\xC3", "a\xC3\xA9", 1, 1},
       {"case_folds_before_a_bad_byte", "a\xFF", "A\xFF", 0, 1},
       {"prefix_first", "\xFF", "\xFF\x61", -1, -1},  // 0x61 is 'a'
   };
@@ -238,16 +229,16 @@ TEST(StringCompareTest, Utf8BadBytesGiveATotalOrder) {
 }
 
 // Texts at the 32-bit limits without the memory: a block of 256 MiB or more is an
-// address range in which one 1 MiB chunk of shared memory repeats (what it holds is
-// not looked at). The C library cannot free such blocks, so the cases run in a child
-// process that ends without destroying them; a refusal by the kernel exits with 4.
+// address range in which one 1 MiB chunk of shared memory repeats, its page tables
+// filled at once so that walking it takes no page faults. The C library cannot free
+// such blocks, so the cases run in a child process that ends without destroying them;
+// a refusal by the kernel exits with 4.
 void* Mirror(size_t size) {
   const size_t chunk = size_t(1) << 20, total = (size + chunk - 1) / chunk * chunk;
   const int fd = ::memfd_create("mirror", 0);
   char* base = static_cast<char*>(
       ::mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
   if (fd < 0 || ::ftruncate(fd, chunk) != 0 || base == MAP_FAILED) std::_Exit(4);
-  // Page tables filled at once, so that walking the block takes no page faults.
   for (size_t offset = 0; offset < total; offset += chunk) {
     void* mapped = ::mmap(base + offset, chunk, PROT_READ | PROT_WRITE,
                           MAP_SHARED | MAP_FIXED | MAP_POPULATE, fd, 0);
@@ -261,14 +252,13 @@ void* Mirror(size_t size) {
 // an int holds compare without losing the sign. Exits with 0 when all expectations held.
 [[noreturn]] void CheckLongestText() {
   using S = Utf8String;
-  using C = S::value_type;
   detail::ReplaceAllocFunctions(
       {[](size_t size) { return size < (size_t(256) << 20) ? std::malloc(size) : Mirror(size); },
        nullptr});
   const S::size_type longest = 0xFFFFFFFE;
-  S huge(static_cast<const C*>(Mirror(longest)), longest);
+  S huge(static_cast<const unsigned char*>(Mirror(longest)), longest);
   S small = Make<S>("ab");
-  EXPECT_EQ("overflow", Thrown([&] { huge.append(1, C('x')); }));
+  EXPECT_EQ("overflow", Thrown([&] { huge.append(1, 'x'); }));
   EXPECT_EQ("overflow", Thrown([&] { small.append(huge, 0, S::npos); }));
   // Replacing one element by two would make 0xFFFFFFFF elements; by one is fine.
   EXPECT_EQ("too large", Thrown([&] { huge.replace(0, 1, Make<S>("yz")); }));
@@ -332,8 +322,6 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
     const char* report = "";  // the failed check a bad argument gives
   } const cases[] = {
       {"ansi_from_wide_4_per_element", [&] { return W(ANSIString(w), true); }, u8 + L"|20"},
-      {"string_from_ansi_1_per_byte", [&] { return W(String(ANSIString(w)), true); },
-       wide + L"|11"},
       {"utf8_from_wide_is_exact", [&] { return W(Utf8String(w), true); }, u8 + L"|11"},
       {"string_from_utf8", [&] { return W(String(nullptr, Utf8(utf8)), true); }, wide + L"|5"},
       {"string_from_bad_utf8", [&] { return W(String(nullptr, Utf8("ok\xC3"))); }, L"<invalid>"},

@@ -101,10 +101,9 @@ TYPED_TEST(StringSerializationTest, ExactBytesAndRefusals) {
 }
 
 // Found by fuzzing: an empty Utf8String payload ends one past the input, which can be
-// where the string's own buffer begins; the read took that for a self-assignment. The
-// string's buffer is placed in `gArena` right behind that input, as an allocator may
-// place two blocks side by side, and moved to the heap when it is reallocated.
-unsigned char gArena[64];  // its first four bytes, all 0, are the form of the empty text
+// where the string's own buffer begins (here both lie in `gArena`, whose first four bytes
+// are the empty form); the read took that for a self-assignment.
+unsigned char gArena[64];
 
 void* ArenaRealloc(void* pointer, size_t size) {
   if (pointer != gArena + 4) return std::realloc(pointer, size);
@@ -123,7 +122,6 @@ TEST(StringSerializationRegressionTest, EmptyPayloadEndingWhereTheBufferBegins) 
   s.deserialize(in, gArena + 4);
   EXPECT_EQ(gArena + 4, in);
   EXPECT_EQ(0u, s.length());
-  // Whatever happened, a reallocation now moves the buffer out of the arena.
   s.assign(std::vector<unsigned char>(32, 'x').data(), 32);
   EXPECT_NE(gArena + 4, s.c_str());
   detail::ReplaceAllocFunctions(previous);

@@ -45,8 +45,6 @@ inline std::string Thrown(const std::function<void()>& run) {
     EXPECT_STREQ("A request was made that would exceed the bounds: Resulting string too large",
                  e.what());
     return "too large";
-  } catch (const exception::DeserializationError&) {
-    return "unreadable";
   } catch (const exception::OutOfRange&) {
     return "overflow";  // from the checked integers
   } catch (const exception::InvalidSequence&) {
