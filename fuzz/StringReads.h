@@ -1,15 +1,11 @@
-// Reads a string kind from arbitrary bytes, form after form on one cursor, and checks
-// the reading rules; the fuzz target and the serialization test share it.
+// Reads a string kind from arbitrary bytes, form after form on one cursor, checking the
+// reading rules; the fuzz target and the serialization test share it.
 // One thread: the allocation hooks it installs are process-wide.
-// The rules:
-//  1. A read either succeeds, moving the cursor by exactly serializationSize() bytes,
-//     and writing the string back gives exactly the bytes it consumed;
-//  2. or it throws DeserializationError (InvalidSequence for String) with the cursor
-//     and the string left as they were, and nothing allocated.
-//  3. Nothing outside the input is read: the input is copied into a heap block of
-//     exactly its size, so AddressSanitizer sees any stray read.
-//  4. No string allocation is larger than the bytes consumed can justify: one
-//     element per payload byte plus the terminator.
+//  1. A read that succeeds moves the cursor by serializationSize() bytes, within the input
+//     (a heap block of exactly its size, for AddressSanitizer), allocates no more than one
+//     element per byte read plus the terminator, and writes back the same bytes.
+//  2. A refused read (DeserializationError; InvalidSequence for String) changes neither
+//     the cursor nor the string, and allocates nothing.
 #ifndef LORVATH_FUZZ_STRINGREADS_H_
 #define LORVATH_FUZZ_STRINGREADS_H_
 
