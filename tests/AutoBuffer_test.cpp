@@ -92,8 +92,8 @@ TEST(AutoBufferTest, CompareBuffers) {
                               compare("", ""), compare("\x80", "\x01")}));
 }
 
-// Both forms byte for byte, and read back under the reading rules: every cut of a flat
-// form and every hostile count in a ring is refused.
+// Both forms byte for byte, and read back under the reading rules (the fuzz corpus holds
+// the hostile forms).
 TEST(AutoBufferTest, FlatForms) {
   const Bytes k256(256, 'q');
   const struct {
@@ -108,11 +108,8 @@ TEST(AutoBufferTest, FlatForms) {
     EXPECT_THROW(b.serialize(out, room.data() + room.size() - 1), exception::BufferOverflow);
     b.serialize(out, room.data() + room.size());
     EXPECT_EQ(row.form, Bytes(room.begin(), room.end()));
-    for (size_t cut = 0; cut <= room.size(); ++cut) {
-      const std::vector<unsigned char> input(room.begin(), room.begin() + cut);
-      const unsigned char* end = input.data() + cut;
-      EXPECT_EQ(cut == room.size() ? end : input.data(), fuzz::ReadFlat(input.data(), end));
-    }
+    EXPECT_EQ(out, fuzz::ReadFlat(room.data(), out));
+    EXPECT_EQ(room.data(), fuzz::ReadFlat(room.data(), out - 1));  // cut short
   }
 }
 
@@ -145,13 +142,6 @@ TEST(AutoBufferTest, RingForms) {
   EXPECT_THROW(AutoBuffer(U("ABCDE"), 5).circularSerialize(ring.data(), ring.data() + 8, p),
                exception::BufferOverflow);
   EXPECT_EQ(Bytes(8, '.'), Bytes(ring.begin(), ring.end()));
-  // Hostile counts: N + 4 wraps to 0..3 in 32 bits; a ring too small for any count.
-  for (const Bytes& count :
-       {Bytes("\xFC\xFF\xFF\xFF"), Bytes("\xFF\xFF\xFF\xFF"), Bytes("\5\0\0\0")}) {
-    const Bytes form = count + "ABCD";
-    EXPECT_EQ(nullptr, fuzz::ReadRing(U(form), U(form) + 8, 0));
-    EXPECT_EQ(nullptr, fuzz::ReadRing(U(form), U(form) + 3, 0));
-  }
 }
 
 // Copies of one buffer on several threads, changed and destroyed while others read.
