@@ -53,6 +53,7 @@ TEST_F(HostStringTest, Readers) {
   } rows[] = {
       {HostString::WithNullRecord, "", L""},
       {[] { return HostString(""); }, "", L""},
+      {[] { return HostString("x"); }, "x", L"x"},
       {[] { return HostString(std::string("a\0b", 3)); }, {"a\0b", 3}, {L"a\0b", 3}},
       {[] { return HostString(kE9); }, kE9, L"\u00E9"},
   };
