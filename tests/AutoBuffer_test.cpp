@@ -89,7 +89,7 @@ TEST(AutoBufferTest, CompareBuffers) {
 
 // Both forms byte for byte, and read back under the reading rules (the fuzz corpus holds
 // the hostile forms).
-TEST(AutoBufferTest, FlatForms) {
+TEST(AutoBufferTest, FlatAndRingForms) {
   const Bytes k256(256, 'q');
   const struct {
     Bytes data, form;
@@ -106,15 +106,12 @@ TEST(AutoBufferTest, FlatForms) {
     EXPECT_EQ(out, fuzz::ReadFlat(room.data(), out));
     EXPECT_EQ(room.data(), fuzz::ReadFlat(room.data(), out - 1));  // cut short
   }
-}
-
-TEST(AutoBufferTest, RingForms) {
   const struct {
     const char* name;
     size_t ring, at;
     Bytes data, expected;
     size_t after;
-  } rows[] = {
+  } rings[] = {
       {"count_wraps", 12, 9, "ABCDEF", Bytes("\0ABCDEF..\6\0\0", 12), 7},
       {"data_wraps", 16, 10, "ABCDEFGH", Bytes("CDEFGH....\10\0\0\0AB", 16), 6},
       {"flat_to_end", 8, 1, "ABC", Bytes(".\3\0\0\0ABC", 8), 0},
@@ -122,7 +119,7 @@ TEST(AutoBufferTest, RingForms) {
       {"whole_ring", 8, 3, "ABCD", Bytes("BCD\4\0\0\0A", 8), 3},
       {"empty", 4, 2, "", Bytes(4, '\0'), 2},
   };
-  for (const auto& row : rows) {
+  for (const auto& row : rings) {
     SCOPED_TRACE(row.name);
     std::vector<unsigned char> ring(row.ring, '.');
     unsigned char* p = ring.data() + row.at;
@@ -147,8 +144,7 @@ TEST(AutoBufferTest, CopiesOnManyThreads) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 500; ++i) {
-        AutoBuffer mine = shared;
-        AutoBuffer other;
+        AutoBuffer mine = shared, other;
         other = mine;
         mine.Append(&t, 1);
         if (i % 2 == 0) other.Erase();
