@@ -58,10 +58,9 @@ std::string Neutral(const std::string& out, const std::string& pid) {
   return text;
 }
 
-// Runs engine_driver with the commands of the "> COMMAND ARGS" lines of `script`, in
-// which "{tools}" and "{library}" stand for the build's paths. The shell prints its pid,
-// which the driver keeps; the driver's output is line-buffered, so both streams keep
-// their order. Gives the output made neutral; the driver must succeed.
+// The neutral output of engine_driver (which must succeed; its streams are line-buffered,
+// so they keep their order) run with the "> COMMAND ARGS" lines of `script`. The shell
+// prints its pid, which the driver keeps.
 std::string RunScript(const std::string& script) {
   std::string command = "echo $$; exec {tools}/engine_driver";
   std::istringstream lines(script);
@@ -163,8 +162,7 @@ TEST(EngineBindingTest, Scenarios) {
            "resize 3000000000 -> 2 (no handle)\n"},
   };
   for (const auto& scenario : scenarios) {
-    SCOPED_TRACE(scenario.name);
-    EXPECT_EQ(scenario.script, RunScript(scenario.script));
+    EXPECT_EQ(scenario.script, RunScript(scenario.script)) << scenario.name;
   }
 }
 
