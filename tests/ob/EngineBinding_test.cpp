@@ -1,7 +1,6 @@
-// The run-time engine binding as a host sees it: each case starts engine_driver, which
-// loads the stand-in modules in the case's order, then the real liblorvath.so, and makes
-// forwarded calls. The whole transcript (the driver's echo of each command, the library's
-// diagnostics and the results) is compared, with addresses, paths and times made neutral.
+// The run-time engine binding as a host sees it: most cases run engine_driver, which loads
+// the stand-in modules in the case's order, then the real liblorvath.so, and compare its
+// whole transcript, with addresses, paths and times made neutral.
 #include "qel/ob/EngineBinding.h"
 
 #include <dlfcn.h>
@@ -101,8 +100,8 @@ const std::string kOldThenNew =
 const std::string kAlreadyUnloaded =
     "<time> ExtCodeLoadOBFunction: Ombrix runtime already unloaded when attempting to call ";
 
-// Each script is the driver's whole output: its echo of every command (which are also the
-// commands run), the library's diagnostics of that command and the command's result.
+// Each script is the driver's whole output: its echo of each command (the commands run),
+// the library's diagnostics and the result.
 TEST(EngineBindingTest, Scenarios) {
   const std::string loadRt = "> load rt {tools}/ombrix_runtime.so\n";
   const std::string loadHsx = "> load hsx {tools}/ombrix_hsx.so\n";
