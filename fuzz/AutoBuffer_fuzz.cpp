@@ -1,93 +1,19 @@
 // Reads AutoBuffers from arbitrary bytes, each input both ways: the input after its first
 // byte as flat forms (form after form on one cursor) and as a ring (the first byte picks
-// the cursor in it). Checks the reading rules:
-//  1. A read either succeeds, consuming exactly the form, and writing the buffer back
-//     gives exactly the bytes it consumed (for the ring: the same ring);
-//  2. or it throws DeserializationError with the cursor and the buffer left as they were.
-//  3. Nothing outside the input is read: the input is copied into a heap block of
-//     exactly its size, so AddressSanitizer sees any stray read.
-//  4. The buffer's block never grows past what it held or the count the input backs.
+// the cursor in it), under the rules of fuzz/AutoBufferReading.h. The input is copied
+// into a heap block of exactly its size, so AddressSanitizer sees any read outside it.
 // Any failed-check report aborts, so an inconsistency inside the library is a crash.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
-#include "fuzz/FuzzChecks.h"
-#include "qel/AutoBuffer.h"
-#include "qel/exception/Exception.h"
-
-namespace {
-
-using namespace vo::qel;
-using fuzz::Require;
-
-AutoBuffer Prior() { return AutoBuffer(reinterpret_cast<const unsigned char*>("prior"), 5); }
-
-bool Unchanged(const AutoBuffer& b, const unsigned char* data, unsigned int memUsage) {
-  return b.Data() == data && b.MemUsage() == memUsage && b == Prior();
-}
-
-void ReadFlat(const unsigned char* begin, const unsigned char* end) {
-  AutoBuffer b = Prior();
-  for (const unsigned char* in = begin;;) {
-    b.Erase();
-    b.Append("prior", 5);
-    const unsigned char* const start = in;
-    const unsigned char* const data = b.Data();
-    const unsigned int memUsage = b.MemUsage();
-    try {
-      b.deserialize(in, end);
-    } catch (const exception::DeserializationError&) {
-      Require(in == start && Unchanged(b, data, memUsage), "a refused read changed something");
-      return;
-    }
-    const size_t consumed = static_cast<size_t>(in - start);
-    Require(consumed >= 4 && consumed <= static_cast<size_t>(end - start),
-            "the cursor left the input");
-    Require(consumed == b.serializationSize(), "the cursor did not move by the form's size");
-    Require(b.MemUsage() <= (memUsage > b.Len() ? memUsage : b.Len()), "allocated past the count");
-    std::vector<unsigned char> again(consumed);
-    unsigned char* out = again.data();
-    b.serialize(out, again.data() + consumed);
-    Require(std::memcmp(again.data(), start, consumed) == 0, "writing back gave other bytes");
-  }
-}
-
-void ReadRing(const unsigned char* begin, const unsigned char* end, size_t at) {
-  const size_t size = static_cast<size_t>(end - begin);
-  if (size == 0) return;
-  const unsigned char* const start = begin + at % size;
-  AutoBuffer b = Prior();
-  const unsigned char* const data = b.Data();
-  const unsigned int memUsage = b.MemUsage();
-  const unsigned char* after = nullptr;
-  try {
-    after = b.circularDeserialize(begin, end, start);
-  } catch (const exception::DeserializationError&) {
-    Require(Unchanged(b, data, memUsage), "a refused ring read changed something");
-    return;
-  }
-  Require(size >= b.serializationSize(), "read a form larger than the ring");
-  Require(after == begin + (at % size + b.serializationSize()) % size, "wrong cursor after");
-  std::vector<unsigned char> ring(begin, end);
-  unsigned char* p = ring.data() + at % size;
-  b.circularSerialize(ring.data(), ring.data() + size, p);
-  Require(p == ring.data() + (after - begin), "writer and reader end apart");
-  Require(std::memcmp(ring.data(), begin, size) == 0, "writing back changed the ring");
-}
-
-}  // namespace
+#include "fuzz/AutoBufferReading.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::AbortOnFailedChecks();
+  vo::qel::fuzz::AbortOnFailedChecks();
   if (size < 1) return 0;
   std::vector<unsigned char> input(data + 1, data + size);
   input.shrink_to_fit();
-  const unsigned char* begin = input.data();
-  const unsigned char* end = begin + input.size();
-  ReadFlat(begin, end);
-  ReadRing(begin, end, data[0]);
+  vo::qel::fuzz::ReadFlat(input.data(), input.data() + input.size());
+  vo::qel::fuzz::ReadRing(input.data(), input.data() + input.size(), data[0]);
   return 0;
 }

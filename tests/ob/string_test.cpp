@@ -45,17 +45,6 @@ class HostStringTest : public ::testing::Test {
 
 const std::string kE9 = "\xC3\xA9";  // U+00E9 in UTF-8
 
-// The code, throw site and text of the OBErrorException that `run` throws.
-std::string ErrorOf(const std::function<void()>& run) {
-  try {
-    run();
-  } catch (const OBErrorException& e) {
-    return std::to_string(static_cast<int32_t>(e.getErrorCode())) + " " + e.getFileName() + ":" +
-           std::to_string(e.getLineNumber()) + " " + e.what();
-  }
-  return "no throw";
-}
-
 TEST_F(HostStringTest, Readers) {
   const struct {
     std::function<HostString()> make;
@@ -64,6 +53,7 @@ TEST_F(HostStringTest, Readers) {
   } rows[] = {
       {HostString::WithNullRecord, "", L""},
       {[] { return HostString(""); }, "", L""},
+      {[] { return HostString("x"); }, "x", L"x"},
       {[] { return HostString(std::string("a\0b", 3)); }, {"a\0b", 3}, {L"a\0b", 3}},
       {[] { return HostString(kE9); }, kE9, L"\u00E9"},
   };
@@ -151,8 +141,14 @@ TEST_F(HostStringTest, ErrorTextsAndAFailedResize) {
   };
   for (const auto& row : rows) {
     const std::string code = std::to_string(row.code);
-    EXPECT_EQ(code + " ob/ThrowIfOBError:75 Error Code: " + code + row.what,
-              ErrorOf(row.run ? row.run : [&] { ThrowIfOBError(row.code); }));
+    try {
+      row.run ? row.run() : ThrowIfOBError(row.code);
+      ADD_FAILURE() << code << " did not throw";
+    } catch (const OBErrorException& e) {
+      EXPECT_EQ(code + " ob/ThrowIfOBError:75 Error Code: " + code + row.what,
+                std::to_string(int32_t(e.getErrorCode())) + " " + e.getFileName() + ":" +
+                    std::to_string(e.getLineNumber()) + " " + e.what());
+    }
     EXPECT_EQ(1, live_());  // only h: the text's handle is released, also when the answer was 0
   }
   const int32_t calls = calls_();
