@@ -22,7 +22,6 @@ namespace vo::lorvath {
 namespace {
 
 using qel::MakeDLLMallocThrow;
-using testing::HostString;
 
 template <class E>
 int32_t CodeFor(const E& e) {
@@ -60,54 +59,45 @@ void* StallingMalloc(size_t n) {
 }
 
 // Out of memory, creation and copies return 2; a reservation meeting the logger's creation
-// returns once the logger exists.
-void CreationAndCopiesRunOutOfMemory() {
-  alarm(10);  // a hang ends the process by SIGALRM
-  unsigned char a = 0, b = 0;
-  MakeDLLMallocThrow(true);
-  EXPECT_EQ(Lorvath_Reserve(&a), 2);
-  EXPECT_EQ(a, 1) << "the flag stays set";
-  MakeDLLMallocThrow(false);
-  EXPECT_EQ(Lorvath_Reserve(&b), 0);
-  EXPECT_EQ(Probe(), 2) << "only a first reservation creates the logger";
-  EXPECT_EQ(Lorvath_Unreserve(&a), 0);
-  EXPECT_EQ(Lorvath_Unreserve(&b), 0);
-  g_stallSize = sizeof(Logger);
-  const auto previous = qel::detail::ReplaceAllocFunctions({&StallingMalloc, nullptr});
-  std::thread creating([&] { EXPECT_EQ(Lorvath_Reserve(&a), 0); });
-  while (!g_stalled) std::this_thread::yield();
-  EXPECT_EQ(Lorvath_Reserve(&b), 0);  // the count is 1 now, the logger not yet made
-  EXPECT_EQ(Probe(), 1) << "a reservation returned before the logger existed";
-  creating.join();
-  qel::detail::ReplaceAllocFunctions(previous);
-  EXPECT_EQ(Lorvath_Unreserve(&b), 0);
-  const HostString record("x");
-  MakeDLLMallocThrow(true);
-  EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, record.handle(), 0), 2);
-  EXPECT_EQ(Lorvath_WriteMessageUTF8(nullptr, nullptr, record.handle(), 0), 2);
-  MakeDLLMallocThrow(false);
-  EXPECT_EQ(Lorvath_Unreserve(&a), 0);
-  EXPECT_EQ(Probe(), 2);
-}
-
-// The logger outlives every reservation, so its creation is tested in a fresh copy of
-// this program, in which no reservation has been made yet.
+// returns once the logger exists. The logger outlives every reservation, so this runs in
+// a fresh copy of the program, in which none has been made yet.
 TEST(OutOfMemoryTest, FailedLoggerCreationAndFailedCopiesReturn2) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        CreationAndCopiesRunOutOfMemory();
-        std::exit(::testing::Test::HasFailure() ? 1 : 0);
-      },
-      ::testing::ExitedWithCode(0), "");
+  unsigned char a = 0, b = 0;
+  const testing::HostString record("x");
+  const auto run = [&] {
+    alarm(10);  // a hang ends the process by SIGALRM
+    MakeDLLMallocThrow(true);
+    EXPECT_EQ(Lorvath_Reserve(&a), 2);
+    EXPECT_EQ(a, 1) << "the flag stays set";
+    MakeDLLMallocThrow(false);
+    EXPECT_EQ(Lorvath_Reserve(&b), 0);
+    EXPECT_EQ(Probe(), 2) << "only a first reservation creates the logger";
+    EXPECT_EQ(Lorvath_Unreserve(&a) + Lorvath_Unreserve(&b), 0);
+    g_stallSize = sizeof(Logger);
+    const auto previous = qel::detail::ReplaceAllocFunctions({&StallingMalloc, nullptr});
+    std::thread creating([&] { EXPECT_EQ(Lorvath_Reserve(&a), 0); });
+    while (!g_stalled) std::this_thread::yield();
+    EXPECT_EQ(Lorvath_Reserve(&b), 0);  // the count is 1 now, the logger not yet made
+    EXPECT_EQ(Probe(), 1) << "a reservation returned before the logger existed";
+    creating.join();
+    qel::detail::ReplaceAllocFunctions(previous);
+    MakeDLLMallocThrow(true);
+    EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, record.handle(), 0), 2);
+    EXPECT_EQ(Lorvath_WriteMessageUTF8(nullptr, nullptr, record.handle(), 0), 2);
+    MakeDLLMallocThrow(false);
+    EXPECT_EQ(Lorvath_Unreserve(&a) + Lorvath_Unreserve(&b), 0);
+    EXPECT_EQ(Probe(), 2);
+    return !::testing::Test::HasFailure();
+  };
+  EXPECT_EXIT(std::exit(run() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 // syslog(3) stand-ins: one that holds its caller until `release` is set, one that counts.
 std::atomic<bool> g_holding{false}, g_release{false};
 std::atomic<int> g_records{0};
 void HoldingSyslog(int, const char*, ...) {
-  g_holding = true;
-  while (!g_release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (g_holding = true; !g_release;) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 void CountingSyslog(int, const char*, ...) { ++g_records; }
 
@@ -115,16 +105,15 @@ void CountingSyslog(int, const char*, ...) { ++g_records; }
 // give back reservations, its last release included, and write.
 TEST(ForkTest, ChildOfAProcessInsideAWriteReservesWritesAndReleases) {
   const SyslogFunction previous = ReplaceSyslog(&HoldingSyslog);
-  unsigned char flag = 0;
+  unsigned char flag = 0, own = 0;
   ASSERT_EQ(Lorvath_Reserve(&flag), 0);
-  const HostString message("m");
+  const testing::HostString message("m");
   std::thread writer([&] { Lorvath_WriteMessage(nullptr, nullptr, message.handle(), 0); });
   while (!g_holding) std::this_thread::yield();
   const pid_t child = fork();
   if (child == 0) {
     alarm(5);
     ReplaceSyslog(&CountingSyslog);
-    unsigned char own = 0;
     // The parent's flag came along; giving it back too makes the child's last release.
     const bool ok = Lorvath_Reserve(&own) == 0 && Lorvath_Unreserve(&flag) == 0 &&
                     Lorvath_WriteMessage(nullptr, nullptr, message.handle(), 0) == 0 &&
