@@ -33,8 +33,8 @@ namespace {
 
 using vo::lorvath::testing::HostString;
 
-// Enters a mount namespace whose /dev is a tmpfs holding the machine's null, zero, urandom,
-// random, tty, pts and shm. Returns "" or why it could not (the tests then skip).
+// Enters a mount namespace whose /dev is a tmpfs holding the machine's null and urandom
+// only. Returns "" or why it could not (the tests then skip).
 std::string EnterPrivateDev() {
   const auto put = [](const char* path, const std::string& text) {
     return static_cast<bool>(std::ofstream(path) << text << std::flush);
@@ -52,18 +52,13 @@ std::string EnterPrivateDev() {
   // The machine's /dev stays reachable through `old` once the tmpfs covers it.
   const int old = open("/dev", O_PATH | O_DIRECTORY | O_CLOEXEC);
   ok = old >= 0 && mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") == 0;
-  for (const char* name : {"null", "zero", "urandom", "random", "tty", "pts", "shm"}) {
+  for (const std::string name : {"null", "urandom"}) {
     const std::string from = "/proc/self/fd/" + std::to_string(old) + "/" + name;
-    const std::string to = std::string("/dev/") + name;
-    struct stat st {};
-    if (!ok || stat(from.c_str(), &st) != 0) continue;
-    S_ISDIR(st.st_mode) ? mkdir(to.c_str(), 0755) : close(creat(to.c_str(), 0666));
-    ok = mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0;
+    ok = ok && close(creat(("/dev/" + name).c_str(), 0666)) == 0 &&
+         mount(from.c_str(), ("/dev/" + name).c_str(), nullptr, MS_BIND, nullptr) == 0;
   }
-  const std::string problem = ok ? "" : std::string("replacing /dev: ") + std::strerror(errno);
-  if (ok) symlink("/proc/self/fd", "/dev/fd");
   if (old >= 0) close(old);
-  return problem;
+  return ok ? "" : std::string("replacing /dev: ") + std::strerror(errno);
 }
 
 // Entered before main, while the program has its only thread (later ones share it).
@@ -100,6 +95,8 @@ int32_t Probe() { return lib.writeMessage(nullptr, nullptr, nullptr, 9); }
 // Records as (priority, message): the number in "<PRI>", and the bytes after the
 // "Mmm dd hh:mm:ss TAG: " that syslog(3) puts first (the whole record without it).
 using Records = std::vector<std::pair<int, std::string>>;
+const sockaddr_un kLog{AF_UNIX, "/dev/log"};
+const auto kLogAddress = reinterpret_cast<const sockaddr*>(&kLog);
 
 // Every test starts and ends with no reservation in the process, and reads the records
 // that arrive at /dev/log from a socket of its own.
@@ -109,13 +106,9 @@ class LibraryTest : public ::testing::Test {
     if (!g_privateDevProblem.empty()) GTEST_SKIP() << "no private /dev: " << g_privateDevProblem;
     ASSERT_TRUE(lib.reserve && lib.unreserve && lib.writeMessage && lib.writeMessageUTF8)
         << dlerror();
-    const sockaddr_un address{AF_UNIX, "/dev/log"};
-    unlink(address.sun_path);
-    ASSERT_EQ(bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0)
-        << "binding /dev/log: " << std::strerror(errno);
-    const int bufferSize = 1 << 22;
+    unlink(kLog.sun_path);
+    ASSERT_EQ(bind(fd_, kLogAddress, sizeof kLog), 0) << "binding /dev/log: " << strerror(errno);
     const timeval timeout{0, 50000};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     closelog();  // the next syslog(3) connects to this socket
   }
@@ -234,12 +227,8 @@ TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
 TEST_F(LibraryTest, AStalledOrCancelledWriteHoldsUpNothing) {
   unsigned char writerFlag = 0, flag = 0;
   ASSERT_EQ(lib.reserve(&writerFlag), 0);
-  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  const sockaddr_un address{AF_UNIX, "/dev/log"};
-  ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  while (send(fd, "<14>filler", 10, MSG_DONTWAIT) == 10) {
+  while (sendto(fd_, "<14>filler", 10, MSG_DONTWAIT, kLogAddress, sizeof kLog) == 10) {
   }
-  close(fd);
   static const HostString message("stalled");
   pthread_t writer;
   const auto body = [](void*) -> void* {
