@@ -1,68 +1,33 @@
 // The logging interface as the host meets it: liblorvath.so loaded with dlopen, real
 // host string handles, the tools built on it, and the records that arrive at /dev/log.
-// The program runs in a private mount namespace with a /dev of its own, where each
-// library test binds /dev/log and reads what syslog(3) sends there.
-#include <dlfcn.h>
-#include <fcntl.h>
+// The program runs in a private mount namespace where it owns /dev/log.
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "lorvath.h"
 #include "tests/support/AlertRecorder.h"
 #include "tests/support/LorvathLibrary.h"
+#include "tests/support/PrivateLog.h"
 
 namespace {
 
 using vo::lorvath::testing::HostString;
-
-// Enters a mount namespace whose /dev is a tmpfs holding the machine's null and urandom
-// only. Returns "" or why it could not (the tests then skip).
-std::string EnterPrivateDev() {
-  const auto put = [](const char* path, const std::string& text) {
-    return static_cast<bool>(std::ofstream(path) << text << std::flush);
-  };
-  const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
-  bool ok = geteuid() == 0 ? unshare(CLONE_NEWNS) == 0
-                           : unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 &&
-                                 put("/proc/self/setgroups", "deny") &&
-                                 put("/proc/self/uid_map", "0 " + uid + " 1") &&
-                                 put("/proc/self/gid_map", "0 " + gid + " 1");
-  // Nothing done below may reach the machine's own mount table.
-  if (!ok || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    return std::string("entering a mount namespace: ") + std::strerror(errno);
-  }
-  // The machine's /dev stays reachable through `old` once the tmpfs covers it.
-  const int old = open("/dev", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  ok = old >= 0 && mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") == 0;
-  for (const std::string name : {"null", "urandom"}) {
-    const std::string from = "/proc/self/fd/" + std::to_string(old) + "/" + name;
-    ok = ok && close(creat(("/dev/" + name).c_str(), 0666)) == 0 &&
-         mount(from.c_str(), ("/dev/" + name).c_str(), nullptr, MS_BIND, nullptr) == 0;
-  }
-  if (old >= 0) close(old);
-  return ok ? "" : std::string("replacing /dev: ") + std::strerror(errno);
-}
+using vo::lorvath::testing::LogReceiver;
+using vo::lorvath::testing::LorvathLibrary;
+using Records = LogReceiver::Records;
 
 // Entered before main, while the program has its only thread (later ones share it).
-const std::string g_privateDevProblem = EnterPrivateDev();
+const std::string g_privateDevProblem = vo::lorvath::testing::EnterPrivateDev();
 
 // Standard output (and whatever the command redirects there) and the exit status.
 std::string Output(const std::string& command, int& status) {
@@ -73,30 +38,11 @@ std::string Output(const std::string& command, int& status) {
   return output;
 }
 
-// liblorvath.so as the host loads it, once the private /dev is entered; never unloaded (the
-// library keeps its reservation count for the process's life).
-void* const g_library = dlopen(LORVATH_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-template <class F>
-F* Find(const char* name) {
-  return g_library == nullptr ? nullptr : reinterpret_cast<F*>(dlsym(g_library, name));
-}
-const struct {
-  decltype(&Lorvath_Reserve) reserve = Find<decltype(Lorvath_Reserve)>("Lorvath_Reserve");
-  decltype(&Lorvath_Unreserve) unreserve = Find<decltype(Lorvath_Unreserve)>("Lorvath_Unreserve");
-  decltype(&Lorvath_WriteMessage) writeMessage =
-      Find<decltype(Lorvath_WriteMessage)>("Lorvath_WriteMessage");
-  decltype(&Lorvath_WriteMessageUTF8) writeMessageUTF8 =
-      Find<decltype(Lorvath_WriteMessageUTF8)>("Lorvath_WriteMessageUTF8");
-} lib;
+// Loaded once the private /dev is entered; never unloaded.
+LorvathLibrary& lib = *new LorvathLibrary(LORVATH_LIBRARY_PATH);
 
 // Severity 9 probes whether a logger exists without logging: 1 with one, 2 without.
 int32_t Probe() { return lib.writeMessage(nullptr, nullptr, nullptr, 9); }
-
-// Records as (priority, message): the number in "<PRI>", and the bytes after the
-// "Mmm dd hh:mm:ss TAG: " that syslog(3) puts first (the whole record without it).
-using Records = std::vector<std::pair<int, std::string>>;
-const sockaddr_un kLog{AF_UNIX, "/dev/log"};
-const auto kLogAddress = reinterpret_cast<const sockaddr*>(&kLog);
 
 // Every test starts and ends with no reservation in the process, and reads the records
 // that arrive at /dev/log from a socket of its own.
@@ -104,36 +50,18 @@ class LibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!g_privateDevProblem.empty()) GTEST_SKIP() << "no private /dev: " << g_privateDevProblem;
-    ASSERT_TRUE(lib.reserve && lib.unreserve && lib.writeMessage && lib.writeMessageUTF8)
-        << dlerror();
-    unlink(kLog.sun_path);
-    ASSERT_EQ(bind(fd_, kLogAddress, sizeof kLog), 0) << "binding /dev/log: " << strerror(errno);
-    const timeval timeout{0, 50000};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    closelog();  // the next syslog(3) connects to this socket
+    ASSERT_EQ(lib.error(), "");
+    receiver_ = std::make_unique<LogReceiver>();
+    ASSERT_EQ(receiver_->error(), "") << "binding /dev/log";
   }
   void TearDown() override {
-    close(fd_);
     if (!IsSkipped() && !HasFatalFailure()) {
       EXPECT_EQ(Probe(), LORVATH_ERR_NO_LOGGER) << "a test left a reservation";
     }
   }
-  // Every record that arrives within 50 ms of the one before.
-  Records receive() {
-    Records records;
-    std::string raw(1 << 17, '\0');
-    for (ssize_t n; (n = recv(fd_, &raw[0], raw.size(), 0)) >= 0 || errno == EINTR;) {
-      if (n < 0) continue;
-      const std::string record = raw.substr(0, static_cast<size_t>(n));
-      // The timestamp ("%h %e %T ") is 16 bytes wide; the tag after it ends at the first ": ".
-      const size_t tagEnd = record.find(": ", record.find('>') + 17);
-      records.emplace_back(std::atoi(record.c_str() + 1),
-                           tagEnd == std::string::npos ? record : record.substr(tagEnd + 2));
-    }
-    return records;
-  }
-  const int fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  std::unique_ptr<LogReceiver> receiver_;
 };
+
 const int kErr = LOG_USER | LOG_ERR, kWarning = LOG_USER | LOG_WARNING, kInfo = LOG_USER | LOG_INFO;
 
 // Every row is written by both functions, first without a reservation and then under one.
@@ -174,7 +102,7 @@ TEST_F(LibraryTest, EachWriteBecomesOneRecordOrNone) {
       ASSERT_EQ(lib.reserve(&flag), 0);
       EXPECT_EQ(write(nowhere, nowhere, handle, c.severity), c.result);
       ASSERT_EQ(lib.unreserve(&flag), 0);
-      EXPECT_EQ(receive(), c.logged);  // a record is sent before the write returns
+      EXPECT_EQ(receiver_->receive(), c.logged);  // a record is sent before the write returns
     }
   }
 }
@@ -227,7 +155,8 @@ TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
 TEST_F(LibraryTest, AStalledOrCancelledWriteHoldsUpNothing) {
   unsigned char writerFlag = 0, flag = 0;
   ASSERT_EQ(lib.reserve(&writerFlag), 0);
-  while (sendto(fd_, "<14>filler", 10, MSG_DONTWAIT, kLogAddress, sizeof kLog) == 10) {
+  while (sendto(receiver_->fd(), "<14>filler", 10, MSG_DONTWAIT, LogReceiver::address(),
+                sizeof LogReceiver::kAddress) == 10) {
   }
   static const HostString message("stalled");
   pthread_t writer;
@@ -246,11 +175,11 @@ TEST_F(LibraryTest, AStalledOrCancelledWriteHoldsUpNothing) {
   pthread_cancel(writer);
   pthread_join(writer, &ended);
   EXPECT_EQ(ended, PTHREAD_CANCELED);
-  receive();
+  receiver_->receive();
   ASSERT_EQ(lib.reserve(&flag), 0);
   EXPECT_EQ(lib.writeMessage(nullptr, nullptr, message.handle(), 2), 0);
   EXPECT_EQ(lib.unreserve(&flag), 0);
-  EXPECT_EQ(receive(), (Records{{kInfo, "stalled"}}));
+  EXPECT_EQ(receiver_->receive(), (Records{{kInfo, "stalled"}}));
 }
 
 // lorvath-logger as a user runs it, and the host stand-in with its engine, writing to a

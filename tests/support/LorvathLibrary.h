@@ -1,8 +1,12 @@
-// Test support: a host string handle built as the host builds one, a malloc'd pointer to
-// a malloc'd record of exactly the count and bytes, so that a sanitizer sees any read
-// past them. A HostString belongs to one thread.
+// Test support: liblorvath.so as the host sees it. LorvathLibrary dlopens it and resolves
+// the four logging functions; HostString builds a host string handle as the host does (a
+// malloc'd pointer to a malloc'd record of exactly the count and bytes: a sanitizer sees
+// any read past them).
+// A loaded library may be called from any thread; a HostString belongs to one thread.
 #ifndef TESTS_SUPPORT_LORVATHLIBRARY_H_
 #define TESTS_SUPPORT_LORVATHLIBRARY_H_
+
+#include <dlfcn.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +16,37 @@
 #include "lorvath.h"
 
 namespace vo::lorvath::testing {
+
+// Never unloaded: the library keeps its reservation counter for the process's life.
+class LorvathLibrary {
+ public:
+  using FlagFunction = int32_t (*)(unsigned char*);
+  using WriteFunction = int32_t (*)(LStrHandle, LStrHandle, LStrHandle, Lorvath_Severity);
+
+  explicit LorvathLibrary(const char* path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
+    if (handle_ == nullptr) error_ = dlerror();
+    Resolve("Lorvath_Reserve", reserve);
+    Resolve("Lorvath_Unreserve", unreserve);
+    Resolve("Lorvath_WriteMessage", writeMessage);
+    Resolve("Lorvath_WriteMessageUTF8", writeMessageUTF8);
+  }
+
+  // "" when the library and all four functions were found.
+  const std::string& error() const { return error_; }
+
+  FlagFunction reserve = nullptr, unreserve = nullptr;
+  WriteFunction writeMessage = nullptr, writeMessageUTF8 = nullptr;
+
+ private:
+  template <class F>
+  void Resolve(const char* name, F& function) {
+    if (handle_ != nullptr) function = reinterpret_cast<F>(dlsym(handle_, name));
+    if (function == nullptr && error_.empty()) error_ = std::string("missing ") + name;
+  }
+
+  void* handle_;
+  std::string error_;
+};
 
 class HostString {
  public:
