@@ -2,17 +2,13 @@
 // host string handles, the tools built on it, and the records that arrive at /dev/log.
 // The program runs in a private mount namespace where it owns /dev/log.
 #include <gtest/gtest.h>
-#include <pthread.h>
-#include <sys/socket.h>
 #include <syslog.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "lorvath.h"
 #include "tests/support/AlertRecorder.h"
@@ -147,39 +143,6 @@ TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
     EXPECT_EQ(s.flag != nullptr ? *s.flag : 0, s.flagAfter);
     EXPECT_EQ(Probe(), s.probe);
   }
-}
-
-// A write waits on a full log socket. Meanwhile the last release and another reservation
-// do not wait; the writer is cancelled there and ends without taking the process along,
-// which goes on writing once the log reads again.
-TEST_F(LibraryTest, AStalledOrCancelledWriteHoldsUpNothing) {
-  unsigned char writerFlag = 0, flag = 0;
-  ASSERT_EQ(lib.reserve(&writerFlag), 0);
-  while (sendto(receiver_->fd(), "<14>filler", 10, MSG_DONTWAIT, LogReceiver::address(),
-                sizeof LogReceiver::kAddress) == 10) {
-  }
-  static const HostString message("stalled");
-  pthread_t writer;
-  const auto body = [](void*) -> void* {
-    lib.writeMessage(nullptr, nullptr, message.handle(), 2);
-    for (;;) pause();
-  };
-  ASSERT_EQ(pthread_create(&writer, nullptr, body, nullptr), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // until it blocks
-  const auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(lib.unreserve(&writerFlag), 0);
-  EXPECT_EQ(lib.reserve(&flag), 0);
-  EXPECT_EQ(lib.unreserve(&flag), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(250));
-  void* ended = nullptr;
-  pthread_cancel(writer);
-  pthread_join(writer, &ended);
-  EXPECT_EQ(ended, PTHREAD_CANCELED);
-  receiver_->receive();
-  ASSERT_EQ(lib.reserve(&flag), 0);
-  EXPECT_EQ(lib.writeMessage(nullptr, nullptr, message.handle(), 2), 0);
-  EXPECT_EQ(lib.unreserve(&flag), 0);
-  EXPECT_EQ(receiver_->receive(), (Records{{kInfo, "stalled"}}));
 }
 
 // lorvath-logger as a user runs it, and the host stand-in with its engine, writing to a

@@ -1,7 +1,9 @@
 // What the host cannot provoke from outside: caught exceptions as host error codes, the
 // out-of-memory paths, a reservation meeting the logger's creation (held there by a slow
-// allocation), and a fork in the middle of a write (through a syslog stand-in).
+// allocation), and a write held inside syslog(3) (a stand-in) meeting a fork, releases and
+// cancellation.
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -97,32 +99,47 @@ void HoldingSyslog(int, const char*, ...) {
   for (++g_records; !g_release;) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-// A child forked while another thread of its parent is inside a write can still take and
-// give back reservations, its last release included, and write.
-TEST(ForkTest, ChildOfAProcessInsideAWriteReservesWritesAndReleases) {
+// While a write is held inside syslog(3), a child forked then can still take and give back
+// reservations, its last release included, and write; in the parent the last release and
+// another reservation do not wait, and the writer, cancelled there, ends alone.
+TEST(HeldWriteTest, HoldsUpNoForkNoReleaseAndEndsAloneWhenCancelled) {
   const SyslogFunction previous = ReplaceSyslog(&HoldingSyslog);
   unsigned char flag = 0, own = 0;
   ASSERT_EQ(Lorvath_Reserve(&flag), 0);
-  const testing::HostString message("m");
-  std::thread writer([&] { Lorvath_WriteMessage(nullptr, nullptr, message.handle(), 0); });
+  static const testing::HostString message("m");
+  static const auto write = [] {
+    return Lorvath_WriteMessage(nullptr, nullptr, message.handle(), 0);
+  };
+  pthread_t writer;
+  const auto body = [](void*) -> void* {
+    write();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&writer, nullptr, body, nullptr), 0);
   while (g_records == 0) std::this_thread::yield();
   const pid_t child = fork();
   if (child == 0) {
     alarm(5);
     g_release = true;
     // The parent's flag came along; giving it back too makes the child's last release.
-    const bool ok = Lorvath_Reserve(&own) == 0 && Lorvath_Unreserve(&flag) == 0 &&
-                    Lorvath_WriteMessage(nullptr, nullptr, message.handle(), 0) == 0 &&
+    const bool ok = Lorvath_Reserve(&own) == 0 && Lorvath_Unreserve(&flag) == 0 && write() == 0 &&
                     g_records == 2 && Lorvath_Unreserve(&own) == 0 && Probe() == 2;
     _exit(ok ? 0 : 1);
   }
   int status = -1;
   waitpid(child, &status, 0);  // a hung child ends by its alarm
-  g_release = true;
-  writer.join();
-  ReplaceSyslog(previous);
-  EXPECT_EQ(Lorvath_Unreserve(&flag), 0);
   EXPECT_EQ(status, 0) << "the child's wait status";
+  EXPECT_EQ(Lorvath_Unreserve(&flag), 0);
+  EXPECT_EQ(Lorvath_Reserve(&own), 0);
+  void* ended = nullptr;
+  pthread_cancel(writer);
+  pthread_join(writer, &ended);
+  EXPECT_EQ(ended, PTHREAD_CANCELED);
+  g_release = true;
+  EXPECT_EQ(write(), 0);
+  EXPECT_EQ(g_records, 2);
+  EXPECT_EQ(Lorvath_Unreserve(&own), 0);
+  ReplaceSyslog(previous);
 }
 
 }  // namespace

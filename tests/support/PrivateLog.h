@@ -61,19 +61,17 @@ class LogReceiver {
 
   LogReceiver() {
     unlink(kAddress.sun_path);
-    if (bind(fd_, address(), sizeof kAddress) != 0) error_ = std::strerror(errno);
+    if (bind(fd_, reinterpret_cast<const sockaddr*>(&kAddress), sizeof kAddress) != 0) {
+      error_ = std::strerror(errno);
+    }
     const timeval timeout{0, 50000};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     closelog();  // the next syslog(3) connects to this socket
   }
   ~LogReceiver() { close(fd_); }
-  LogReceiver(const LogReceiver&) = delete;
-  LogReceiver& operator=(const LogReceiver&) = delete;
 
   const std::string& error() const { return error_; }  // "" when listening
   int fd() const { return fd_; }
-  static const sockaddr* address() { return reinterpret_cast<const sockaddr*>(&kAddress); }
-  static constexpr sockaddr_un kAddress{AF_UNIX, "/dev/log"};
 
   // Every record that arrives within 50 ms of the one before.
   Records receive() {
@@ -91,6 +89,7 @@ class LogReceiver {
   }
 
  private:
+  static constexpr sockaddr_un kAddress{AF_UNIX, "/dev/log"};
   const int fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   std::string error_;
 };
