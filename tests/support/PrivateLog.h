@@ -1,8 +1,7 @@
-// Test support: a private system log. EnterPrivateDev() moves the calling process into a
-// mount namespace with a /dev of its own, where it (and its later children) own /dev/log;
-// LogReceiver binds a datagram socket there and hands back what syslog(3) sends.
-// EnterPrivateDev must run while the process has one thread (later threads share its
-// namespace). A LogReceiver may be read from one thread at a time.
+// Test support: a private system log. EnterPrivateDev() moves the process, while it has one
+// thread, into a mount namespace with a /dev of its own (shared by later threads and
+// children); there LogReceiver binds /dev/log and hands back what syslog(3) sends.
+// A LogReceiver may be read from one thread at a time.
 #ifndef TESTS_SUPPORT_PRIVATELOG_H_
 #define TESTS_SUPPORT_PRIVATELOG_H_
 
