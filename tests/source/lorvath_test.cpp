@@ -45,12 +45,10 @@ TEST(TranslateCaughtExceptionTest, EachKindBecomesItsHostCode) {
 // Severity 9 answers 1 when a logger exists and 2 when none does, and logs nothing.
 int32_t Probe() { return Lorvath_WriteMessage(nullptr, nullptr, nullptr, 9); }
 
-// Once armed with a size, the next allocation of that size says so and takes 200 ms.
-std::atomic<size_t> g_stallSize{0};
-std::atomic<bool> g_stalled{false};
+// Once armed, the next allocation says so and takes 200 ms.
+std::atomic<bool> g_armed{false}, g_stalled{false};
 void* StallingMalloc(size_t n) {
-  size_t expected = n;
-  if (n != 0 && g_stallSize.compare_exchange_strong(expected, 0)) {
+  if (g_armed.exchange(false)) {
     g_stalled = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
@@ -73,7 +71,7 @@ TEST(OutOfMemoryTest, FailedLoggerCreationAndFailedCopiesReturn2) {
     EXPECT_EQ(Lorvath_Reserve(&b), 0);
     EXPECT_EQ(Probe(), 2) << "only a first reservation creates the logger";
     EXPECT_EQ(Lorvath_Unreserve(&a) + Lorvath_Unreserve(&b), 0);
-    g_stallSize = sizeof(Logger);
+    g_armed = true;  // the logger's is the next allocation
     const auto previous = qel::detail::ReplaceAllocFunctions({&StallingMalloc, nullptr});
     std::thread creating([&] { EXPECT_EQ(Lorvath_Reserve(&a), 0); });
     while (!g_stalled) std::this_thread::yield();
