@@ -59,10 +59,10 @@ class LogReceiver {
   using Records = std::vector<std::pair<int, std::string>>;
 
   LogReceiver() {
-    unlink(kAddress.sun_path);
-    if (bind(fd_, reinterpret_cast<const sockaddr*>(&kAddress), sizeof kAddress) != 0) {
-      error_ = std::strerror(errno);
-    }
+    const sockaddr_un address{AF_UNIX, "/dev/log"};
+    unlink(address.sun_path);
+    const bool bound = bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (!bound) error_ = std::strerror(errno);
     const timeval timeout{0, 50000};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     closelog();  // the next syslog(3) connects to this socket
@@ -88,7 +88,6 @@ class LogReceiver {
   }
 
  private:
-  static constexpr sockaddr_un kAddress{AF_UNIX, "/dev/log"};
   const int fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   std::string error_;
 };
