@@ -141,8 +141,8 @@ TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
   }
 }
 
-// lorvath-logger as a user runs it, and the host stand-in with its engine, writing to a
-// real system log daemon: the exit status of each command, then what the daemon stored.
+// lorvath-logger as a user runs it, and the host stand-in with its engine, writing to a real
+// log daemon: each command's exit status (the host's is the script's), then the records.
 TEST(RsyslogdTest, StoresWhatTheToolsWrite) {
   if (access("/usr/sbin/rsyslogd", X_OK) != 0) {
     GTEST_SKIP() << "rsyslogd is not installed (tools/check.sh installs the rsyslog package)";
@@ -158,7 +158,8 @@ TEST(RsyslogdTest, StoresWhatTheToolsWrite) {
          "$L --severity 3 x; echo $?\n"  // refused by the library
          "$L --severity notice x; echo $?\n"
          "$L --priority 4 x; echo $?\n"
-         "$H --library '" LORVATH_LIBRARY_PATH "' --severity error --utf8 --escapes a 'b\\r\\nc'\n",
+         "$H --library '" LORVATH_LIBRARY_PATH
+         "' --severity error --utf8 --escapes a 'b\\r\\nc' >&2\n",
          1);
   int status = 0;
   const std::string output = Output(LORVATH_SOURCE_DIR
@@ -166,12 +167,7 @@ TEST(RsyslogdTest, StoresWhatTheToolsWrite) {
                                     "2>/dev/null </dev/null",
                                     status);
   EXPECT_EQ(status, 0) << output;
-  EXPECT_EQ(output.substr(0, output.find("\n\n") + 1),
-            "0\n0\n0\n0\n0\n1\n2\n2\n"
-            "Lorvath_Reserve -> 0\n"
-            "Lorvath_WriteMessageUTF8 \"a\" -> 0\n"
-            "Lorvath_WriteMessageUTF8 \"b\\r\\nc\" -> 0\n"
-            "Lorvath_Unreserve -> 0\n");
+  EXPECT_EQ(output.substr(0, output.find("\n\n") + 1), "0\n0\n0\n0\n0\n1\n2\n2\n");
   // As sed's "l" shows them: control characters and other bytes escaped, "$" at the end.
   EXPECT_EQ(output.substr(output.rfind("record):\n") + 9),
             "<14> user.info lorvath-logger: hello big world$\n"
