@@ -1,7 +1,6 @@
-// What the host cannot provoke from outside: caught exceptions as host error codes, the
-// out-of-memory paths, a reservation meeting the logger's creation (held there by a slow
-// allocation), and a write held inside syslog(3) (a stand-in) meeting a fork, releases and
-// cancellation.
+// What the host cannot provoke from outside: exceptions as host error codes, running out of
+// memory, a reservation meeting the logger's creation, and a write held inside syslog(3)
+// (a stand-in) meeting a fork, releases and a cancellation.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sys/wait.h>
@@ -44,6 +43,8 @@ TEST(TranslateCaughtExceptionTest, EachKindBecomesItsHostCode) {
 
 // Severity 9 answers 1 when a logger exists and 2 when none does, and logs nothing.
 int32_t Probe() { return Lorvath_WriteMessage(nullptr, nullptr, nullptr, 9); }
+const testing::HostString g_message("m");
+int32_t Write() { return Lorvath_WriteMessage(nullptr, nullptr, g_message.handle(), 0); }
 
 // Once armed, the next allocation says so and takes 200 ms.
 std::atomic<bool> g_armed{false}, g_stalled{false};
@@ -61,7 +62,6 @@ void* StallingMalloc(size_t n) {
 TEST(OutOfMemoryTest, FailedLoggerCreationAndFailedCopiesReturn2) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   unsigned char a = 0, b = 0;
-  const testing::HostString record("x");
   const auto run = [&] {
     alarm(10);  // a hang ends the process by SIGALRM
     MakeDLLMallocThrow(true);
@@ -80,8 +80,8 @@ TEST(OutOfMemoryTest, FailedLoggerCreationAndFailedCopiesReturn2) {
     creating.join();
     qel::detail::ReplaceAllocFunctions(previous);
     MakeDLLMallocThrow(true);
-    EXPECT_EQ(Lorvath_WriteMessage(nullptr, nullptr, record.handle(), 0), 2);
-    EXPECT_EQ(Lorvath_WriteMessageUTF8(nullptr, nullptr, record.handle(), 0), 2);
+    EXPECT_EQ(Write(), 2);
+    EXPECT_EQ(Lorvath_WriteMessageUTF8(nullptr, nullptr, g_message.handle(), 0), 2);
     MakeDLLMallocThrow(false);
     EXPECT_EQ(Lorvath_Unreserve(&a) + Lorvath_Unreserve(&b), 0);
     EXPECT_EQ(Probe(), 2);
@@ -104,13 +104,9 @@ TEST(HeldWriteTest, HoldsUpNoForkNoReleaseAndEndsAloneWhenCancelled) {
   const SyslogFunction previous = ReplaceSyslog(&HoldingSyslog);
   unsigned char flag = 0, own = 0;
   ASSERT_EQ(Lorvath_Reserve(&flag), 0);
-  static const testing::HostString message("m");
-  static const auto write = [] {
-    return Lorvath_WriteMessage(nullptr, nullptr, message.handle(), 0);
-  };
   pthread_t writer;
   const auto body = [](void*) -> void* {
-    write();
+    Write();
     return nullptr;
   };
   ASSERT_EQ(pthread_create(&writer, nullptr, body, nullptr), 0);
@@ -120,7 +116,7 @@ TEST(HeldWriteTest, HoldsUpNoForkNoReleaseAndEndsAloneWhenCancelled) {
     alarm(5);
     g_release = true;
     // The parent's flag came along; giving it back too makes the child's last release.
-    const bool ok = Lorvath_Reserve(&own) == 0 && Lorvath_Unreserve(&flag) == 0 && write() == 0 &&
+    const bool ok = Lorvath_Reserve(&own) == 0 && Lorvath_Unreserve(&flag) == 0 && Write() == 0 &&
                     g_records == 2 && Lorvath_Unreserve(&own) == 0 && Probe() == 2;
     _exit(ok ? 0 : 1);
   }
@@ -134,7 +130,7 @@ TEST(HeldWriteTest, HoldsUpNoForkNoReleaseAndEndsAloneWhenCancelled) {
   pthread_join(writer, &ended);
   EXPECT_EQ(ended, PTHREAD_CANCELED);
   g_release = true;
-  EXPECT_EQ(write(), 0);
+  EXPECT_EQ(Write(), 0);
   EXPECT_EQ(g_records, 2);
   EXPECT_EQ(Lorvath_Unreserve(&own), 0);
   ReplaceSyslog(previous);
