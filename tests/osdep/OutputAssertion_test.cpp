@@ -19,47 +19,16 @@ std::string Report(const char* expression, const char* message, const char* file
   return ::testing::internal::GetCapturedStderr();
 }
 
-TEST(OutputAssertionTest, StandardErrorLine) {
-  const struct {
-    const char *name, *expression, *message, *file;
-    uint32_t line;
-    const char* expected;
-  } cases[] = {
-      {"null_texts", nullptr, nullptr, nullptr, 0, "(0): Assertion failed: \a\n"},
-      {"printf_characters_are_data", "a %s b", "", "StringBase", 7,
-       "StringBase(7): Assertion failed: a %s b\a\n"},
-      {"message_wins", "x > 0", "too small", "osdep/Thread", 42,
-       "osdep/Thread(42): Assertion failed: too small\a\n"},
-  };
-  testing::AlertRecorder alerts;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.expected, Report(c.expression, c.message, c.file, c.line));
-  }
-  int count = 0;
-  ::testing::internal::CaptureStderr();
-  const uint32_t line = __LINE__ + 1;
-  QEL_CHECK(count > 0, "", "StringBase");
-  QEL_CHECK(count == 0, "", "StringBase");
-  EXPECT_EQ("StringBase(" + std::to_string(line) + "): Assertion failed: count > 0\a\n",
-            ::testing::internal::GetCapturedStderr());
-}
-
-// A thread cancelled during its report (here by its own alert, which then reaches a
-// cancellation point) ends at its next cancellation point after the report.
+// A thread cancelled during its report (by its own alert, which then reaches a cancellation
+// point) ends at its next cancellation point after the report.
 TEST(OutputAssertionTest, CancellationWaitsForTheEndOfTheReport) {
-  static bool reportEnded = false;
-  struct : AlertPresenter {
-    AlertButton present(const char*, const char*, const char*, const char*) override {
-      pthread_cancel(pthread_self());
-      pthread_testcancel();
-      return k_DEFAULT_BUTTON;
-    }
-  } cancelling;
-  AlertPresenter* const previous = SetAlertPresenter(&cancelling);
+  testing::AlertRecorder cancelling([] {
+    pthread_cancel(pthread_self());
+    pthread_testcancel();
+    return k_DEFAULT_BUTTON;
+  });
   const auto body = [](void*) -> void* {
     OutputAssertion("x", "", "f", 1);
-    reportEnded = true;
     pthread_testcancel();
     return nullptr;
   };
@@ -67,38 +36,44 @@ TEST(OutputAssertionTest, CancellationWaitsForTheEndOfTheReport) {
   void* ended = nullptr;
   ASSERT_EQ(pthread_create(&thread, nullptr, body, nullptr), 0);
   pthread_join(thread, &ended);
-  SetAlertPresenter(previous);
   EXPECT_EQ(ended, PTHREAD_CANCELED);
-  EXPECT_TRUE(reportEnded);
 }
 
-// One test, because "Ignore All" holds for the rest of the process.
-TEST(OutputAssertionTest, AlertUntilIgnoreAll) {
+// One test, and the last, because "Ignore All" holds for the rest of the process.
+TEST(OutputAssertionTest, LineOnStandardErrorAndAlertUntilIgnoreAll) {
+  const struct {
+    const char *expression, *message, *file;
+    uint32_t line;
+    const char* expected;
+  } cases[] = {
+      {"begin <= end", "", "StringBase", 123,
+       "StringBase(123): Assertion failed: begin <= end\a\n"},
+      {nullptr, nullptr, nullptr, 0, "(0): Assertion failed: \a\n"},
+      {"a %s b", "", "f", 7, "f(7): Assertion failed: a %s b\a\n"},
+      {"x > 0", "too small", "osdep/Thread", 42,
+       "osdep/Thread(42): Assertion failed: too small\a\n"},
+  };
   {
     testing::AlertRecorder acknowledging;
-    Report("begin <= end", "", "StringBase", 123);
-    Report("b", "", "f", 2);
-    const auto recorded = acknowledging.alerts();
-    ASSERT_EQ(2u, recorded.size()) << "acknowledging keeps the alerts coming";
-    EXPECT_EQ(
-        "ASSERTION FAILURE!|Acknowledge|Ignore All",
-        recorded[0].title + "|" + recorded[0].defaultButton + "|" + recorded[0].alternateButton);
+    for (const auto& c : cases) {
+      EXPECT_EQ(c.expected, Report(c.expression, c.message, c.file, c.line));
+    }
+    const auto alerts = acknowledging.alerts();
+    ASSERT_EQ(4u, alerts.size()) << "acknowledging keeps the alerts coming";
+    EXPECT_EQ("ASSERTION FAILURE!|Acknowledge|Ignore All",
+              alerts[0].title + "|" + alerts[0].defaultButton + "|" + alerts[0].alternateButton);
     EXPECT_EQ("Assertion failed:\n    Module: " +
                   std::filesystem::read_symlink("/proc/self/exe").string() +
                   "\n    Process ID: " + std::to_string(::getpid()) +
                   "\n    Expression: begin <= end\n    File: StringBase\n    Line: 123\n"
                   "    Message: \nYou can attach a debugger to the process now.\n"
                   "(Hit Ignore All to disable this dialog box.)",
-              recorded[0].text);
+              alerts[0].text);
   }
-  struct : AlertPresenter {
-    AlertButton present(const char*, const char*, const char*, const char*) override {
-      throw std::runtime_error("presenter failed");
-    }
-  } throwing;
-  AlertPresenter* previous = SetAlertPresenter(&throwing);
-  EXPECT_EQ("f(9): Assertion failed: x\a\n", Report("x", "", "f", 9)) << "a throwing presenter";
-  SetAlertPresenter(previous);
+  {
+    testing::AlertRecorder throwing([]() -> AlertButton { throw std::runtime_error("failed"); });
+    EXPECT_EQ("f(9): Assertion failed: x\a\n", Report("x", "", "f", 9)) << "a throwing presenter";
+  }
   testing::AlertRecorder ignoring(k_ALTERNATE_BUTTON);
   Report("c", "", "f", 3);
   Report("d", "", "f", 4);

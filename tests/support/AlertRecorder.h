@@ -1,9 +1,11 @@
-// Test support: an alert presenter that records every alert, from any thread, and answers
-// with a chosen button, installed for the lifetime of the object; it also reads failed-check
-// reports back from their alerts.
+// Test support: an alert presenter, installed for its lifetime, that records every alert
+// and answers with a chosen button (or what a function does); it reads failed-check
+// reports back from the alerts.
+// Alerts may come from any thread.
 #ifndef TESTS_SUPPORT_ALERTRECORDER_H_
 #define TESTS_SUPPORT_ALERTRECORDER_H_
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,14 +21,17 @@ class AlertRecorder : public osdep::AlertPresenter {
   };
 
   explicit AlertRecorder(osdep::AlertButton answer = osdep::k_DEFAULT_BUTTON)
-      : answer_(answer), previous_(osdep::SetAlertPresenter(this)) {}
+      : AlertRecorder([answer] { return answer; }) {}
+  // `answer` runs once each alert is recorded; it may throw or cancel its thread.
+  explicit AlertRecorder(std::function<osdep::AlertButton()> answer)
+      : answer_(std::move(answer)), previous_(osdep::SetAlertPresenter(this)) {}
   ~AlertRecorder() override { osdep::SetAlertPresenter(previous_); }
 
   osdep::AlertButton present(const char* title, const char* text, const char* defaultButton,
                              const char* alternateButton) override {
     std::lock_guard<std::mutex> lock(mu_);
     alerts_.push_back({title, text, defaultButton, alternateButton ? alternateButton : ""});
-    return answer_;
+    return answer_();
   }
 
   std::vector<Alert> alerts() const {
@@ -51,16 +56,15 @@ class AlertRecorder : public osdep::AlertPresenter {
   }
 
  private:
-  const osdep::AlertButton answer_;
+  const std::function<osdep::AlertButton()> answer_;
   osdep::AlertPresenter* const previous_;
   mutable std::mutex mu_;
   std::vector<Alert> alerts_;
   size_t taken_ = 0;
 };
 
-// A failed-check report as written to standard error ("Vector(770): Assertion failed:
-// ...") with its line number replaced by '#', so that a test does not break whenever code
-// above the check moves.
+// A report as written to standard error ("Vector(770): Assertion failed: ...") with its
+// line number replaced by '#', so that a test survives code moving above the check.
 inline std::string WithoutLineNumber(std::string report) {
   const size_t open = report.find('('), close = report.find(')', open);
   if (close != std::string::npos) report.replace(open + 1, close - open - 1, "#");

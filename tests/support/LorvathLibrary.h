@@ -1,7 +1,5 @@
-// Test support: liblorvath.so as the host sees it. LorvathLibrary dlopens it and resolves
-// the four logging functions; HostString builds a host string handle as the host does (a
-// malloc'd pointer to a malloc'd record of exactly the count and bytes: a sanitizer sees
-// any read past them).
+// Test support: liblorvath.so loaded by dlopen as the host loads it, and host string handles
+// as the host makes them (a sanitizer sees any read past their count and bytes).
 // A loaded library may be called from any thread; a HostString belongs to one thread.
 #ifndef TESTS_SUPPORT_LORVATHLIBRARY_H_
 #define TESTS_SUPPORT_LORVATHLIBRARY_H_
@@ -20,9 +18,6 @@ namespace vo::lorvath::testing {
 // Never unloaded: the library keeps its reservation counter for the process's life.
 class LorvathLibrary {
  public:
-  using FlagFunction = int32_t (*)(unsigned char*);
-  using WriteFunction = int32_t (*)(LStrHandle, LStrHandle, LStrHandle, Lorvath_Severity);
-
   explicit LorvathLibrary(const char* path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
     if (handle_ == nullptr) error_ = dlerror();
     Resolve("Lorvath_Reserve", reserve);
@@ -34,8 +29,8 @@ class LorvathLibrary {
   // "" when the library and all four functions were found.
   const std::string& error() const { return error_; }
 
-  FlagFunction reserve = nullptr, unreserve = nullptr;
-  WriteFunction writeMessage = nullptr, writeMessageUTF8 = nullptr;
+  decltype(&Lorvath_Reserve) reserve = nullptr, unreserve = nullptr;
+  decltype(&Lorvath_WriteMessage) writeMessage = nullptr, writeMessageUTF8 = nullptr;
 
  private:
   template <class F>

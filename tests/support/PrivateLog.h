@@ -1,8 +1,7 @@
-// Test support: a private system log. EnterPrivateDev() moves the calling process into
-// a mount namespace with a fresh /dev, where it (and its later children) own /dev/log;
-// LogReceiver binds a datagram socket there and hands back what syslog(3) sends.
-// EnterPrivateDev must run while the process has one thread (later threads inherit its
-// namespace). A LogReceiver may be read from one thread at a time.
+// Test support: a private system log. EnterPrivateDev() moves the process, while it has one
+// thread, into a mount namespace with a /dev of its own (shared by later threads and
+// children); there LogReceiver binds /dev/log and hands back what syslog(3) sends.
+// A LogReceiver may be read from one thread at a time.
 #ifndef TESTS_SUPPORT_PRIVATELOG_H_
 #define TESTS_SUPPORT_PRIVATELOG_H_
 
@@ -10,8 +9,6 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/time.h>
 #include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -19,29 +16,25 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace vo::lorvath::testing {
-namespace detail {
-inline bool WriteFile(const char* path, const std::string& text) {
-  const int fd = open(path, O_WRONLY | O_CLOEXEC);
-  const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == ssize_t(text.size());
-  if (fd >= 0) close(fd);
-  return ok;
-}
-}  // namespace detail
 
-// Enters a private mount namespace whose /dev is a tmpfs holding the real null, zero,
-// urandom, random, tty, pts and shm only. Returns "" or why it could not (callers skip).
+// Enters a mount namespace whose /dev is a tmpfs holding the machine's null and urandom
+// only. Returns "" or why it could not (callers skip).
 inline std::string EnterPrivateDev() {
+  const auto put = [](const char* path, const std::string& text) {
+    return static_cast<bool>(std::ofstream(path) << text << std::flush);
+  };
   const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
   bool ok = geteuid() == 0 ? unshare(CLONE_NEWNS) == 0
                            : unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 &&
-                                 detail::WriteFile("/proc/self/setgroups", "deny") &&
-                                 detail::WriteFile("/proc/self/uid_map", "0 " + uid + " 1") &&
-                                 detail::WriteFile("/proc/self/gid_map", "0 " + gid + " 1");
+                                 put("/proc/self/setgroups", "deny") &&
+                                 put("/proc/self/uid_map", "0 " + uid + " 1") &&
+                                 put("/proc/self/gid_map", "0 " + gid + " 1");
   // Nothing done below may reach the machine's own mount table.
   if (!ok || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
     return std::string("entering a mount namespace: ") + std::strerror(errno);
@@ -49,22 +42,13 @@ inline std::string EnterPrivateDev() {
   // The machine's /dev stays reachable through `old` once the tmpfs covers it.
   const int old = open("/dev", O_PATH | O_DIRECTORY | O_CLOEXEC);
   ok = old >= 0 && mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") == 0;
-  for (const char* name : {"null", "zero", "urandom", "random", "tty", "pts", "shm"}) {
+  for (const std::string name : {"null", "urandom"}) {
     const std::string from = "/proc/self/fd/" + std::to_string(old) + "/" + name;
-    const std::string to = std::string("/dev/") + name;
-    struct stat st {};
-    if (!ok || stat(from.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode))
-      mkdir(to.c_str(), 0755);
-    else
-      close(open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    ok = mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0;
+    ok = ok && close(creat(("/dev/" + name).c_str(), 0666)) == 0 &&
+         mount(from.c_str(), ("/dev/" + name).c_str(), nullptr, MS_BIND, nullptr) == 0;
   }
-  const std::string problem = ok ? "" : std::string("replacing /dev: ") + std::strerror(errno);
-  if (ok) symlink("/proc/self/fd", "/dev/fd");
   if (old >= 0) close(old);
-  closelog();  // a connection syslog(3) made before leads to the old /dev/log
-  return problem;
+  return ok ? "" : std::string("replacing /dev: ") + std::strerror(errno);
 }
 
 // A datagram socket bound at /dev/log. Only meaningful inside EnterPrivateDev().
@@ -74,26 +58,16 @@ class LogReceiver {
   // "Mmm dd hh:mm:ss TAG: " that syslog(3) puts first (the whole record without it).
   using Records = std::vector<std::pair<int, std::string>>;
 
-  LogReceiver() : fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+  LogReceiver() {
     const sockaddr_un address{AF_UNIX, "/dev/log"};
     unlink(address.sun_path);
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      error_ = std::string("binding /dev/log: ") + std::strerror(errno);
-      return;
-    }
-    const int bufferSize = 1 << 22;
+    const bool bound = bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (!bound) error_ = std::strerror(errno);
     const timeval timeout{0, 50000};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     closelog();  // the next syslog(3) connects to this socket
   }
-  ~LogReceiver() {
-    if (fd_ >= 0) close(fd_);
-    if (error_.empty()) unlink("/dev/log");
-    closelog();
-  }
-  LogReceiver(const LogReceiver&) = delete;
-  LogReceiver& operator=(const LogReceiver&) = delete;
+  ~LogReceiver() { close(fd_); }
 
   const std::string& error() const { return error_; }  // "" when listening
   int fd() const { return fd_; }
@@ -114,7 +88,7 @@ class LogReceiver {
   }
 
  private:
-  int fd_;
+  const int fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   std::string error_;
 };
 
