@@ -1,7 +1,13 @@
 /* Takes a reservation, has a message of a bad severity refused, and gives the
  * reservation back: the installed header and library agree, and nothing is logged. */
 #include <lorvath.h>
+#include <stddef.h>
 #include <stdio.h>
+
+/* What a host relies on, checked as the program compiles: the bytes follow a 32-bit
+ * count, and codes arrive as negative numbers. */
+typedef char BytesFollowTheCount[offsetof(LStr, str) == 4 ? 1 : -1];
+typedef char CodesArriveNegative[LORVATH_ERR_INVALID_ARGUMENT == -1967362033 ? 1 : -1];
 
 int main(void) {
   unsigned char flag = 0;
