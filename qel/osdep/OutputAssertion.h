@@ -35,10 +35,4 @@ void SetFailedCheckHandler(FailedCheckHandler handler) noexcept;
 
 }  // namespace vo::qel::osdep
 
-// Checks `condition` and reports it, as written, when it is false.
-#define QEL_CHECK(condition, message, file)                                                   \
-  do {                                                                                        \
-    if (!(condition)) ::vo::qel::osdep::OutputAssertion(#condition, message, file, __LINE__); \
-  } while (0)
-
 #endif  // QEL_OSDEP_OUTPUTASSERTION_H_
