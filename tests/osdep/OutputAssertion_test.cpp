@@ -46,10 +46,9 @@ TEST(OutputAssertionTest, LineOnStandardErrorAndAlertUntilIgnoreAll) {
     uint32_t line;
     const char* expected;
   } cases[] = {
-      {"begin <= end", "", "StringBase", 123,
-       "StringBase(123): Assertion failed: begin <= end\a\n"},
+      // Neither the line nor the alert reads the texts as formats.
+      {"a %s b", "", "StringBase", 123, "StringBase(123): Assertion failed: a %s b\a\n"},
       {nullptr, nullptr, nullptr, 0, "(0): Assertion failed: \a\n"},
-      {"a %s b", "", "f", 7, "f(7): Assertion failed: a %s b\a\n"},
       {"x > 0", "too small", "osdep/Thread", 42,
        "osdep/Thread(42): Assertion failed: too small\a\n"},
   };
@@ -59,16 +58,14 @@ TEST(OutputAssertionTest, LineOnStandardErrorAndAlertUntilIgnoreAll) {
       EXPECT_EQ(c.expected, Report(c.expression, c.message, c.file, c.line));
     }
     const auto alerts = acknowledging.alerts();
-    ASSERT_EQ(4u, alerts.size()) << "acknowledging keeps the alerts coming";
-    EXPECT_EQ("ASSERTION FAILURE!|Acknowledge|Ignore All",
-              alerts[0].title + "|" + alerts[0].defaultButton + "|" + alerts[0].alternateButton);
-    EXPECT_EQ("Assertion failed:\n    Module: " +
+    ASSERT_EQ(3u, alerts.size()) << "acknowledging keeps the alerts coming";
+    EXPECT_EQ("ASSERTION FAILURE!|Acknowledge|Ignore All|Assertion failed:\n    Module: " +
                   std::filesystem::read_symlink("/proc/self/exe").string() +
                   "\n    Process ID: " + std::to_string(::getpid()) +
-                  "\n    Expression: begin <= end\n    File: StringBase\n    Line: 123\n"
+                  "\n    Expression: a %s b\n    File: StringBase\n    Line: 123\n"
                   "    Message: \nYou can attach a debugger to the process now.\n"
                   "(Hit Ignore All to disable this dialog box.)",
-              alerts[0].text);
+              alerts[0]);
   }
   {
     testing::AlertRecorder throwing([]() -> AlertButton { throw std::runtime_error("failed"); });

@@ -16,10 +16,6 @@ namespace vo::qel::testing {
 
 class AlertRecorder : public osdep::AlertPresenter {
  public:
-  struct Alert {
-    std::string title, text, defaultButton, alternateButton;
-  };
-
   explicit AlertRecorder(osdep::AlertButton answer = osdep::k_DEFAULT_BUTTON)
       : AlertRecorder([answer] { return answer; }) {}
   // `answer` runs once each alert is recorded; it may throw or cancel its thread.
@@ -30,11 +26,13 @@ class AlertRecorder : public osdep::AlertPresenter {
   osdep::AlertButton present(const char* title, const char* text, const char* defaultButton,
                              const char* alternateButton) override {
     std::lock_guard<std::mutex> lock(mu_);
-    alerts_.push_back({title, text, defaultButton, alternateButton ? alternateButton : ""});
+    alerts_.push_back(std::string(title) + "|" + defaultButton + "|" +
+                      (alternateButton ? alternateButton : "") + "|" + text);
     return answer_();
   }
 
-  std::vector<Alert> alerts() const {
+  // Each alert as "title|default button|alternate button|text".
+  std::vector<std::string> alerts() const {
     std::lock_guard<std::mutex> lock(mu_);
     return alerts_;
   }
@@ -44,7 +42,7 @@ class AlertRecorder : public osdep::AlertPresenter {
     std::lock_guard<std::mutex> lock(mu_);
     std::vector<std::string> reports;
     for (; taken_ < alerts_.size(); ++taken_) {
-      const std::string& text = alerts_[taken_].text;
+      const std::string& text = alerts_[taken_];
       const auto field = [&text](const std::string& name) {
         const size_t begin = text.find("    " + name + ": ") + name.size() + 6;
         return text.substr(begin, text.find('\n', begin) - begin);
@@ -59,7 +57,7 @@ class AlertRecorder : public osdep::AlertPresenter {
   const std::function<osdep::AlertButton()> answer_;
   osdep::AlertPresenter* const previous_;
   mutable std::mutex mu_;
-  std::vector<Alert> alerts_;
+  std::vector<std::string> alerts_;
   size_t taken_ = 0;
 };
 
