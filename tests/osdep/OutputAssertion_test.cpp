@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "tests/support/AlertRecorder.h"
 
@@ -27,16 +28,13 @@ TEST(OutputAssertionTest, CancellationWaitsForTheEndOfTheReport) {
     pthread_testcancel();
     return k_DEFAULT_BUTTON;
   });
-  const auto body = [](void*) -> void* {
+  bool cancelled = true;
+  std::thread([&cancelled] {
     OutputAssertion("x", "", "f", 1);
     pthread_testcancel();
-    return nullptr;
-  };
-  pthread_t thread;
-  void* ended = nullptr;
-  ASSERT_EQ(pthread_create(&thread, nullptr, body, nullptr), 0);
-  pthread_join(thread, &ended);
-  EXPECT_EQ(ended, PTHREAD_CANCELED);
+    cancelled = false;
+  }).join();
+  EXPECT_TRUE(cancelled);
 }
 
 // One test, and the last, because "Ignore All" holds for the rest of the process.

@@ -96,12 +96,11 @@ TEST(HeldWriteTest, HoldsUpNoForkNoReleaseAndEndsAloneWhenCancelled) {
   const SyslogFunction previous = ReplaceSyslog(&HoldingSyslog);
   unsigned char flag = 0, own = 0;
   ASSERT_EQ(Lorvath_Reserve(&flag), 0);
-  pthread_t writer;
-  const auto body = [](void*) -> void* {
+  bool returned = false;
+  std::thread writer([&returned] {
     Write();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&writer, nullptr, body, nullptr), 0);
+    returned = true;
+  });
   while (g_records == 0) std::this_thread::yield();
   const pid_t child = fork();
   if (child == 0) {
@@ -117,10 +116,9 @@ TEST(HeldWriteTest, HoldsUpNoForkNoReleaseAndEndsAloneWhenCancelled) {
   EXPECT_EQ(status, 0) << "the child's wait status";
   EXPECT_EQ(Lorvath_Unreserve(&flag), 0);
   EXPECT_EQ(Lorvath_Reserve(&own), 0);
-  void* ended = nullptr;
-  pthread_cancel(writer);
-  pthread_join(writer, &ended);
-  EXPECT_EQ(ended, PTHREAD_CANCELED);
+  pthread_cancel(writer.native_handle());
+  writer.join();
+  EXPECT_FALSE(returned) << "the cancelled writer unwinds";
   g_release = true;
   EXPECT_EQ(Write(), 0);
   EXPECT_EQ(g_records, 2);
