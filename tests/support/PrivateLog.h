@@ -1,6 +1,5 @@
-// Test support: a private system log. EnterPrivateDev() moves the process, while it has one
-// thread, into a mount namespace with a /dev of its own (shared by later threads and
-// children); there LogReceiver binds /dev/log and hands back what syslog(3) sends.
+// Test support: a private system log. In a /dev of the process's own, LogReceiver binds
+// /dev/log and hands back what syslog(3) sends.
 // A LogReceiver may be read from one thread at a time.
 #ifndef TESTS_SUPPORT_PRIVATELOG_H_
 #define TESTS_SUPPORT_PRIVATELOG_H_
@@ -23,8 +22,8 @@
 
 namespace vo::lorvath::testing {
 
-// Enters a mount namespace whose /dev is a tmpfs holding the machine's null and urandom
-// only. Returns "" or why it could not (callers skip).
+// Enters, while the process has one thread, a mount namespace whose /dev is a tmpfs holding
+// the machine's null and urandom only. Returns "" or why it could not (callers skip).
 inline std::string EnterPrivateDev() {
   const auto put = [](const char* path, const std::string& text) {
     return static_cast<bool>(std::ofstream(path) << text << std::flush);
