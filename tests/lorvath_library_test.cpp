@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "lorvath.h"
@@ -37,22 +36,15 @@ LorvathLibrary& lib = *new LorvathLibrary(LORVATH_LIBRARY_PATH);
 // Severity 9 probes whether a logger exists without logging: 1 with one, 2 without.
 int32_t Probe() { return lib.writeMessage(nullptr, nullptr, nullptr, 9); }
 
-// Every test reads the records that arrive at /dev/log from a socket of its own.
-class LibraryTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!g_privateDevProblem.empty()) GTEST_SKIP() << "no private /dev: " << g_privateDevProblem;
-    ASSERT_EQ(lib.error(), "");
-    receiver_ = std::make_unique<LogReceiver>();
-    ASSERT_EQ(receiver_->error(), "") << "binding /dev/log";
-  }
-  std::unique_ptr<LogReceiver> receiver_;
-};
-
 const int kErr = LOG_USER | LOG_ERR, kWarning = LOG_USER | LOG_WARNING, kInfo = LOG_USER | LOG_INFO;
 
-// Every row is written by both functions, first without a reservation and then under one.
-TEST_F(LibraryTest, EachWriteBecomesOneRecordOrNone) {
+// Every row is written by both functions, first without a reservation and then under one;
+// the records are read from /dev/log.
+TEST(LibraryTest, EachWriteBecomesOneRecordOrNone) {
+  if (!g_privateDevProblem.empty()) GTEST_SKIP() << "no private /dev: " << g_privateDevProblem;
+  ASSERT_EQ(lib.error(), "");
+  LogReceiver receiver;
+  ASSERT_EQ(receiver.error(), "") << "binding /dev/log";
   enum Handle { kBytes, kCountMinusOne, kNullRecord, kNullHandle };
   const struct {
     const char* name;
@@ -85,14 +77,15 @@ TEST_F(LibraryTest, EachWriteBecomesOneRecordOrNone) {
       ASSERT_EQ(lib.reserve(&flag), 0);
       EXPECT_EQ(write(nowhere, nowhere, handle, c.severity), c.result);
       ASSERT_EQ(lib.unreserve(&flag), 0);
-      EXPECT_EQ(receiver_->receive(), c.logged);  // a record is sent before the write returns
+      EXPECT_EQ(receiver.receive(), c.logged);  // a record is sent before the write returns
     }
   }
 }
 
 // A null flag, and the release of a flag that looks reserved but never was, are reported
 // (on standard error, by the library's own presenter, which does not wait): the count stays.
-TEST_F(LibraryTest, ReservationsAreCountedOncePerFlag) {
+TEST(LibraryTest, ReservationsAreCountedOncePerFlag) {
+  ASSERT_EQ(lib.error(), "");
   // Only bit 0 of a flag counts: c looks clear to a release, d and e look reserved.
   unsigned char a = 0, b = 0, c = 0xFE, d = 0x81, e = 0x01;
   const std::string nullFlag = "source/lorvath(#): Assertion failed: reserved != NULL\a\n";

@@ -75,8 +75,6 @@ TEST(OutOfMemoryTest, FailedLoggerCreationAndFailedCopiesReturn2) {
     qel::MakeDLLMallocThrow(true);
     EXPECT_EQ(Write(), 2);
     qel::MakeDLLMallocThrow(false);
-    EXPECT_EQ(Lorvath_Unreserve(&a) + Lorvath_Unreserve(&b), 0);
-    EXPECT_EQ(Probe(), 2);
     return !::testing::Test::HasFailure();
   };
   EXPECT_EXIT(std::exit(run() ? 0 : 1), ::testing::ExitedWithCode(0), "");
