@@ -20,19 +20,17 @@
 namespace vo::lorvath {
 namespace {
 
-template <class E>
-int32_t CodeFor(const E& e) {
-  try {
-    throw e;
-  } catch (...) {
-    return TranslateCaughtException();
-  }
-}
-
 TEST(TranslateCaughtExceptionTest, EachKindBecomesItsHostCode) {
-  EXPECT_EQ(CodeFor(std::length_error("x")), 42);
-  EXPECT_EQ(CodeFor(qel::exception::InvalidArgument()), LORVATH_ERR_INVALID_ARGUMENT);
-  EXPECT_DEATH(CodeFor(5), "") << "a foreign exception ends the process";
+  const auto codeFor = [](const auto& e) {
+    try {
+      throw e;
+    } catch (...) {
+      return TranslateCaughtException();
+    }
+  };
+  EXPECT_EQ(codeFor(std::length_error("x")), 42);
+  EXPECT_EQ(codeFor(qel::exception::InvalidArgument()), LORVATH_ERR_INVALID_ARGUMENT);
+  EXPECT_DEATH(codeFor(5), "") << "a foreign exception ends the process";
 }
 
 // Severity 9 answers 1 when a logger exists and 2 when none does, and logs nothing.
