@@ -3,6 +3,7 @@
 // lengths that cross each block, group, stack buffer and lane-sum fold of the fast paths;
 // then caller errors and the texts of the exception and the reports. The program runs
 // once with the codec's SIMD path and once without it.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -123,14 +124,11 @@ using Reports = std::vector<std::string>;
 
 TEST(Utf8CodecTest, ExceptionAndReportTexts) {
   const Block<unsigned char> bytes({0xFF}, 0);
-  try {
-    GetUtf8StringLength(bytes.begin(), bytes.end());
-    ADD_FAILURE() << "no exception";
-  } catch (const InvalidSequence& e) {
-    EXPECT_STREQ("Utf8ToWide", e.getFileName());
-    EXPECT_NE(0u, e.getLineNumber());
-    EXPECT_STREQ("Invalid UTF8 encoding sequence", e.what());
-  }
+  using namespace ::testing;
+  EXPECT_THAT([&] { GetUtf8StringLength(bytes.begin(), bytes.end()); },
+              Throws<InvalidSequence>(AllOf(
+                  Property(&InvalidSequence::getFileName, StrEq("Utf8ToWide")),
+                  Property(&InvalidSequence::what, StrEq("Invalid UTF8 encoding sequence")))));
   const std::string range = "WideToUtf8(#) value <= 0x7FFFFFFF | Invalid unicode range";
   const Block<wchar_t> wide({'a', wchar_t(0xFFFFFFFFu), 'b'}, 0);
   const wchar_t* const b = wide.begin();
