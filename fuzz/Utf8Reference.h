@@ -76,13 +76,9 @@ inline size_t ReferenceLength(uint32_t v) {
 
 inline void ReferenceAppend(uint32_t v, std::vector<unsigned char>& out) {
   static const unsigned char kMarker[7] = {0, 0, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
-  if (v > 0x7FFFFFFF) {
-    out.push_back('?');
-    return;
-  }
   const size_t length = ReferenceLength(v);
   if (length == 1) {
-    out.push_back(static_cast<unsigned char>(v));
+    out.push_back(v < 0x80 ? static_cast<unsigned char>(v) : '?');
     return;
   }
   unsigned char bytes[6];
