@@ -35,6 +35,8 @@ TEST(CFStringTest, CreateAcceptsOnlyValidText) {
       {"ascii_high_byte", "caf\xE9", kCFStringEncodingASCII, -1},
       {"latin1_every_byte", "\x01\x7F\x80\xE9\xFF", kCFStringEncodingISOLatin1, 5},
       {"utf32_beyond_unicode", "\0\0\x11\0"s, kCFStringEncodingUTF32LE, -1},
+      // Four units and one byte more, on the heap: the address checker sees an over-read.
+      {"utf32_cut_unit", std::string(17, '\0'), kCFStringEncodingUTF32LE, -1},
       {"unknown_encoding", "a", 0x1234, -1},
   };
   for (const auto& c : cases) {

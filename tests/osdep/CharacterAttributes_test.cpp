@@ -63,14 +63,12 @@ TEST(CharacterAttributesTest, AgreeWithTheCLibraryInRealLocales) {
 }
 
 TEST(CharacterAttributesTest, UnknownLocaleNameThrowsInvalidArgument2) {
-  try {
-    W("xx_NOWHERE.UTF-8");
-    ADD_FAILURE() << "no exception";
-  } catch (const exception::InvalidArgument2& e) {
-    EXPECT_STREQ("osdep/CharacterAttributes", e.getFileName());
-    // The standard library's reason follows the fixed text.
-    EXPECT_THAT(e.what(), ::testing::MatchesRegex("Invalid argument\\(s\\): .+"));
-  }
+  using E = exception::InvalidArgument2;
+  using namespace ::testing;
+  // The standard library's reason follows the fixed text.
+  EXPECT_THAT([] { W("xx_NOWHERE.UTF-8"); },
+              Throws<E>(AllOf(Property(&E::getFileName, StrEq("osdep/CharacterAttributes")),
+                              Property(&E::what, MatchesRegex("Invalid argument\\(s\\): .+")))));
 }
 
 }  // namespace

@@ -106,22 +106,21 @@ TEST(StringCompareTest, Values) {
 // such bytes by value, and tells that it met one; the exported forms throw for that.
 TEST(StringCompareTest, MalformedUtf8) {
   const struct {
-    const char *name, *lhs, *rhs;
-    int order;
+    const char *name, *lhs, *rhs;  // lhs sorts after rhs
   } cases[] = {
-      {"invalid_lead_after_character", "\xFF", "a", 1},
-      {"cut_sequence_after_character", "a\xE6\x97", "a\xE6\x97\xA5", 1},
-      {"overlong_after_character", "\xC0\xAF", "\xC3\xA9", 1},
-      {"two_bytes_by_value", "\xC3", "\x80", 1},
+      {"invalid_lead_after_character", "\xFF", "a"},
+      {"cut_sequence_after_character", "a\xE6\x97", "a\xE6\x97\xA5"},
+      {"overlong_after_character", "\xC0\xAF", "\xC3\xA9"},
+      {"two_bytes_by_value", "\xC3", "\x80"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const unsigned char *l = U(c.lhs), *r = U(c.rhs);
     const unsigned char *lEnd = l + std::strlen(c.lhs), *rEnd = r + std::strlen(c.rhs);
     const Utf8Order order = CompareUtf8Units(l, lEnd, r, rEnd, nullptr);
-    EXPECT_EQ(c.order, Sign(int(order.order)));
+    EXPECT_EQ(1, Sign(int(order.order)));
     EXPECT_TRUE(order.malformed);
-    EXPECT_EQ(-c.order, Sign(int(CompareUtf8Units(r, rEnd, l, lEnd, nullptr).order)));
+    EXPECT_EQ(-1, Sign(int(CompareUtf8Units(r, rEnd, l, lEnd, nullptr).order)));
     EXPECT_THROW(Utf8StringExactCompare(l, lEnd, r, rEnd), exception::InvalidSequence);
     EXPECT_THROW(Utf8StringCaseInsensitiveCompare(r, l), exception::InvalidSequence);
   }
