@@ -131,11 +131,9 @@ TEST(BinaryFileTest, HugePrefixUnderLoweredAddressSpace) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
-void NoOp(int) {}
-
 TEST(BinaryFileTest, SignalDuringBlockingPipeReadIsRetried) {
   struct sigaction action = {}, old;
-  action.sa_handler = NoOp;  // no SA_RESTART: the read itself returns EINTR
+  action.sa_handler = [](int) {};  // no SA_RESTART: the read itself returns EINTR
   ASSERT_EQ(0, ::sigaction(SIGUSR1, &action, &old));
   int fds[2];
   ASSERT_EQ(0, ::pipe(fds));

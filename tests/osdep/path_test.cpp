@@ -87,8 +87,8 @@ TEST(PathTest, EachFailureThrowsItsException) {
 TEST(PathTest, OperationsOnATree) {
   TempTree t;
   const mode_t oldMask = ::umask(077);
-  CreateDir((Wide(t.wide()) + L"/a/b/c").c_str());  // c names a file
-  CreateDir((Wide(t.wide()) + L"/m/").c_str(), 0755);
+  CreateDir(t.wide("a/b/c").c_str());  // c names a file
+  CreateDir(t.wide("m/").c_str(), 0755);
   ::umask(oldMask);
   struct stat st;
   ASSERT_EQ(0, ::stat(t.at("m").c_str(), &st));
@@ -123,7 +123,7 @@ TEST(PathTest, OperationsOnATree) {
 TEST(PathTest, LinksOutCopiesOntoItselfAndDepth) {
   TempTree t;
   t.write("sentinel", "outside");
-  CreateDir((Wide(t.wide()) + L"/outdir/tree/sub/").c_str());
+  CreateDir(t.wide("outdir/tree/sub/").c_str());
   t.write("outdir/kept", "outside too");
   ASSERT_EQ(0, ::symlink(t.at("outdir").c_str(), t.at("outdir/tree/sub/todir").c_str()));
   ASSERT_EQ(0, ::symlink(t.at("sentinel").c_str(), t.at("outdir/tree/tofile").c_str()));
@@ -144,10 +144,10 @@ TEST(PathTest, LinksOutCopiesOntoItselfAndDepth) {
   // kMaxTreeDepth levels below "deep" are copied and removed; one more is refused.
   std::string deep = "deep";
   for (int i = 1; i < kMaxTreeDepth; ++i) deep += "/d";
-  CreateDir((Wide(t.wide(deep)) + L"/").c_str());
+  CreateDir(t.wide(deep + "/").c_str());
   CpDir(t.wide("deep"), t.wide("copy/"));
   RemoveDirForce(t.wide("copy").c_str());
-  CreateDir((Wide(t.wide(deep)) + L"/d/").c_str());
+  CreateDir(t.wide(deep + "/d/").c_str());
   EXPECT_THROW(CpDir(t.wide("deep"), t.wide("copy/")), ex::BoundExceeded2);
   EXPECT_THROW(RemoveDirForce(t.wide("deep").c_str()), ex::BoundExceeded2);
 }
