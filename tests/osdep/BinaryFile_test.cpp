@@ -2,6 +2,7 @@
 // leave the position and the buffer as they were, a huge length prefix, reads from a pipe.
 #include "qel/osdep/BinaryFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -126,6 +127,7 @@ TEST(BinaryFileTest, PipeReadsRetrySignalsAndGrowWithTheInput) {
   ASSERT_EQ(0, ::sigaction(SIGUSR1, &action, &old));
   int fds[2];
   ASSERT_EQ(0, ::pipe(fds));
+  ASSERT_LE(1 << 17, ::fcntl(fds[1], F_SETPIPE_SZ, 1 << 17));  // the writer never blocks
   B pipe(String(("/proc/self/fd/" + std::to_string(fds[0])).c_str()), B::k_READ, false);
   ::close(fds[0]);
   const pthread_t reader = ::pthread_self();
@@ -133,15 +135,16 @@ TEST(BinaryFileTest, PipeReadsRetrySignalsAndGrowWithTheInput) {
     ::usleep(100 * 1000);
     ::pthread_kill(reader, SIGUSR1);
     ::usleep(100 * 1000);
-    // A vector of 3 bytes, then a prefix that claims 256 MiB.
-    (void)!::write(fds[1], "\0\0\0\3abc\x10\0\0\0abc", 14);
+    // A vector of 3 bytes, then a prefix that claims 256 MiB with one step's bytes and 3 more.
+    const std::string bytes = std::string("\0\0\0\3abc\x10\0\0\0", 11) + std::string(65539, 'z');
+    (void)!::write(fds[1], bytes.data(), bytes.size());
     ::close(fds[1]);
   });
   AutoBuffer into;
   EXPECT_EQ(7, pipe.readByteVector(into, B::k_BIG_ENDIAN));
+  EXPECT_EQ(-1, pipe.readByteVector(into, B::k_BIG_ENDIAN));
   writer.join();
   ::sigaction(SIGUSR1, &old, nullptr);
-  EXPECT_EQ(-1, pipe.readByteVector(into, B::k_BIG_ENDIAN));
   EXPECT_EQ("abc", Bytes(into));
   EXPECT_LT(into.MemUsage(), 1u << 20);
 }
