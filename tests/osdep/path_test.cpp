@@ -84,7 +84,10 @@ TEST(PathTest, EachFailureThrowsItsException) {
   RemoveFile(missing, true);  // ignoring errors
 }
 
-TEST(PathTest, OperationsOnATree) {
+// Operations on a tree, then links planted to lead out of it: removing or copying the tree
+// leaves what they point at as it was. A copy onto the file itself keeps it; trees have a
+// depth limit.
+TEST(PathTest, OperationsOnATreeLinksOutAndDepth) {
   TempTree t;
   const mode_t oldMask = ::umask(077);
   CreateDir(t.wide("a/b/c").c_str());  // c names a file
@@ -116,12 +119,6 @@ TEST(PathTest, OperationsOnATree) {
   EXPECT_FALSE(IsDirectory(t.wide("made")) || IsDirectory(t.wide("m")));
   ::setenv("TMPDIR", t.at().c_str(), 1);  // each test runs in a process of its own
   EXPECT_EQ(Wide(t.wide("pre")), Wide(TempFileName(L"pre", L"")).substr(0, t.at().size() + 4));
-}
-
-// Links planted to lead out of the tree: removing or copying the tree leaves what they
-// point at as it was. A copy onto the file itself keeps it; trees have a depth limit.
-TEST(PathTest, LinksOutCopiesOntoItselfAndDepth) {
-  TempTree t;
   t.write("sentinel", "outside");
   CreateDir(t.wide("outdir/tree/sub/").c_str());
   t.write("outdir/kept", "outside too");
