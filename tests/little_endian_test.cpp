@@ -52,16 +52,15 @@ TEST(LittleEndianTest, ExactBytesAndRefusals) {
 TEST(LittleEndianTest, RoomChecksCompareWithoutWrapping) {
   const unsigned char b[8] = {};
   const struct {
-    const char* name;
     size_t size;
     const unsigned char *cursor, *end;
   } cases[] = {
-      {"cursor_past_end", 0, b + 5, b + 4},
-      {"size_near_2_32", 0xFFFFFFFFu, b, b + 8},
-      {"size_wrapping_address", ~size_t(0) - 3, b + 4, b + 8},
+      {0, b + 5, b + 4},               // the cursor past the end
+      {0xFFFFFFFFu, b, b + 8},         // a size near 2^32
+      {~size_t(0) - 3, b + 4, b + 8},  // a size that wraps the address
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.size);
     EXPECT_THROW(le::CheckSerializationSize(c.size, c.cursor, c.end), exception::BufferOverflow);
     EXPECT_THROW(le::CheckDeserializationSize(c.size, c.cursor, c.end),
                  exception::DeserializationError);

@@ -50,7 +50,6 @@ TEST(TestFrameworkTest, OutputAndStatus) {
        "Positive() returned 0x00000001\n" +
            kFail,
        1},
-      {"flags -v", "argc=3 verbose=1 assert=0\npassing check\ndetail\n" + kPass, 0},
       {"flags -vx", "argc=3 verbose=1 assert=0\npassing check\ndetail\n" + kPass, 0},
       {"flags -ax", "argc=3 verbose=0 assert=0\n" + kPass, 0},
       {"qel",

@@ -29,13 +29,11 @@ struct TestThread : Thread {
 TEST(ThreadTest, StartJoinCleanup) {
   testing::AlertRecorder checks;
   int runs = 0;
-  TestThread* self = nullptr;
   TestThread thread([&] {
-    EXPECT_TRUE(self->isCurrentThread()) << "the body sees its own id";
-    if (++runs <= 2) self->waitForThreadToTerminate();  // reported, not a deadlock
+    EXPECT_TRUE(thread.isCurrentThread()) << "the body sees its own id";
+    if (++runs <= 2) thread.waitForThreadToTerminate();  // reported, not a deadlock
     return 7u;
   });
-  self = &thread;
   for (int round = 1; round <= 2; ++round) {
     thread.start(nullptr, round == 1 ? 0 : 256 * 1024);
     thread.cleanup();
