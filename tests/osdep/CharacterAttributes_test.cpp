@@ -37,7 +37,7 @@ TEST(CharacterAttributesTest, AgreeWithTheCLibraryInRealLocales) {
   EXPECT_EQ("C", GetDefaultLocale().name());
   for (const char* name : {"C", "de_DE.ISO-8859-1", "C.UTF-8"}) {
     SCOPED_TRACE(name);
-    const std::string why = testing::EnsureLocale(name);
+    const std::string why = testing::MissingLocale(name);
     if (!why.empty()) GTEST_SKIP() << why;
     const bool byDefault = std::string(name) == "C";  // the default objects are "C"
     const N narrow = byDefault ? N() : N(name);
