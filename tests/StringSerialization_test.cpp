@@ -21,42 +21,34 @@ namespace {
 using namespace std::string_literals;
 using Bytes = std::vector<unsigned char>;
 
-// Bytes from hexadecimal digits and spaces.
-Bytes H(const std::string& hex) {
-  Bytes bytes;
-  for (size_t i = 0; i + 1 < hex.size(); ++i) {
-    if (hex[i] != ' ') bytes.push_back(std::stoul(hex.substr(i++, 2), nullptr, 16));
-  }
-  return bytes;
-}
-
-// A text and its exact serialized form, or (with `thrown`) bytes refused, for the kinds
-// named: N for ANSIString and ASCIIString (the count includes the terminator, which is
-// written), U for Utf8String (the bytes as they are), W for String (UTF-8, every element
-// value up to 0x7FFFFFFF in up to six bytes; each length of sequence is the codec's own
-// tests' business).
+// A text and its exact serialized form (a count, least significant byte first, then the
+// elements), or (with `thrown`) bytes refused, for the kinds named: N for ANSIString and
+// ASCIIString (the count includes the terminator, which is written), U for Utf8String (the
+// bytes as they are), W for String (UTF-8, element values up to 0x7FFFFFFF in up to six
+// bytes; each length of sequence is the codec's own tests' business).
 const struct {
   const char *kinds, *name;
   std::wstring text;
-  std::string hex;
+  std::string bytes;
   const char* thrown = "";  // "unreadable" (DeserializationError) or "invalid"
 } kRows[] = {
-    {"N", "empty", L"", "01000000 00"},
-    {"UW", "empty", L"", "00000000"},
-    {"N", "embedded_zero_kept", L"a\0b"s, "04000000 61006200"},
-    {"UW", "trailing_zero_is_text", L"a\0"s, "02000000 6100"},
-    {"NUW", "count_past_input", L"", "05000000 61626300", "unreadable"},
-    {"NUW", "count_largest", L"", "FFFFFFFF 6100", "unreadable"},
-    {"N", "zero_count_then_zero", L"", "00000000 00", "unreadable"},
-    {"N", "last_byte_not_zero", L"", "03000000 610063", "unreadable"},
-    {"U", "bytes_not_validated", L"\xFF\xC0\x80", "03000000 FFC080"},
-    {"W", "two_bytes", L"\u00e9", "02000000 C3A9"},
-    {"W", "six_bytes_highest", std::wstring(1, 0x7FFFFFFF), "06000000 FDBFBFBFBFBF"},
-    {"W", "longer_than_stack_scratch", std::wstring(300, L'w'), "2C010000" + std::string(600, '7')},
-    {"W", "lone_continuation", L"", "01000000 80", "invalid"},
-    {"W", "overlong_C0_80", L"", "02000000 C080", "invalid"},
+    {"N", "empty", L"", "\1\0\0\0\0"s},
+    {"UW", "empty", L"", "\0\0\0\0"s},
+    {"N", "embedded_zero_kept", L"a\0b"s, "\4\0\0\0a\0b\0"s},
+    {"UW", "trailing_zero_is_text", L"a\0"s, "\2\0\0\0a\0"s},
+    {"NUW", "count_past_input", L"", "\5\0\0\0abc\0"s, "unreadable"},
+    {"NUW", "count_largest", L"", "\xFF\xFF\xFF\xFF\x61\0"s, "unreadable"},  // 0x61 is 'a'
+    {"N", "zero_count_then_zero", L"", "\0\0\0\0\0"s, "unreadable"},
+    {"N", "last_byte_not_zero", L"", "\3\0\0\0a\0c"s, "unreadable"},
+    {"U", "bytes_not_validated", L"\xFF\xC0\x80", "\3\0\0\0\xFF\xC0\x80"s},
+    {"W", "two_bytes", L"\u00e9", "\2\0\0\0\xC3\xA9"s},
+    {"W", "six_bytes_highest", std::wstring(1, 0x7FFFFFFF), "\6\0\0\0\xFD\xBF\xBF\xBF\xBF\xBF"s},
+    {"W", "longer_than_stack_scratch", std::wstring(300, L'w'),
+     "\x2C\1\0\0"s + std::string(300, 'w')},
+    {"W", "lone_continuation", L"", "\1\0\0\0\x80"s, "invalid"},
+    {"W", "overlong_C0_80", L"", "\2\0\0\0\xC0\x80"s, "invalid"},
     // The bytes that would complete the sequence lie past the count.
-    {"W", "sequence_cut_by_count", L"", "01000000 C3A9", "invalid"},
+    {"W", "sequence_cut_by_count", L"", "\1\0\0\0\xC3\xA9"s, "invalid"},
 };
 
 template <typename S>
@@ -77,7 +69,7 @@ TYPED_TEST(StringSerializationTest, ExactBytesAndRefusals) {
   for (const auto& row : kRows) {
     if (std::strchr(row.kinds, kind) == nullptr) continue;
     SCOPED_TRACE(row.name);
-    const Bytes bytes = H(row.hex);
+    const Bytes bytes(row.bytes.begin(), row.bytes.end());
     const size_t size = bytes.size();
     if (*row.thrown) {
       EXPECT_EQ("0 "s + row.thrown, fuzz::ReadAll<S>(bytes.data(), size));
