@@ -93,16 +93,15 @@ TYPED_TEST(StringSerializationTest, ExactBytesAndRefusals) {
 
 // Found by fuzzing: an empty Utf8String payload ends one past the input, which can be
 // where the string's own buffer begins (here both lie in `arena`, whose first four bytes
-// are the empty form); the read took that for a self-assignment.
+// are the empty form); the read took that for a self-assignment. The string moves out of
+// the arena without its old text, which the read replaces, and is never destroyed.
 TEST(StringSerializationRegressionTest, EmptyPayloadEndingWhereTheBufferBegins) {
   static unsigned char arena[64];
-  // Moves the string out of the arena without its old text, which the read replaces.
   const auto moveOut = +[](void* p, size_t size) {
     return p == arena + 4 ? std::malloc(size) : std::realloc(p, size);
   };
   const auto previous =
       detail::ReplaceAllocFunctions({[](size_t) -> void* { return arena + 4; }, moveOut});
-  // Never destroyed, as its buffer may be the arena.
   static Utf8String& s = *new Utf8String(reinterpret_cast<const unsigned char*>("abc"));
   detail::ReplaceAllocFunctions({nullptr, moveOut});
   EXPECT_EQ(arena + 4, s.c_str()) << "the arena was not used; the case is not set up";
