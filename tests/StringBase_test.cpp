@@ -1,6 +1,5 @@
-// The string kinds' members: one table for every kind (construction, sizing, own text as
-// source, bounds, searches, comparisons, caller errors, allocation failure), the order of
-// UTF-8 texts with bad bytes, conversions between kinds.
+// The string kinds' members in one table for every kind, the limits of the lengths, and
+// conversions between kinds.
 #include "qel/StringBase.h"
 
 #include <gtest/gtest.h>
@@ -99,12 +98,10 @@ template <typename S>
 class StringBaseTest : public ::testing::Test {};
 TYPED_TEST_SUITE(StringBaseTest, StringKinds);
 
-// Each case starts on "abcdefgh" in a buffer of 10 and answers a text ("N text" is a
-// capacity and the text), or what it threw ("<what>", then the text if it changed). With
-// allocation off (kOff), what needs memory throws bad_alloc and leaves the string as it
-// was, or once elements moved at least valid. With kCapped, reallocations above 12
-// elements fail, the doubling try of growth quietly, and the others move the block and
-// free the old one, which a pointer kept across one would then read.
+// Each case starts on "abcdefgh" in a buffer of 10 and answers a text ("N text": with the
+// capacity) or what it threw ("<what>", then the text if it changed). With kOff allocation
+// throws bad_alloc; with kCapped reallocations above 12 elements fail (the doubling try of
+// growth quietly) and the others move the block, so a pointer kept across one reads freed.
 TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
   using S = TypeParam;
   using C = typename S::value_type;
@@ -249,16 +246,9 @@ TYPED_TEST(StringBaseTest, OperationsAtTheBoundsAndWithScarceMemory) {
   }
 }
 
-// In a Utf8String a byte that is not UTF-8 sorts after every character, either way round.
-TEST(StringCompareTest, Utf8BadByteAfterEveryCharacter) {
-  EXPECT_EQ("1 1 1 1 01010101", Order<Utf8String>("a\xFF", "ab"));
-  EXPECT_EQ("-1 -1 -1 -1 01100110", Order<Utf8String>("ab", "a\xFF"));
-}
-
-// A text of 2^31 elements without the memory: a block of 1 GiB or more is an address
-// range in which one 1 MiB chunk of shared memory repeats, its page tables filled at once
-// so that writing it takes no page faults. The C library cannot free such a block, so the
-// text is never destroyed.
+// A text of 2^31 elements without the memory: a block of 1 GiB or more is an address range
+// in which one 1 MiB chunk of shared memory repeats, its page tables filled at once; the C
+// library cannot free it, so the text is never destroyed.
 void* Mirror(size_t size) {
   if (size < (size_t(1) << 30)) return std::malloc(size);
   const size_t chunk = size_t(1) << 20, total = (size + chunk - 1) / chunk * chunk;
@@ -354,6 +344,11 @@ TEST(StringConversionTest, BetweenTheFourKinds) {
       {"partner_pos_one_past", [&] { return W(String(L"ab", 2u).append(xyz, 4, 0)); }, L"<offset>"},
       {"wide_doubles_the_prediction",  // (2 + 2 * 4) * 2, and then 8 more fit
        [&] { return W(ANSIString("ab").append(L"cd").append(L"ef"), true); }, L"abcdef|20"},
+      // In a Utf8String a byte that is not UTF-8 sorts after every character.
+      {"utf8_bad_byte_last", [&] { return W(Order<Utf8String>("a\xFF", "ab")); },
+       L"1 1 1 1 01010101"},
+      {"utf8_bad_byte_first", [&] { return W(Order<Utf8String>("ab", "a\xFF")); },
+       L"-1 -1 -1 -1 01100110"},
       // Empty sources give the empty text without asking the converter.
       {"wide_null", [&] { return W(String(nullNarrow)); }, L"", true},
       {"narrow_null", [&] { return W(ANSIString(nullWide)); }, L"", true},

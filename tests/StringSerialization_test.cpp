@@ -20,11 +20,9 @@ namespace {
 using namespace std::string_literals;
 using Bytes = std::vector<unsigned char>;
 
-// A text and its exact serialized form (a count, least significant byte first, then the
-// elements), or (with `thrown`) bytes refused, for the kinds named: N for ANSIString and
-// ASCIIString (the count includes the terminator, which is written), U for Utf8String (the
-// bytes as they are), W for String (UTF-8, element values up to 0x7FFFFFFF in up to six
-// bytes; each length of sequence is the codec's own tests' business).
+// A text and its serialized form (a little-endian count, the elements), or bytes refused
+// (`thrown`), for the kinds named: N for ANSIString and ASCIIString (the terminator written
+// and counted), U for Utf8String (bytes as they are), W for String (UTF-8 up to 0x7FFFFFFF).
 const struct {
   const char *kinds, *name;
   std::wstring text;
@@ -55,10 +53,8 @@ class StringSerializationTest : public ::testing::Test {};
 using Kinds = ::testing::Types<String, ANSIString, ASCIIString, Utf8String>;
 TYPED_TEST_SUITE(StringSerializationTest, Kinds);
 
-// Writing gives exactly the row's bytes, with exact room; with one byte less, nothing
-// is written and the cursor kept. Reading them back (fuzz::ReadAll checks that writing
-// the result again gives the same bytes) stops at the end of the input; every shorter
-// cut and every refused row is refused at once, changing nothing.
+// Writing gives the row's bytes in exact room, and nothing with one byte less. Reading them
+// back (ReadAll writes the result again) stops at the end; shorter cuts are refused.
 TYPED_TEST(StringSerializationTest, ExactBytesAndRefusals) {
   using S = TypeParam;
   const char kind = std::is_same<S, String>::value       ? 'W'
