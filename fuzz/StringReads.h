@@ -9,10 +9,10 @@
 #ifndef LORVATH_FUZZ_STRINGREADS_H_
 #define LORVATH_FUZZ_STRINGREADS_H_
 
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "qel/DLLAlloc.h"
 #include "qel/StringBase.h"
@@ -23,26 +23,8 @@ namespace vo::qel::fuzz {
 inline size_t gLargestRequest = 0;
 
 inline void* RecordingRealloc(void* pointer, size_t size) {
-  if (size > gLargestRequest) gLargestRequest = size;
+  gLargestRequest = std::max(gLargestRequest, size);
   return std::realloc(pointer, size);
-}
-
-// What a read that succeeded from `start` to `in` broke, or "" when it kept the rules.
-template <typename S>
-std::string CheckRead(const S& s, const unsigned char* start, const unsigned char* in,
-                      const unsigned char* end) {
-  const size_t consumed = static_cast<size_t>(in - start);
-  if (in > end) return "broken: the cursor left the input";
-  if (gLargestRequest > sizeof(typename S::value_type) * (consumed + 1))
-    return "broken: allocated more than the input holds";
-  if (consumed != s.serializationSize())
-    return "broken: the cursor did not move by the form's size";
-  std::unique_ptr<unsigned char[]> again(new unsigned char[consumed]);
-  unsigned char* out = again.get();
-  s.serialize(out, again.get() + consumed);
-  if (out != again.get() + consumed || std::memcmp(again.get(), start, consumed) != 0)
-    return "broken: writing back gave other bytes";
-  return "";
 }
 
 // Reads forms into one string that held "prior" until a read is refused. Answers how
@@ -50,10 +32,8 @@ std::string CheckRead(const S& s, const unsigned char* start, const unsigned cha
 // rule broken ("broken: ...").
 template <typename S>
 std::string ReadAll(const unsigned char* data, size_t size) {
-  std::unique_ptr<unsigned char[]> input(new unsigned char[size]);
-  if (size != 0) std::memcpy(input.get(), data, size);
-  const unsigned char* in = input.get();
-  const unsigned char* const end = in + size;
+  const std::vector<unsigned char> input(data, data + size);
+  const unsigned char *in = input.data(), *const end = in + size;
   static const typename S::value_type kPrior[] = {'p', 'r', 'i', 'o', 'r', 0};
   S s(kPrior);
   const auto previous = detail::ReplaceAllocFunctions(
@@ -65,7 +45,20 @@ std::string ReadAll(const unsigned char* data, size_t size) {
     gLargestRequest = 0;
     try {
       s.deserialize(in, end);
-      ended = CheckRead(s, start, in, end);
+      const size_t consumed = static_cast<size_t>(in - start);
+      std::vector<unsigned char> again(consumed);
+      unsigned char* out = again.data();
+      if (in > end) {
+        ended = "broken: the cursor left the input";
+      } else if (gLargestRequest > sizeof(typename S::value_type) * (consumed + 1)) {
+        ended = "broken: allocated more than the input holds";
+      } else if (consumed != s.serializationSize()) {
+        ended = "broken: the cursor did not move by the form's size";
+      } else {
+        s.serialize(out, out + consumed);
+        if (out != again.data() + consumed || !std::equal(again.begin(), again.end(), start))
+          ended = "broken: writing back gave other bytes";
+      }
       continue;
     } catch (const exception::DeserializationError&) {
       ended = std::to_string(forms) + " unreadable";
