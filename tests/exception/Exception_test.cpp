@@ -36,7 +36,6 @@ TEST(ExceptionTest, HostCodesSystemCodesAndTexts) {
       {"posix_no_error", PosixError(0), 0, 0, "Success"},
       {"carbon_missing_file", CarbonError(-43), 7, 0xFFFFFFD5u, "Unknown error code"},
       {"carbon_other", CarbonError(-36), 42, 0xFFFFFFDCu, "Unknown error code"},
-      {"os_default", OSException(), 42, 0, "Unknown error"},
       {"os_message", OSException(ANSIString("m"), 9), 42, 9, "m"},
   };
   for (const auto& c : cases) {

@@ -155,11 +155,9 @@ TEST_F(HostStringTest, WithdrawnEngineIsNoSuccess) {
   SetOmbrixRunTimeBundle(nullptr);
   ASSERT_EQ(0, ::dlclose(engine_));
   engine_ = nullptr;
-  ::testing::internal::CaptureStderr();
   LStrHandle h = nullptr;
   EXPECT_THROW(QelANSIStringToLStrHandle(ANSIString("x"), h), exception::NonexistentException);
   EXPECT_EQ(nullptr, h);
-  EXPECT_NE(std::string::npos, ::testing::internal::GetCapturedStderr().find("already unloaded"));
 }
 
 }  // namespace
