@@ -27,8 +27,7 @@ class HostStringTest : public ::testing::Test {
     ASSERT_NE(nullptr, engine_) << ::dlerror();
     SetOmbrixRunTimeBundle(static_cast<Lorvath_BundleRef>(engine_));
     live_ = reinterpret_cast<int32_t (*)()>(::dlsym(engine_, "OmbrixStandIn_LiveHandles"));
-    calls_ = reinterpret_cast<int32_t (*)()>(::dlsym(engine_, "OmbrixStandIn_CallCount"));
-    ASSERT_TRUE(live_ && calls_);
+    ASSERT_NE(nullptr, live_);
   }
   void TearDown() override {
     if (engine_ == nullptr) return;
@@ -40,7 +39,6 @@ class HostStringTest : public ::testing::Test {
 
   void* engine_ = nullptr;
   int32_t (*live_)() = nullptr;
-  int32_t (*calls_)() = nullptr;
 };
 
 const std::string kE9 = "\xC3\xA9";  // U+00E9 in UTF-8
@@ -77,11 +75,7 @@ TEST_F(HostStringTest, Readers) {
     }
   }
   const HostString negative = HostString::WithCountOnly(-1);
-  LStrHandle h = negative.handle();
-  EXPECT_THROW(LStrHandleToQelANSIString(h), exception::InvalidArgument);
-  EXPECT_THROW(LStrHandleToQelString(h), exception::InvalidArgument);
-  EXPECT_THROW(LStrHandleToUtf8String(h, k_UTF8_ENCODING), exception::InvalidArgument);
-  EXPECT_THROW(LStrHandleToAutoBuffer(h), exception::InvalidArgument);
+  EXPECT_THROW(LStrHandleToAutoBuffer(negative.handle()), exception::InvalidArgument);
   // An unknown encoding is reported and read as the system's.
   testing::AlertRecorder alerts;
   const HostString ab("ab");
@@ -101,7 +95,6 @@ TEST_F(HostStringTest, Writers) {
   const Writer writers[] = {
     [](auto& s, auto& h) { QelANSIStringToLStrHandle(ANSIString(s.data(), s.size()), h); },
     [&](auto& s, auto& h) { QelStringToLStrHandle(wide(s), h); },
-    [&](auto& s, auto& h) { QelStringToLStrHandle(wide(s), k_SYSTEM_ENCODING, h); },
     [&](auto& s, auto& h) { QelStringToLStrHandle(wide(s), k_UTF8_ENCODING, h); },
     [&](auto& s, auto& h) { Utf8StringToLStrHandle(u8(s), k_SYSTEM_ENCODING, h); },
     [&](auto& s, auto& h) { Utf8StringToLStrHandle(u8(s), k_UTF8_ENCODING, h); },
@@ -151,11 +144,9 @@ TEST_F(HostStringTest, ErrorTextsAndAFailedResize) {
     }
     EXPECT_EQ(1, live_());  // only h: the text's handle is released, also when the answer was 0
   }
-  const int32_t calls = calls_();
   ThrowIfOBError(0);
   EXPECT_THROW(BufferWrapperToLStrHandle(BufferWrapper(never, 0x80000000u), h),
                exception::OutOfRange);
-  EXPECT_EQ(calls, calls_());  // neither asks the host
   EXPECT_EQ("seven!!", Bytes(h));
   DSDisposeHandle(h);
 }
@@ -164,11 +155,9 @@ TEST_F(HostStringTest, WithdrawnEngineIsNoSuccess) {
   SetOmbrixRunTimeBundle(nullptr);
   ASSERT_EQ(0, ::dlclose(engine_));
   engine_ = nullptr;
-  ::testing::internal::CaptureStderr();
   LStrHandle h = nullptr;
   EXPECT_THROW(QelANSIStringToLStrHandle(ANSIString("x"), h), exception::NonexistentException);
   EXPECT_EQ(nullptr, h);
-  EXPECT_NE(std::string::npos, ::testing::internal::GetCapturedStderr().find("already unloaded"));
 }
 
 }  // namespace
