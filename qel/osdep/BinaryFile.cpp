@@ -35,8 +35,13 @@ const struct {
     {BinaryFile::k_CREATE, O_CREAT},
 };
 
-void ReportUnopened(const char* message, uint32_t line) noexcept {
-  OutputAssertion("0", message, kFile, line);
+// Checks `file`'s invariants and that it is open; an unopened file is reported as
+// `what`, under the caller's `line`.
+bool IsUsable(const BinaryFile& file, const char* what, uint32_t line) noexcept {
+  file.checkInvariants();
+  if (file.isOpen()) return true;
+  OutputAssertion("0", what, kFile, line);
+  return false;
 }
 
 int PlatformOpen(const String& path, int flags) {
@@ -161,29 +166,17 @@ void BinaryFile::close() noexcept {
 }
 
 int BinaryFile::read(void* buf, size_t count) const {
-  checkInvariants();
-  if (!isOpen()) {
-    ReportUnopened("tried to read from an unopened file", __LINE__);
-    return -1;
-  }
+  if (!IsUsable(*this, "tried to read from an unopened file", __LINE__)) return -1;
   return PlatformRead(fd_, buf, count);
 }
 
 int BinaryFile::readExactSize(void* buf, size_t count) const {
-  checkInvariants();
-  if (!isOpen()) {
-    ReportUnopened("tried to read from an unopened file", __LINE__);
-    return -1;
-  }
+  if (!IsUsable(*this, "tried to read from an unopened file", __LINE__)) return -1;
   return ReadExactSize(fd_, buf, count);
 }
 
 int BinaryFile::read(AutoBuffer& buf, unsigned int count) const {
-  checkInvariants();
-  if (!isOpen()) {
-    ReportUnopened("tried to read from an unopened file", __LINE__);
-    return -1;
-  }
+  if (!IsUsable(*this, "tried to read from an unopened file", __LINE__)) return -1;
   const int64_t oldLen = PrepareAutoBufferForRead(buf, count);
   if (oldLen == -1) return -1;
   const int rc = PlatformRead(fd_, Tail(buf, oldLen), count);
@@ -192,11 +185,7 @@ int BinaryFile::read(AutoBuffer& buf, unsigned int count) const {
 }
 
 int BinaryFile::readExactSize(AutoBuffer& buf, unsigned int count) const {
-  checkInvariants();
-  if (!isOpen()) {
-    ReportUnopened("tried to read from an unopened file", __LINE__);
-    return -1;
-  }
+  if (!IsUsable(*this, "tried to read from an unopened file", __LINE__)) return -1;
   NumericCast<int>(static_cast<unsigned long>(count));  // refused before the buffer grows
   const int64_t oldLen = PrepareAutoBufferForRead(buf, count);
   if (oldLen == -1) return -1;
@@ -257,20 +246,12 @@ int BinaryFile::readScalarValue<unsigned int>(unsigned int& out, Endianness e) c
 }
 
 int BinaryFile::write(const void* buf, size_t count) {
-  checkInvariants();
-  if (!isOpen()) {
-    ReportUnopened("tried to write to an unopened file", __LINE__);
-    return -1;
-  }
+  if (!IsUsable(*this, "tried to write to an unopened file", __LINE__)) return -1;
   return PlatformWrite(fd_, buf, count);
 }
 
 int BinaryFile::writeExactSize(const void* buf, size_t count) {
-  checkInvariants();
-  if (!isOpen()) {
-    ReportUnopened("tried to write to an unopened file", __LINE__);
-    return -1;
-  }
+  if (!IsUsable(*this, "tried to write to an unopened file", __LINE__)) return -1;
   return WriteExactSize(fd_, buf, count);
 }
 
@@ -297,30 +278,18 @@ int BinaryFile::writeByteVector(const BufferWrapper& data, Endianness e) {
 }
 
 long BinaryFile::seek(long offset, Origin origin) const {
-  checkInvariants();
-  if (!isOpen()) {
-    ReportUnopened("tried to seek on an unopened file", __LINE__);
-    return -1;
-  }
+  if (!IsUsable(*this, "tried to seek on an unopened file", __LINE__)) return -1;
   return PlatformLSeek(fd_, offset, origin);
 }
 
 void BinaryFile::sync() {
-  checkInvariants();
-  if (!isOpen()) {
-    ReportUnopened("tried to sync to an unopened file", __LINE__);
-    return;
-  }
+  if (!IsUsable(*this, "tried to sync to an unopened file", __LINE__)) return;
   if (RetryOnEintr([&] { return ::fsync(fd_); }) < 0)
     throw AddFileAndLineInfo(PosixError(), kFile, __LINE__);
 }
 
 void BinaryFile::resize(long size) {
-  checkInvariants();
-  if (!isOpen()) {
-    ReportUnopened("tried to resize an unopened file", __LINE__);
-    return;
-  }
+  if (!IsUsable(*this, "tried to resize an unopened file", __LINE__)) return;
   if (RetryOnEintr([&] { return ::ftruncate(fd_, size); }) < 0)
     throw AddFileAndLineInfo(PosixError(), kFile, __LINE__);
 }
