@@ -492,33 +492,32 @@ void RemoveFile(const String& p, bool ignoreErrors) {
   }
 }
 
-void RemoveDir(const wchar_t* p) {
-  const String path(p);
+namespace {
+
+// Removes the directory `path`, first with everything in it when `withContents`; a link
+// to a directory is removed as the link.
+void RemoveDirectory(const String& path, bool withContents) {
   if (!IsDirectory(path)) Throw(exception::NonexistentException(), __LINE__);
   if (IsSymLink(path)) {
     RemoveFile(path, false);
     return;
   }
   const ANSIString system = ToSystemPath(path);
+  if (withContents) {
+    // A link swapped in for `path` itself after the check above is refused here.
+    Directory dir(AT_FDCWD, system.c_str(), O_NOFOLLOW);
+    RemoveContents(dir, path, 0);
+  }
   if (RetryOnEintr([&] { return ::rmdir(system.c_str()); }) != 0) {
     Throw(exception::AccessDenied(path), __LINE__);
   }
 }
 
-void RemoveDirForce(const wchar_t* p) {
-  const String path(p);
-  if (!IsDirectory(path)) Throw(exception::NonexistentException(), __LINE__);
-  if (IsSymLink(path)) {
-    RemoveFile(path, false);
-    return;
-  }
-  {
-    // A link swapped in for `path` itself after the check above is refused here.
-    Directory dir(AT_FDCWD, ToSystemPath(path).c_str(), O_NOFOLLOW);
-    RemoveContents(dir, path, 0);
-  }
-  RemoveDir(p);
-}
+}  // namespace
+
+void RemoveDir(const wchar_t* p) { RemoveDirectory(String(p), false); }
+
+void RemoveDirForce(const wchar_t* p) { RemoveDirectory(String(p), true); }
 
 void CpFile(const String& src, const String& dst, bool overwrite) {
   if (!IsAbs(src) || !IsAbs(dst)) Throw(exception::InvalidArgument(), __LINE__);
