@@ -55,9 +55,9 @@ HostBytes ReadRecord(const LStr* const* handle) {
   return {record->str, static_cast<uint32_t>(count)};
 }
 
-template <typename Byte>
-void CopyMultibyteStringToLStrHandle(const Byte* bytes, int32_t count, LStr**& handle) {
-  static_assert(sizeof(Byte) == 1, "host strings hold bytes");
+// Resizes the handle through the host, then writes the count and the bytes.
+void WriteBytes(const void* bytes, unsigned int length, LStr**& handle) {
+  const int32_t count = NumericCast<int>(static_cast<unsigned long>(length));
   ThrowIfOBError(::NumericArrayResize(kUnsignedByteType, 1, &handle, static_cast<size_t>(count)));
   if (handle == nullptr || *handle == nullptr) {
     // The engine answered without making a handle: it has been withdrawn.
@@ -65,12 +65,6 @@ void CopyMultibyteStringToLStrHandle(const Byte* bytes, int32_t count, LStr**& h
   }
   (*handle)->cnt = count;
   if (count != 0) std::memcpy((*handle)->str, bytes, static_cast<size_t>(count));
-}
-
-template <typename Byte>
-void WriteBytes(const Byte* bytes, unsigned int length, LStr**& handle) {
-  CopyMultibyteStringToLStrHandle(bytes, NumericCast<int>(static_cast<unsigned long>(length)),
-                                  handle);
 }
 
 }  // namespace
