@@ -167,12 +167,10 @@ BundleRef LookupOmbrixRunTimeBundle(const char* name) {
     }
   }
 
-  const auto bundles = osdep::GetAllBundles();
-  const int32_t count = static_cast<int32_t>(bundles.size());
   BundleRef developmentHost = nullptr;
   BundleRef runTime = nullptr;
-  for (int32_t i = 0; i < count && developmentHost == nullptr; ++i) {
-    const BundleRef bundle = bundles[static_cast<size_t>(i)];
+  for (const BundleRef bundle : osdep::GetAllBundles()) {
+    if (developmentHost != nullptr) break;
     const char* const identifier = osdep::GetBundleIdentifier(bundle);
     if (identifier == nullptr) continue;
     const char* kind = nullptr;
