@@ -51,6 +51,16 @@ void CheckRing(const unsigned char* beginBuf, const unsigned char* endBuf, const
   if (!inside) throw AddFileAndLineInfo(Refusal(), kFile, line);
 }
 
+// Writes `count` as 4 little-endian bytes from p on, wrapping at endBuf.
+// REQUIRES: a checked ring and cursor.
+void WriteRingCount(uint32_t count, const unsigned char* beginBuf, const unsigned char* endBuf,
+                    unsigned char*& p) noexcept {
+  for (int i = 0; i < 4; ++i) {
+    *p = static_cast<unsigned char>(count >> (8 * i));
+    AutoBuffer::circularIncrement(beginBuf, endBuf, p);
+  }
+}
+
 uint64_t RingSize(const unsigned char* beginBuf, const unsigned char* endBuf) noexcept {
   return static_cast<uint64_t>(endBuf - beginBuf);
 }
@@ -367,11 +377,7 @@ void AutoBuffer::circularIncrement(const unsigned char* beginBuf, const unsigned
 void AutoBuffer::circularSerializeLength(unsigned char* beginBuf, const unsigned char* endBuf,
                                          unsigned char*& p) const {
   CheckRing<exception::BufferOverflow>(beginBuf, endBuf, p, __LINE__);
-  const uint32_t len = Len();
-  for (int i = 0; i < 4; ++i) {
-    *p = static_cast<unsigned char>(len >> (8 * i));
-    circularIncrement(beginBuf, endBuf, p);
-  }
+  WriteRingCount(Len(), beginBuf, endBuf, p);
 }
 
 void AutoBuffer::circularSerialize(unsigned char* beginBuf, const unsigned char* endBuf,
@@ -385,7 +391,7 @@ void AutoBuffer::circularSerialize(unsigned char* beginBuf, const unsigned char*
     if (p == endBuf) p = beginBuf;
     return;
   }
-  circularSerializeLength(beginBuf, endBuf, p);
+  WriteRingCount(Len(), beginBuf, endBuf, p);
   const size_t first = std::min(len, static_cast<size_t>(endBuf - p));
   if (first != 0) std::memcpy(p, Data(), first);
   if (first < len) {
