@@ -110,6 +110,7 @@ TEST(AutoBufferTest, FlatAndRingForms) {
     size_t after;
   } rings[] = {
       {"count_wraps", 12, 9, "ABCDEF", Bytes("\0ABCDEF..\6\0\0", 12), 7},
+      {"long_count_wraps", 262, 259, k256, Bytes(1, '\0') + k256 + Bytes("..\0\1\0", 5), 257},
       {"data_wraps", 16, 10, "ABCDEFGH", Bytes("CDEFGH....\10\0\0\0AB", 16), 6},
       {"flat_to_end", 8, 1, "ABC", Bytes(".\3\0\0\0ABC", 8), 0},
       {"count_to_end", 8, 4, "ABC", Bytes("ABC.\3\0\0\0", 8), 3},
