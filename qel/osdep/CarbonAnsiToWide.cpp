@@ -37,17 +37,20 @@ CFIndex Extract(CFStringRef text, CFIndex sourceBytes, CFStringEncoding encoding
     }
     return 0;
   }
-  CFIndex required = 0;
-  CFStringGetBytes(text, CFRangeMake(0, length), encoding, '?', false, nullptr, 0, &required);
-  if (required > capacity) {
-    OutputAssertion("required <= capacity", "output buffer is too small, string will be truncated",
-                    file, __LINE__);
-  }
   CFIndex used = 0;
   const CFIndex converted =
       CFStringGetBytes(text, CFRangeMake(0, length), encoding, '?', false, dest, capacity, &used);
-  if (converted != length && required <= capacity) {
-    OutputAssertion("converted == length", incomplete, file, __LINE__);
+  if (converted != length) {
+    // Only a cut conversion pays for the count that tells a short buffer from a
+    // character the encoding cannot hold even as '?'.
+    CFIndex required = 0;
+    CFStringGetBytes(text, CFRangeMake(0, length), encoding, '?', false, nullptr, 0, &required);
+    if (required > capacity) {
+      OutputAssertion("required <= capacity",
+                      "output buffer is too small, string will be truncated", file, __LINE__);
+    } else {
+      OutputAssertion("converted == length", incomplete, file, __LINE__);
+    }
   }
   if (used > capacity) {
     OutputAssertion("used <= capacity", "CFStringGetBytes() overflowed output buffer", file,

@@ -2,7 +2,7 @@
 
 namespace vo::qel::osdep {
 
-CriticalSection::CriticalSection() : cs_(new UnixCriticalSection) {}
+CriticalSection::CriticalSection() = default;
 
 CriticalSection::~CriticalSection() noexcept = default;
 

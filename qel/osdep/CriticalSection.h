@@ -11,8 +11,6 @@
 #ifndef QEL_OSDEP_CRITICALSECTION_H_
 #define QEL_OSDEP_CRITICALSECTION_H_
 
-#include <memory>
-
 #include "qel/Noncopyable.h"
 #include "qel/osdep/ThreadAnnotations.h"
 #include "qel/osdep/UnixCriticalSection.h"
@@ -26,15 +24,15 @@ class QEL_CAPABILITY("mutex") CriticalSection : public Noncopyable {
 
   // The analysis cannot follow the forwarding to the implementation object, whose
   // operations carry the same annotations.
-  void enter() const noexcept QEL_ACQUIRE() QEL_NO_THREAD_SAFETY_ANALYSIS { cs_->enter(); }
+  void enter() const noexcept QEL_ACQUIRE() QEL_NO_THREAD_SAFETY_ANALYSIS { cs_.enter(); }
   bool tryEnter() const noexcept QEL_TRY_ACQUIRE(true) QEL_NO_THREAD_SAFETY_ANALYSIS {
-    return cs_->tryEnter();
+    return cs_.tryEnter();
   }
-  void leave() const noexcept QEL_RELEASE() QEL_NO_THREAD_SAFETY_ANALYSIS { cs_->leave(); }
-  bool inOwningThread() const noexcept { return cs_->inOwningThread(); }
+  void leave() const noexcept QEL_RELEASE() QEL_NO_THREAD_SAFETY_ANALYSIS { cs_.leave(); }
+  bool inOwningThread() const noexcept { return cs_.inOwningThread(); }
 
  private:
-  const std::unique_ptr<UnixCriticalSection> cs_;
+  UnixCriticalSection cs_;
 };
 
 }  // namespace vo::qel::osdep
