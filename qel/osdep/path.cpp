@@ -465,11 +465,11 @@ String ResolveSymLink(const String& p) {
   if (!PlatformSupportsSymLinks()) {
     OutputAssertion("PlatformSupportsSymLinks()", "", kFile, __LINE__);
   }
-  if (!IsSymLink(p)) Throw(exception::InvalidArgument(), __LINE__);
-  const ANSIString path = ToSystemPath(p);
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) Throw(PosixError(), __LINE__);
-  const ANSIString target = ReadLinkAt(AT_FDCWD, path.c_str(), size_t(st.st_size));
+  if (!IsAbs(p) || !Stat(p, st, false) || !S_ISLNK(st.st_mode)) {
+    Throw(exception::InvalidArgument(), __LINE__);
+  }
+  const ANSIString target = ReadLinkAt(AT_FDCWD, ToSystemPath(p).c_str(), size_t(st.st_size));
   String result;
   AppendSystemPath(result, target.c_str(), target.length());
   return result;
