@@ -80,17 +80,11 @@ class DirectoryStream {
 
 Vector<String> GetFilenamesHelper(const String& pattern, int flags, bool emptyOnOpenFailure) {
   Vector<String> result;
-  const String::size_type slash = pattern.rfind(L'/');
-  const String::size_type backslash = pattern.rfind(L'\\');
+  const String::size_type split = pattern.find_last_of(String(L"/\\"));
   String directory(L".");
   String mask = pattern;
-  if (slash != String::npos || backslash != String::npos) {
-    const String::size_type last = pattern.length() - 1;
-    if (slash == last || backslash == last) return result;
-    const String::size_type split =
-        slash == String::npos
-            ? backslash
-            : (backslash == String::npos || slash > backslash ? slash : backslash);
+  if (split != String::npos) {
+    if (split == pattern.length() - 1) return result;
     directory = pattern.substr(0, split);
     mask = pattern.substr(split + 1);
   }
