@@ -114,13 +114,13 @@ Vector<String> GetFilenamesHelper(const String& pattern, int flags, bool emptyOn
     full.reserve(prefix.length() + static_cast<String::size_type>(length));
     full += prefix;
     AppendSystemPath(full, name, length);
+    // The entry's type, where the file system gives it, spares the stat or lstat of
+    // an entry that it already rules out.
+    const bool mayBeLink = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
     if ((flags & FindFiles::k_DIRECTORIES_ONLY) != 0) {
-      if (!path::IsDirectory(full)) continue;
+      if ((entry->d_type != DT_DIR && !mayBeLink) || !path::IsDirectory(full)) continue;
       path::MakePathEndInSlash(full);
     }
-    // The entry's type, where the file system gives it, spares an lstat of each
-    // entry that is no link.
-    const bool mayBeLink = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
     if ((flags & FindFiles::k_RESOLVE_SYMLINKS) != 0 && mayBeLink && path::IsSymLink(full)) {
       full = path::ResolveSymLink(full);
     }
