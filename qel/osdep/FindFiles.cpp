@@ -80,17 +80,11 @@ class DirectoryStream {
 
 Vector<String> GetFilenamesHelper(const String& pattern, int flags, bool emptyOnOpenFailure) {
   Vector<String> result;
-  const String::size_type slash = pattern.rfind(L'/');
-  const String::size_type backslash = pattern.rfind(L'\\');
+  const String::size_type split = pattern.find_last_of(String(L"/\\"));
   String directory(L".");
   String mask = pattern;
-  if (slash != String::npos || backslash != String::npos) {
-    const String::size_type last = pattern.length() - 1;
-    if (slash == last || backslash == last) return result;
-    const String::size_type split =
-        slash == String::npos
-            ? backslash
-            : (backslash == String::npos || slash > backslash ? slash : backslash);
+  if (split != String::npos) {
+    if (split == pattern.length() - 1) return result;
     directory = pattern.substr(0, split);
     mask = pattern.substr(split + 1);
   }
@@ -120,11 +114,14 @@ Vector<String> GetFilenamesHelper(const String& pattern, int flags, bool emptyOn
     full.reserve(prefix.length() + static_cast<String::size_type>(length));
     full += prefix;
     AppendSystemPath(full, name, length);
+    // The entry's type, where the file system gives it, spares the stat or lstat of
+    // an entry that it already rules out.
+    const bool mayBeLink = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
     if ((flags & FindFiles::k_DIRECTORIES_ONLY) != 0) {
-      if (!path::IsDirectory(full)) continue;
+      if ((entry->d_type != DT_DIR && !mayBeLink) || !path::IsDirectory(full)) continue;
       path::MakePathEndInSlash(full);
     }
-    if ((flags & FindFiles::k_RESOLVE_SYMLINKS) != 0 && path::IsSymLink(full)) {
+    if ((flags & FindFiles::k_RESOLVE_SYMLINKS) != 0 && mayBeLink && path::IsSymLink(full)) {
       full = path::ResolveSymLink(full);
     }
     result.push_back(full);

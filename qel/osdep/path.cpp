@@ -465,11 +465,11 @@ String ResolveSymLink(const String& p) {
   if (!PlatformSupportsSymLinks()) {
     OutputAssertion("PlatformSupportsSymLinks()", "", kFile, __LINE__);
   }
-  if (!IsSymLink(p)) Throw(exception::InvalidArgument(), __LINE__);
-  const ANSIString path = ToSystemPath(p);
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) Throw(PosixError(), __LINE__);
-  const ANSIString target = ReadLinkAt(AT_FDCWD, path.c_str(), size_t(st.st_size));
+  if (!IsAbs(p) || !Stat(p, st, false) || !S_ISLNK(st.st_mode)) {
+    Throw(exception::InvalidArgument(), __LINE__);
+  }
+  const ANSIString target = ReadLinkAt(AT_FDCWD, ToSystemPath(p).c_str(), size_t(st.st_size));
   String result;
   AppendSystemPath(result, target.c_str(), target.length());
   return result;
@@ -497,11 +497,13 @@ namespace {
 // Removes the directory `path`, first with everything in it when `withContents`; a link
 // to a directory is removed as the link.
 void RemoveDirectory(const String& path, bool withContents) {
-  if (!IsDirectory(path)) Throw(exception::NonexistentException(), __LINE__);
-  if (IsSymLink(path)) {
+  struct stat st;
+  const bool exists = IsAbs(path) && Stat(path, st, false);
+  if (exists && S_ISLNK(st.st_mode) && IsDirectory(path)) {
     RemoveFile(path, false);
     return;
   }
+  if (!exists || !S_ISDIR(st.st_mode)) Throw(exception::NonexistentException(), __LINE__);
   const ANSIString system = ToSystemPath(path);
   if (withContents) {
     // A link swapped in for `path` itself after the check above is refused here.
