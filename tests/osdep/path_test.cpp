@@ -69,6 +69,9 @@ TEST(PathTest, EachFailureThrowsItsException) {
   EXPECT_THROW(RemoveFile(missing, false), PosixError);
   EXPECT_THROW(RemoveDir(t.wide("full").c_str()), ex::AccessDenied);
   EXPECT_THROW(RemoveDirForce(missing.c_str()), ex::NonexistentException);
+  // Neither a link that leads nowhere nor a file is a folder to remove.
+  EXPECT_THROW(RemoveDir(t.wide("dangling").c_str()), ex::NonexistentException);
+  EXPECT_THROW(RemoveDirForce(file.c_str()), ex::NonexistentException);
   EXPECT_THROW(CpFile(L"file", missing, true), ex::InvalidArgument);
   EXPECT_THROW(CpFile(file, t.wide("other"), false), ex::FileAlreadyExists);
   // O_EXCL: a dangling link is no file, but the copy must not create its target.
